@@ -1,0 +1,23 @@
+#include "mapi/error.h"
+
+namespace varnolt::mapi {
+
+namespace {
+std::string withOffset(const std::string& message, std::optional<std::uint64_t> offset) {
+  if (!offset) return message;
+  return message + " at offset " + std::to_string(*offset);
+}
+}  // namespace
+
+Error::Error(ErrorKind kind, const std::string& message, std::optional<std::uint64_t> offset)
+    : std::runtime_error(withOffset(message, offset)), kind_(kind), offset_(offset) {}
+
+void throwCorrupt(const std::string& message, std::optional<std::uint64_t> offset) {
+  throw Error(ErrorKind::Corrupt, message, offset);
+}
+
+void throwTruncated(const std::string& message, std::optional<std::uint64_t> offset) {
+  throw Error(ErrorKind::Truncated, message, offset);
+}
+
+}  // namespace varnolt::mapi

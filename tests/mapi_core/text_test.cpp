@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include "mapi/util/sha256.h"
+#include "mapi/util/text.h"
+
+namespace m = varnolt::mapi;
+
+TEST(Sha256, PublishedVectors) {
+  EXPECT_EQ(m::sha256Hex("", 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(m::sha256Hex("abc", 3), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+  EXPECT_EQ(m::sha256Hex(two.data(), two.size()), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  // Fed in pieces that straddle block boundaries, the digest is the same.
+  std::string million(1000000, 'a');
+  m::Sha256 h;
+  for (std::size_t i = 0; i < million.size(); i += 7919) h.update(million.data() + i, std::min<std::size_t>(7919, million.size() - i));
+  EXPECT_EQ(h.finishHex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Text, Utf16RoundTripIncludingSurrogatePairs) {
+  std::string s = "Grüße – 日本語 😀";
+  m::Bytes u16 = m::utf8ToUtf16le(s);
+  EXPECT_EQ(u16.size() % 2, 0u);
+  EXPECT_EQ(m::utf16leToUtf8(u16), s);
+  // 😀 is one surrogate pair: 4 bytes.
+  EXPECT_EQ(m::utf8ToUtf16le("😀").size(), 4u);
+}
+
+TEST(Text, BadInputBecomesReplacementCharacter) {
+  m::Bytes lone = {0x00, 0xD8, 0x41, 0x00};  // lone high surrogate, then 'A'
+  EXPECT_EQ(m::utf16leToUtf8(lone), "\xEF\xBF\xBD" "A");
+  EXPECT_EQ(m::utf16leToUtf8(m::utf8ToUtf16le("\xC3")), "\xEF\xBF\xBD");  // truncated sequence
+  EXPECT_EQ(m::utf16leToUtf8(m::utf8ToUtf16le("\xC0\xAF")), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong '/'
+}
+
+TEST(Text, CodePages) {
+  m::Bytes cp1252 = {0x80, 0xE9, 0x9F};  // euro, e acute, Y diaeresis
+  EXPECT_EQ(m::codepageToUtf8(cp1252, 1252), "€éŸ");
+  m::Bytes koi8 = {0xF0, 0xD2, 0xC9};  // "При" in KOI8-R
+  EXPECT_EQ(m::codepageToUtf8(koi8, 20866), "При");
+  m::Bytes sjis = {0x93, 0xFA, 0x96, 0x7B};  // 日本 in Shift-JIS
+  EXPECT_EQ(m::codepageToUtf8(sjis, 932), "日本");
+  // Unknown code pages and bytes iconv leaves undefined still decode.
+  EXPECT_EQ(m::codepageToUtf8(m::Bytes{0x41, 0x81}, 4242), "A\xC2\x81");
+  std::string out;
+  EXPECT_TRUE(m::utf8ToCodepage("café", 1252, out));
+  EXPECT_EQ(out, "caf\xE9");
+  EXPECT_FALSE(m::utf8ToCodepage("日本", 1252, out));
+}

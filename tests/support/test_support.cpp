@@ -1,0 +1,171 @@
+#include "tests/support/test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+#include "mapi/util/sha256.h"
+
+namespace varnolt::test {
+
+fs::path samplesDir() {
+  if (const char* env = std::getenv("VARNOLT_SAMPLES_DIR"); env && *env) {
+    if (fs::is_directory(env)) return fs::path(env);
+  }
+  fs::path p(VARNOLT_SAMPLES_DIR);
+  if (fs::is_directory(p)) return fs::weakly_canonical(p);
+  return {};
+}
+
+std::vector<fs::path> sampleFiles(const std::string& sub, const std::string& ext) {
+  std::vector<fs::path> out;
+  fs::path dir = samplesDir();
+  if (dir.empty() || !fs::is_directory(dir / sub)) return out;
+  for (const auto& e : fs::directory_iterator(dir / sub)) {
+    if (e.is_regular_file() && e.path().extension() == ext) out.push_back(e.path());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+fs::path binDir() { return fs::path(VARNOLT_BIN_DIR); }
+fs::path sourceDir() { return fs::path(VARNOLT_SOURCE_DIR); }
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device rd;
+  fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path p = base / ("varnolt-test-" + std::to_string(getpid()) + "-" +
+                         std::to_string(counter++) + "-" + std::to_string(rd() % 100000));
+    std::error_code ec;
+    if (fs::create_directory(p, ec)) {
+      path_ = p;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a scratch folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Make read-only leftovers removable before deleting the tree.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+namespace {
+
+void drain(int fd, std::string& into) {
+  char buf[65536];
+  ssize_t n = read(fd, buf, sizeof buf);
+  if (n > 0) into.append(buf, static_cast<size_t>(n));
+}
+
+}  // namespace
+
+CommandResult run(const std::vector<std::string>& argv, int timeoutSeconds) {
+  CommandResult result;
+  if (argv.empty()) return result;
+  int outPipe[2], errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, 0);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  bool outOpen = true, errOpen = true, timedOut = false;
+  while (outOpen || errOpen) {
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) {
+      timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    int r = poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000)));
+    if (r < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      bool& open = i == 0 ? outOpen : errOpen;
+      if (!open || fds[i].revents == 0) continue;
+      std::string& into = i == 0 ? result.out : result.err;
+      size_t before = into.size();
+      drain(fds[i].fd, into);
+      if (into.size() == before && (fds[i].revents & (POLLHUP | POLLERR))) open = false;
+    }
+  }
+  close(outPipe[0]);
+  close(errPipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  return result;
+}
+
+bool haveProgram(const std::string& name) {
+  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0;
+  const char* path = std::getenv("PATH");
+  if (!path) return false;
+  std::string p(path);
+  size_t start = 0;
+  while (start <= p.size()) {
+    size_t end = p.find(':', start);
+    if (end == std::string::npos) end = p.size();
+    fs::path candidate = fs::path(p.substr(start, end - start)) / name;
+    if (access(candidate.c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::vector<std::uint8_t> readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + p.string());
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + p.string());
+}
+
+void writeFile(const fs::path& p, const std::string& text) {
+  writeFile(p, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
+  return mapi::sha256Hex(bytes.data(), bytes.size());
+}
+
+std::string fileSha256(const fs::path& p) { return sha256Hex(readFile(p)); }
+
+}  // namespace varnolt::test

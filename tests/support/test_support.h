@@ -1,0 +1,68 @@
+#pragma once
+// Shared helpers for the test programs.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace varnolt::test {
+
+namespace fs = std::filesystem;
+
+// The folder of real sample files (pst/, msg/, bad/), or empty when it is
+// not beside the checkout.
+fs::path samplesDir();
+
+// Skips the current test, saying why, when the samples are absent.
+#define VARNOLT_REQUIRE_SAMPLES()                                              \
+  do {                                                                         \
+    if (::varnolt::test::samplesDir().empty())                                 \
+      GTEST_SKIP() << "sample files not found beside the checkout";            \
+  } while (0)
+
+// Every regular file in samplesDir()/sub with the given extension, sorted.
+std::vector<fs::path> sampleFiles(const std::string& sub, const std::string& ext);
+
+// Folder where the project's programs are built (build/bin).
+fs::path binDir();
+fs::path sourceDir();
+
+// A fresh scratch folder removed when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+struct CommandResult {
+  int exitCode = -1;  // -1 when the program did not exit normally
+  std::string out;    // standard output
+  std::string err;    // standard error
+};
+
+// Runs argv[0] with the arguments, without a shell, and captures both
+// output streams. Gives up after timeoutSeconds and reports exitCode -1.
+CommandResult run(const std::vector<std::string>& argv, int timeoutSeconds = 300);
+
+// True when a program of that name is on PATH (or is an absolute path).
+bool haveProgram(const std::string& name);
+
+std::vector<std::uint8_t> readFile(const fs::path& p);
+void writeFile(const fs::path& p, const std::vector<std::uint8_t>& bytes);
+void writeFile(const fs::path& p, const std::string& text);
+
+// Lower-case hex SHA-256 of the bytes or of a file's content.
+std::string sha256Hex(const std::vector<std::uint8_t>& bytes);
+std::string fileSha256(const fs::path& p);
+
+}  // namespace varnolt::test
