@@ -55,8 +55,8 @@ class Layout {
     std::string where = path.empty() ? e.name : path + "/" + e.name;
     if (id != 0) {
       checkName(n.name, where);
-    } else if (n.name.empty() || n.name.size() > kMaxNameUnits) {
-      n.name = u"Root Entry";
+    } else {
+      n.name = u"Root Entry";  // the only name the root may have
     }
     nodes_.push_back(std::move(n));
     if (e.isStorage()) {
@@ -135,7 +135,7 @@ class Layout {
         d.type = &n == &nodes_[0] ? ObjectType::Root : ObjectType::Storage;
         d.clsid = e.clsid;
         d.stateBits = e.stateBits;
-        d.creationTime = e.creationTime;
+        d.creationTime = &n == &nodes_[0] ? 0 : e.creationTime;  // the root's is always zero
         d.modifiedTime = e.modifiedTime;
       }
     }

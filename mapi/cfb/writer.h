@@ -24,8 +24,9 @@ struct WriteOptions {
 // Receives the file's bytes in order.
 using Sink = std::function<void(const std::uint8_t* data, std::size_t size)>;
 
-// Writes the tree rooted at `root` (its own name, class id, state bits and
-// times become the root entry's). Throws mapi::Error (InvalidArgument) for
+// Writes the tree rooted at `root`, which may be any storage: it becomes
+// the root entry "Root Entry" with the storage's class id, state bits and
+// modification time (a root entry has no creation time). Throws mapi::Error (InvalidArgument) for
 // a tree the format cannot hold: a name longer than 31 UTF-16 code units,
 // empty, holding '/', '\\', ':' or '!', or two siblings whose names differ
 // only in case.

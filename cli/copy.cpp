@@ -1,0 +1,69 @@
+// varnolt-cli copy SRC DST: reads a file through the store library and
+// writes it anew. Outlook item files (.msg) are read and written by the
+// item-file layer; the destination is replaced only once it is complete.
+
+#include <cstdio>
+#include <exception>
+#include <fstream>
+
+#include "cli/command.h"
+#include "mapi/msg/msg_file.h"
+
+namespace varnolt::cli {
+namespace {
+
+enum class Kind { Msg, Pst, Unknown };
+
+Kind sniff(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char magic[8] = {};
+  in.read(reinterpret_cast<char*>(magic), sizeof magic);
+  static const unsigned char cfb[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  if (in.gcount() == 8 && std::equal(magic, magic + 8, cfb)) return Kind::Msg;
+  if (in.gcount() >= 4 && magic[0] == '!' && magic[1] == 'B' && magic[2] == 'D' && magic[3] == 'N') return Kind::Pst;
+  return Kind::Unknown;
+}
+
+int runCopy(const std::vector<std::string>& args) {
+  if (args.size() != 2 || args[0].empty() || args[1].empty() || args[0][0] == '-' || args[1][0] == '-') {
+    std::fprintf(stderr, "usage: varnolt-cli copy SRC DST\n");
+    return kExitFailed;
+  }
+  const std::string& src = args[0];
+  const std::string& dst = args[1];
+  std::ifstream probe(src, std::ios::binary);
+  if (!probe) {
+    std::fprintf(stderr, "%s: cannot open the file\n", src.c_str());
+    return kExitFailed;
+  }
+  switch (sniff(src)) {
+    case Kind::Pst:
+      std::fprintf(stderr, "%s: copying PST files is not available yet\n", src.c_str());
+      return kExitFailed;
+    case Kind::Unknown:
+      std::fprintf(stderr, "%s: neither an Outlook item file (.msg) nor a PST file\n", src.c_str());
+      return kExitFailed;
+    case Kind::Msg:
+      break;
+  }
+  mapi::Message message;
+  try {
+    message = mapi::msg::readMessageFile(src);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", src.c_str(), e.what());
+    return kExitFailed;
+  }
+  try {
+    mapi::msg::writeMessageFile(dst, message);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", dst.c_str(), e.what());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+const Register reg({"copy", "SRC DST", "read an Outlook item file (.msg) through the store library and write it to DST",
+                    runCopy});
+
+}  // namespace
+}  // namespace varnolt::cli
