@@ -60,14 +60,18 @@ class Layout {
     }
     nodes_.push_back(std::move(n));
     if (e.isStorage()) {
-      std::vector<std::uint32_t> members;
-      for (const auto& c : e.children) members.push_back(add(c, id == 0 ? std::string() : where));
-      std::sort(members.begin(), members.end(),
-                [this](std::uint32_t a, std::uint32_t b) { return compareNames(nodes_[a].name, nodes_[b].name) < 0; });
-      for (std::size_t i = 1; i < members.size(); ++i)
-        if (compareNames(nodes_[members[i - 1]].name, nodes_[members[i]].name) == 0)
+      // Members are numbered in name order, so the file depends only on
+      // the tree and not on the order its children were added in.
+      std::vector<std::pair<std::u16string, const Entry*>> children;
+      for (const auto& c : e.children) children.emplace_back(toUtf16(c.name), &c);
+      std::stable_sort(children.begin(), children.end(),
+                       [](const auto& a, const auto& b) { return compareNames(a.first, b.first) < 0; });
+      for (std::size_t i = 1; i < children.size(); ++i)
+        if (compareNames(children[i - 1].first, children[i].first) == 0)
           throw Error(ErrorKind::InvalidArgument, "two entries of one storage are both named '" +
-                                                      nodes_[members[i]].entry->name + "' (names ignore case)");
+                                                      children[i].second->name + "' (names ignore case)");
+      std::vector<std::uint32_t> members;
+      for (const auto& c : children) members.push_back(add(*c.second, id == 0 ? std::string() : where));
       nodes_[id].members = std::move(members);
     }
     return id;
