@@ -78,9 +78,16 @@ class MessageReader {
 
     const std::string objectName = substgName(tag::AttachDataObject);
     if (const cfb::Entry* object = index.find(objectName)) {
+      // The entry says which of the two a storage is; files without one
+      // are judged by the attachment method and the storage's content.
       std::int32_t method = a.method();
-      bool holdsMessage = object->isStorage() && method != kAttachOle &&
-                          (method == kAttachEmbeddedMessage || StorageIndex(*object).findStream(kPropertyStream));
+      auto kind = objectEntryKind(index, StorageKind::Child, tag::AttachDataObject);
+      bool holdsMessage = false;
+      if (object->isStorage()) {
+        if (kind == kObjectEmbeddedMessage) holdsMessage = true;
+        else if (kind == kObjectStorage) holdsMessage = false;
+        else holdsMessage = method != kAttachOle && StorageIndex(*object).findStream(kPropertyStream) != nullptr;
+      }
       if (holdsMessage) {
         a.embedded = std::make_unique<Message>(read(*object, StorageKind::Embedded, "embedded message of " + what));
       } else {

@@ -1,5 +1,6 @@
 // mapi::Message to item file.
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 
@@ -52,36 +53,44 @@ class NamePlan {
       for (const auto& [tag, v] : bag.all()) {
         std::uint16_t id = propId(tag);
         const NamedProperty* name = isNamedId(id) ? bag.nameOf(id) : nullptr;
-        if (!name || first_.count(*name) || taken_.count(id)) continue;
+        if (!name || taken_.count(id)) continue;
         map_.add(id, *name);
-        first_.emplace(*name, id);
+        first_.emplace(*name, id);  // a name several ids share keeps them all
         taken_.insert(id);
       }
     });
   }
 
-  // Bag id to file id for every named id the bag uses.
+  // Bag id to file id for every named id the bag uses. Ids the file map
+  // already gives the same name (and ids without a name) stay; the others
+  // take the file's id for their name, or a new one.
   std::map<std::uint16_t, std::uint16_t> remap(const PropertyBag& bag) {
     std::map<std::uint16_t, std::uint16_t> out;
     std::set<std::uint16_t> used;
+    std::vector<std::uint16_t> moving;
     for (const auto& [tag, v] : bag.all()) {
       std::uint16_t id = propId(tag);
       if (!isNamedId(id) || out.count(id)) continue;
       const NamedProperty* name = bag.nameOf(id);
-      std::uint16_t fileId = id;
-      if (name) {
-        auto it = first_.find(*name);
-        if (it == first_.end()) {
-          fileId = allocate();
-          map_.add(fileId, *name);
-          first_.emplace(*name, fileId);
-        } else {
-          fileId = it->second;
-        }
-        if (used.count(fileId)) {  // one bag giving one name two ids: keep both
-          fileId = allocate();
-          map_.add(fileId, *name);
-        }
+      const NamedProperty* mapped = map_.nameOf(id);
+      if (!name || (mapped && *mapped == *name)) {
+        out.emplace(id, id);
+        used.insert(id);
+      } else if (std::find(moving.begin(), moving.end(), id) == moving.end()) {
+        moving.push_back(id);
+      }
+    }
+    for (std::uint16_t id : moving) {
+      const NamedProperty& name = *bag.nameOf(id);
+      auto it = first_.find(name);
+      std::uint16_t fileId;
+      if (it != first_.end() && !used.count(it->second)) {
+        fileId = it->second;
+      } else {
+        // A new name, or one bag giving one name two ids: keep both.
+        fileId = allocate();
+        map_.add(fileId, name);
+        first_.emplace(name, fileId);
       }
       used.insert(fileId);
       out.emplace(id, fileId);
@@ -125,7 +134,7 @@ class MessageWriter {
       if (a.embedded) {
         // The embedded message takes the place of PR_ATTACH_DATA_OBJ.
         PropertyBag props = a.props;
-        props.removeId(propId(tag::AttachDataObject));
+        props.remove(tag::AttachDataObject);
         writeBag(s, StorageKind::Child, props, {}, true);
         cfb::Entry inner = newStorage(substgName(tag::AttachDataObject));
         write(*a.embedded, inner, StorageKind::Embedded);

@@ -106,8 +106,7 @@ class PropertyReader {
         if (const cfb::Entry* s = index_.findStream(substgElementName(tag, i))) element = s->data;
         // Element streams hold the string with its terminator.
         if (term && element.size() >= term &&
-            std::all_of(element.end() - static_cast<std::ptrdiff_t>(term), element.end(), [](std::uint8_t b) { return b == 0; }) &&
-            (term == 1 || element.size() % 2 == 0))
+            std::all_of(element.end() - static_cast<std::ptrdiff_t>(term), element.end(), [](std::uint8_t b) { return b == 0; }))
           element.resize(element.size() - term);
         v.values.push_back(std::move(element));
       }
@@ -136,6 +135,15 @@ void putEntry(Bytes& out, PropTag tag, std::uint32_t low, std::uint32_t high) {
 }
 
 }  // namespace
+
+std::optional<std::uint32_t> objectEntryKind(const StorageIndex& index, StorageKind kind, PropTag tag) {
+  const cfb::Entry* ps = index.findStream(kPropertyStream);
+  if (!ps) return std::nullopt;
+  ByteView v(ps->data);
+  for (std::size_t off = headerSize(kind); off + kEntrySize <= v.size(); off += kEntrySize)
+    if (v.u32(off) == tag) return v.u32(off + 12);
+  return std::nullopt;
+}
 
 StorageIndex::StorageIndex(const cfb::Entry& storage) {
   for (const auto& c : storage.children) byName_.emplace(upperAscii(c.name), &c);  // the first of equal names wins
@@ -232,8 +240,11 @@ std::optional<cfb::Entry> imageToStorage(ByteView image, std::string name, std::
   cfb::Entry root;
   try {
     root = cfb::readCompoundFile(image);
+    // Only an image in the form storageToImage gives becomes a storage;
+    // other bytes stay a stream, so they read back exactly as they were.
+    if (storageToImage(root) != Bytes(image.data(), image.data() + image.size())) return std::nullopt;
   } catch (const Error&) {
-    return std::nullopt;  // not a compound file after all: kept as a stream
+    return std::nullopt;
   }
   root.type = cfb::EntryType::Storage;
   root.name = std::move(name);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "mapi/cfb/entry.h"
@@ -43,6 +44,11 @@ struct PropertyReadOptions {
 // writers omit entries). Named ids are not resolved here.
 PropertyBag readProperties(const cfb::Entry& storage, const StorageIndex& index, StorageKind kind,
                            const PropertyReadOptions& options);
+
+// The reserved field of a property's entry, which for PR_ATTACH_DATA_OBJ
+// held as a storage tells an embedded message (1) from a custom storage
+// (4); nullopt when the property stream has no entry for the tag.
+std::optional<std::uint32_t> objectEntryKind(const StorageIndex& index, StorageKind kind, PropTag tag);
 
 // The header fields of a top-level or embedded message's property stream.
 struct PropertyStreamCounts {

@@ -240,11 +240,17 @@ TEST(MsgNamedProperties, KeepTheirNamesWhenIdsCollide) {
   att.props.set(m::makeTag(0x8001, m::pt::Int32), m::PropValue::int32(3));
   att.props.setName(0x8005, nameC);
   att.props.set(m::makeTag(0x8005, m::pt::Int32), m::PropValue::int32(4));
-  // An embedded message using another id for nameA.
+  // An embedded message using another (free) id for nameA, and one using
+  // the id the attachment gave nameB.
   att.embedded = std::make_unique<m::Message>();
   att.embedded->props.setName(0x8009, nameA);
   att.embedded->props.set(m::makeTag(0x8009, m::pt::Int32), m::PropValue::int32(5));
+  m::Attachment second;
+  second.embedded = std::make_unique<m::Message>();
+  second.embedded->props.setName(0x8000, nameC);
+  second.embedded->props.set(m::makeTag(0x8000, m::pt::Int32), m::PropValue::int32(6));
   msgIn.attachments.push_back(std::move(att));
+  msgIn.attachments.push_back(std::move(second));
 
   m::Message back = msg::readMessage(msg::writeMessage(msgIn, pinned()));
   EXPECT_EQ(back.props, msgIn.props) << "the first user of an id keeps it";
@@ -263,7 +269,15 @@ TEST(MsgNamedProperties, KeepTheirNamesWhenIdsCollide) {
   EXPECT_EQ(cValues, (std::vector<std::int32_t>{3, 4}));
   ASSERT_TRUE(back.attachments[0].embedded);
   EXPECT_EQ(back.attachments[0].embedded->props.getNamed(nameA, m::pt::Int32)->asInt32(), 5);
-  EXPECT_EQ(back.attachments[0].embedded->props.idOf(nameA), 0x8000);
+  EXPECT_TRUE(*back.attachments[0].embedded == *msgIn.attachments[0].embedded) << "a free id stays";
+  const m::PropertyBag& e2 = back.attachments[1].embedded->props;
+  ASSERT_NE(e2.getNamed(nameC, m::pt::Int32), nullptr);
+  EXPECT_EQ(e2.getNamed(nameC, m::pt::Int32)->asInt32(), 6);
+  EXPECT_NE(e2.idOf(nameC), 0x8000);
+
+  // What was read back is written and read again unchanged, names shared
+  // by several ids included.
+  EXPECT_EQ(msg::readMessage(msg::writeMessage(back, pinned())), back);
 }
 
 TEST(MsgFiles, ChangesAreWrittenBackToTheSameFile) {
