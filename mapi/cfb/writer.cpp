@@ -29,9 +29,15 @@ class Layout {
   Layout(const Entry& root, const WriteOptions& options) {
     if (!root.isStorage()) throw Error(ErrorKind::InvalidArgument, "the root of a compound file must be a storage");
     add(root, "");
-    std::uint64_t largest = 0;
-    for (const auto& n : nodes_)
-      if (n.entry->isStream()) largest = std::max<std::uint64_t>(largest, n.entry->data.size());
+    // The mini stream is a stream too, held by the root entry.
+    std::uint64_t largest = 0, miniStream = 0;
+    for (const auto& n : nodes_) {
+      if (!n.entry->isStream()) continue;
+      std::uint64_t size = n.entry->data.size();
+      largest = std::max(largest, size);
+      if (size < kMiniStreamCutoff) miniStream += ceilDiv(size, kMiniSectorSize) * kMiniSectorSize;
+    }
+    largest = std::max(largest, miniStream);
     bool v4 = options.version == WriteOptions::Version::V4 ||
               (options.version == WriteOptions::Version::Auto && largest > kV3MaxStreamSize);
     if (!v4 && largest > kV3MaxStreamSize)
