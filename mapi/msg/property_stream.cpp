@@ -107,7 +107,7 @@ class PropertyReader {
         // Element streams hold the string with its terminator.
         if (term && element.size() >= term &&
             std::all_of(element.end() - static_cast<std::ptrdiff_t>(term), element.end(), [](std::uint8_t b) { return b == 0; }))
-          element.resize(element.size() - term);
+          element.erase(element.end() - static_cast<std::ptrdiff_t>(term), element.end());
         v.values.push_back(std::move(element));
       }
     } else if (const cfb::Entry* e = index_.find(substgName(tag))) {
