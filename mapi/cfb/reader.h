@@ -7,6 +7,11 @@
 // to one chain only (which also catches loops), and the directory tree is
 // walked with a visited set. A bad file gives an mapi::Error that says what
 // is wrong; the work and the memory are bounded by the size of the file.
+//
+// We keep this layer ourselves rather than use libgsf: it is small, it
+// needs no GLib, its bounds are ours to state and test exactly, and the
+// writer must lay files out as Outlook does (class ids, mini stream,
+// directory order), which a general-purpose library does not promise.
 
 #include <cstdint>
 #include <filesystem>
