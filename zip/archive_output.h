@@ -1,0 +1,52 @@
+#pragma once
+// The archive file being written. Bytes go to a temporary file beside the
+// destination, which takes the destination's name only once the whole
+// archive is on disk: a write that fails half way (a full disk, a removed
+// folder) leaves no truncated archive behind, and an archive being
+// replaced stays intact until its successor is complete.
+
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+namespace varnolt::zip {
+
+class ArchiveOutput {
+ public:
+  // Creates the temporary file; throws zip::Error (Io) when it cannot.
+  explicit ArchiveOutput(std::filesystem::path destination);
+  // Removes the temporary file unless commit() put it in place.
+  ~ArchiveOutput();
+  ArchiveOutput(const ArchiveOutput&) = delete;
+  ArchiveOutput& operator=(const ArchiveOutput&) = delete;
+
+  void write(const std::uint8_t* data, std::size_t size);
+  void write(const std::vector<std::uint8_t>& bytes) { write(bytes.data(), bytes.size()); }
+  void write(std::string_view text);
+
+  // Bytes written so far: the offset where the next byte lands.
+  std::uint64_t position() const { return position_; }
+
+  // Flushes the file to disk and gives it the destination's name. With
+  // replace true an existing file is replaced in one step; with replace
+  // false an existing file is left alone and the answer is false.
+  bool commit(bool replace);
+
+  const std::filesystem::path& temporaryPath() const { return temp_; }
+
+ private:
+  void flushBuffer();
+  void writeRaw(const std::uint8_t* data, std::size_t size);
+  bool moveIntoPlace(bool replace);
+  [[noreturn]] void fail(const char* what, int err) const;
+
+  std::filesystem::path dest_;
+  std::filesystem::path temp_;
+  int fd_ = -1;
+  bool committed_ = false;
+  std::uint64_t position_ = 0;
+  std::vector<std::uint8_t> buffer_;
+};
+
+}  // namespace varnolt::zip

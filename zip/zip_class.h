@@ -1,0 +1,63 @@
+#pragma once
+// ZipClass collects files as entries of a ZIP archive and writes the
+// archive in one pass: single disk, every entry deflated, no encryption,
+// no data descriptors, no ZIP64. Each file is read and compressed when it
+// is added and kept in memory until the ZipClass is destroyed.
+//
+// Results and errors:
+// - AddFile answers false when no file is at the path (a folder, a FIFO or
+//   a device is not a file) and adds nothing.
+// - WriteZip answers false when a file is at the target and Overwrite is
+//   false, and writes nothing.
+// - Every other failure is a zip::Error (zip/error.h) carrying the reason:
+//   an unreadable source, a refused write, a size, count or text past what
+//   an archive without ZIP64 can carry, an unsafe entry name. A failed
+//   AddFile adds nothing; a failed WriteZip leaves no file behind and an
+//   existing archive as it was, because the archive is written under a
+//   temporary name and renamed into place only when complete.
+//
+// Names and comments are UTF-8 in, Windows-1252 in the archive when they
+// fit, UTF-8 (flagged for entries) otherwise; see zip/text_encoding.h.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "zip/layout.h"
+#include "zip/records.h"
+#include "zip/zip_file.h"
+
+namespace varnolt::zip {
+
+class ZipClass {
+ public:
+  ZipClass() = default;
+
+  // Number of entries added so far.
+  std::int32_t FileCount() const { return static_cast<std::int32_t>(Files.size()); }
+
+  // Sets the archive comment. Throws zip::Error: Limit past 65535 bytes,
+  // InvalidArgument when it holds the end-record signature "PK\5\6", which
+  // would make readers take the comment for the end of the archive.
+  void Comment(const std::string& text);
+
+  // Adds the file at FilePath as a new entry named FileName, or after the
+  // last component of FilePath when FileName is empty, with Comment as its
+  // entry comment when not empty.
+  bool AddFile(const std::filesystem::path& FilePath, const std::string& FileName = "",
+               const std::string& Comment = "");
+
+  // Writes the archive to FilePath; with Overwrite true a file already
+  // there is replaced. May be called again: the entries stay.
+  bool WriteZip(const std::filesystem::path& FilePath, bool Overwrite);
+
+ private:
+  std::vector<ZipFile> Files;
+  std::string ArchiveComment;         // as given, UTF-8
+  std::string encodedArchiveComment_; // as written
+  EndOfCentralDirectory EndRecord;
+  ArchiveExtent extent_;  // where the entries added so far fall
+};
+
+}  // namespace varnolt::zip

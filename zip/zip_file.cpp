@@ -1,0 +1,234 @@
+#include "zip/zip_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "zip/archive_output.h"
+#include "zip/dos_time.h"
+#include "zip/error.h"
+
+namespace varnolt::zip {
+namespace {
+
+constexpr std::size_t kZlibHeader = 2;
+constexpr std::size_t kZlibTrailer = 4;  // Adler-32
+constexpr std::size_t kProbeSize = 64 * 1024;
+
+[[noreturn]] void ioError(const char* what, const std::filesystem::path& path, int err) {
+  throw Error(ErrorKind::Io, std::string("cannot ") + what + " " + path.string() + ": " + std::strerror(err));
+}
+
+[[noreturn]] void tooLarge(const std::filesystem::path& path) {
+  throw Error(ErrorKind::Limit, path.string() + " is 4 GiB or larger, more than a ZIP archive without ZIP64 can hold");
+}
+
+// Closes the descriptor on every way out.
+struct FdCloser {
+  int fd;
+  ~FdCloser() { ::close(fd); }
+};
+
+struct SourceBytes {
+  std::vector<std::uint8_t> bytes;
+  std::time_t modified = 0;
+};
+
+// The whole file, read to its end (not just to the length it had when
+// opened, so a file that changes under us is never cut short), and the
+// modification time of that same open file.
+SourceBytes readSource(const std::filesystem::path& path) {
+  // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) ioError("open", path, errno);
+  FdCloser closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) ioError("read", path, errno);
+  if (!S_ISREG(st.st_mode)) throw Error(ErrorKind::Io, "cannot read " + path.string() + ": not a regular file");
+  if (static_cast<std::uint64_t>(st.st_size) > kMax32) tooLarge(path);
+
+  SourceBytes source;
+  source.modified = st.st_mtim.tv_sec;
+  source.bytes.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t have = 0;
+  while (have < source.bytes.size()) {
+    ssize_t n = ::read(fd, source.bytes.data() + have, source.bytes.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ioError("read", path, errno);
+    if (n == 0) break;  // it shrank since we looked
+    have += static_cast<std::size_t>(n);
+  }
+  source.bytes.resize(have);
+  // It may also have grown.
+  std::vector<std::uint8_t> probe(kProbeSize);
+  for (;;) {
+    ssize_t n = ::read(fd, probe.data(), probe.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ioError("read", path, errno);
+    if (n == 0) break;
+    if (source.bytes.size() + static_cast<std::size_t>(n) > kMax32) tooLarge(path);
+    source.bytes.insert(source.bytes.end(), probe.begin(), probe.begin() + n);
+  }
+  return source;
+}
+
+std::uint32_t crcOf(const std::vector<std::uint8_t>& bytes) {
+  uLong crc = ::crc32(0L, Z_NULL, 0);
+  const Bytef* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    uInt piece = static_cast<uInt>(std::min<std::size_t>(left, std::numeric_limits<uInt>::max()));
+    crc = ::crc32(crc, p, piece);
+    p += piece;
+    left -= piece;
+  }
+  return static_cast<std::uint32_t>(crc);
+}
+
+// Names are used as paths by whoever extracts the archive; refuse the ones
+// that would write outside the extraction folder or cannot be a file.
+void checkEntryName(const std::string& name) {
+  auto refuse = [&](const char* why) {
+    throw Error(ErrorKind::InvalidArgument, "entry name \"" + name + "\" " + why);
+  };
+  if (name.empty()) refuse("is empty");
+  if (name.find('\0') != std::string::npos) refuse("holds a NUL character");
+  if (name.front() == '/' || name.front() == '\\') refuse("is an absolute path");
+  if (name.back() == '/' || name.back() == '\\') refuse("names a folder, not a file");
+  // Windows extractors split at "\" as well as "/".
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0) refuse("climbs out of its folder with \"..\"");
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
+std::string ZipFile::NameFromPath(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+ZipFile::Source ZipFile::ReadAndCompress(const std::filesystem::path& path) {
+  SourceBytes s = readSource(path);
+  Source out;
+  out.modified = s.modified;
+  out.uncompressedSize = static_cast<std::uint32_t>(s.bytes.size());
+  out.crc32 = crcOf(s.bytes);
+
+  // compressBound is zlib's own promise of room enough for one call.
+  uLong capacity = ::compressBound(static_cast<uLong>(s.bytes.size()));
+  std::vector<std::uint8_t> z(capacity);
+  uLongf zLength = capacity;
+  static const Bytef kNothing = 0;
+  const Bytef* src = s.bytes.empty() ? &kNothing : s.bytes.data();
+  int rc = ::compress(z.data(), &zLength, src, static_cast<uLong>(s.bytes.size()));
+  if (rc != Z_OK)
+    throw Error(ErrorKind::Compression, "cannot compress " + path.string() + ": zlib error " + std::to_string(rc) +
+                                            " (" + ::zError(rc) + ")");
+  if (zLength < kZlibHeader + kZlibTrailer)
+    throw Error(ErrorKind::Compression, "cannot compress " + path.string() + ": zlib returned a short stream");
+  s.bytes = {};  // the source is no longer needed; give its memory back before keeping the result
+  z.resize(zLength - kZlibTrailer);
+  z.erase(z.begin(), z.begin() + kZlibHeader);
+  z.shrink_to_fit();
+  if (z.size() > kMax32)
+    throw Error(ErrorKind::Limit, path.string() + " compresses to 4 GiB or more, more than a ZIP archive without ZIP64 can hold");
+  out.deflateData = std::move(z);
+  return out;
+}
+
+void ZipFile::LoadFromFile(const std::filesystem::path& path) {
+  std::string name = NameFromPath(path.string());
+  checkEntryName(name);
+  Source source = ReadAndCompress(path);
+
+  DateTime m = dosRangeLocalTime(source.modified);
+  std::uint16_t date = PackDosDate(m);
+  std::uint16_t time = PackDosTime(m);
+
+  LocalHeader.modDate = CentralHeader.modDate = date;
+  LocalHeader.modTime = CentralHeader.modTime = time;
+  LocalHeader.crc32 = CentralHeader.crc32 = source.crc32;
+  LocalHeader.compressedSize = CentralHeader.compressedSize = static_cast<std::uint32_t>(source.deflateData.size());
+  LocalHeader.uncompressedSize = CentralHeader.uncompressedSize = source.uncompressedSize;
+  CompressedData = std::move(source.deflateData);
+  StoredName = std::move(name);
+  encodeTexts();
+}
+
+void ZipFile::SetStoredName(const std::string& name) {
+  checkEntryName(name);
+  std::string previous = std::move(StoredName);
+  StoredName = name;
+  try {
+    encodeTexts();
+  } catch (...) {
+    StoredName = std::move(previous);
+    throw;
+  }
+}
+
+void ZipFile::SetEntryComment(const std::string& text) {
+  std::string previous = std::move(EntryComment);
+  EntryComment = text;
+  try {
+    encodeTexts();
+  } catch (...) {
+    EntryComment = std::move(previous);
+    throw;
+  }
+}
+
+void ZipFile::encodeTexts() {
+  EncodedEntryText encoded = encodeEntryText(StoredName, EntryComment);
+  if (encoded.name.size() > kMaxTextLength)
+    throw Error(ErrorKind::Limit, "entry name is longer than the 65535 bytes a ZIP entry can hold");
+  if (encoded.comment.size() > kMaxTextLength)
+    throw Error(ErrorKind::Limit, "entry comment is longer than the 65535 bytes a ZIP entry can hold");
+  encoded_ = std::move(encoded);
+  std::uint16_t flags = encoded_.utf8 ? static_cast<std::uint16_t>(kFlagDefault | kFlagUtf8) : kFlagDefault;
+  LocalHeader.flags = CentralHeader.flags = flags;
+  LocalHeader.nameLength = CentralHeader.nameLength = static_cast<std::uint16_t>(encoded_.name.size());
+  CentralHeader.commentLength = static_cast<std::uint16_t>(encoded_.comment.size());
+}
+
+std::uint64_t ZipFile::localEntrySize() const {
+  return LocalFileHeader::kSize + encoded_.name.size() + ExtraField.size() + CompressedData.size();
+}
+
+std::uint64_t ZipFile::centralEntrySize() const {
+  return CentralDirectoryHeader::kSize + encoded_.name.size() + ExtraField.size() + encoded_.comment.size();
+}
+
+void ZipFile::WriteLocalEntry(ArchiveOutput& file) {
+  if (file.position() > kMax32)
+    throw Error(ErrorKind::Limit, "archive reaches past 4 GiB, more than a ZIP archive without ZIP64 can hold");
+  CentralHeader.LocalHeaderOffset = static_cast<std::uint32_t>(file.position());
+  std::vector<std::uint8_t> header;
+  LocalHeader.appendTo(header);
+  file.write(header);
+  file.write(encoded_.name);
+  file.write(ExtraField);
+  file.write(CompressedData);
+}
+
+void ZipFile::WriteCentralEntry(ArchiveOutput& file) const {
+  std::vector<std::uint8_t> header;
+  CentralHeader.appendTo(header);
+  file.write(header);
+  file.write(encoded_.name);
+  file.write(ExtraField);
+  file.write(encoded_.comment);
+}
+
+}  // namespace varnolt::zip

@@ -1,0 +1,81 @@
+#pragma once
+// One entry of an archive built by ZipClass. Loading it reads the whole
+// source file, takes its CRC-32 and raw deflate data and its time stamp;
+// writing the archive asks it for its local entry (header, name, data) and
+// later its central directory entry (header, name, comment).
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "zip/records.h"
+#include "zip/text_encoding.h"
+
+namespace varnolt::zip {
+
+class ArchiveOutput;
+
+class ZipFile {
+ public:
+  // What ReadAndCompress takes from a source file.
+  struct Source {
+    std::vector<std::uint8_t> deflateData;  // raw deflate: no zlib header, no Adler-32 trailer
+    std::uint32_t crc32 = 0;
+    std::uint32_t uncompressedSize = 0;
+    std::time_t modified = 0;
+  };
+
+  ZipFile() = default;
+
+  // Reads and compresses the file at path and stamps the entry with its
+  // name (the last path component) and modification time. Throws
+  // zip::Error: Io when the file cannot be opened or read or is not a
+  // regular file, Limit when it is too large for an archive without ZIP64,
+  // Compression when zlib fails.
+  void LoadFromFile(const std::filesystem::path& path);
+
+  // Both throw zip::Error: InvalidArgument for a name that is empty, holds
+  // NUL, is absolute, names a folder or climbs out with "..";
+  // Limit for a name or comment longer than 65535 bytes once encoded.
+  void SetStoredName(const std::string& name);
+  void SetEntryComment(const std::string& text);
+
+  // Appends the local entry and records where it starts.
+  void WriteLocalEntry(ArchiveOutput& file);
+  // Appends the central directory entry; WriteLocalEntry must come first.
+  void WriteCentralEntry(ArchiveOutput& file) const;
+
+  // Bytes each entry occupies in the archive.
+  std::uint64_t localEntrySize() const;
+  std::uint64_t centralEntrySize() const;
+
+  const std::string& storedName() const { return StoredName; }
+  const std::string& entryComment() const { return EntryComment; }
+  const LocalFileHeader& localHeader() const { return LocalHeader; }
+  const CentralDirectoryHeader& centralHeader() const { return CentralHeader; }
+  const std::vector<std::uint8_t>& compressedData() const { return CompressedData; }
+
+  // The last "/"-separated piece of path: the whole path when it has no
+  // separator, empty when it ends with one.
+  static std::string NameFromPath(const std::string& path);
+
+  // Reads the whole file and deflates it with zlib's compress at the
+  // default level. Errors as for LoadFromFile.
+  static Source ReadAndCompress(const std::filesystem::path& path);
+
+ private:
+  // Encodes name and comment and sets the lengths and flags that follow from them.
+  void encodeTexts();
+
+  std::string StoredName;    // as given, UTF-8
+  std::string ExtraField;    // always empty
+  std::string EntryComment;  // as given, UTF-8
+  EncodedEntryText encoded_;
+  std::vector<std::uint8_t> CompressedData;
+  LocalFileHeader LocalHeader;
+  CentralDirectoryHeader CentralHeader;
+};
+
+}  // namespace varnolt::zip
