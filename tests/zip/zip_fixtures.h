@@ -3,6 +3,7 @@
 // contents and time stamps, little-endian field access, and zlib run
 // independently of the writer to check what it stored.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
