@@ -18,6 +18,8 @@
 //
 // Names and comments are UTF-8 in, Windows-1252 in the archive when they
 // fit, UTF-8 (flagged for entries) otherwise; see zip/text_encoding.h.
+// Entries are stamped with the source's modification time in local time,
+// held to the 1980-2107 range of the MS-DOS fields (zip/dos_time.h).
 
 #include <cstdint>
 #include <filesystem>
