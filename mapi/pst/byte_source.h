@@ -1,0 +1,57 @@
+#pragma once
+// Where the reader takes its bytes from: a file opened read-only and read
+// with pread (never mapped, never read whole), or bytes already in memory
+// (tests, the fuzzer). The reader never writes to a source.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "mapi/util/byte_view.h"
+
+namespace varnolt::mapi::pst {
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t size() const = 0;
+  // Reads exactly `length` bytes at `offset`; throws mapi::Error
+  // (Truncated) when they run past the end, (Io) when the system fails.
+  virtual void readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length) const = 0;
+  // Bytes handed to readAt so far (for the benchmark).
+  std::uint64_t bytesRead() const { return bytesRead_; }
+
+ protected:
+  mutable std::uint64_t bytesRead_ = 0;
+};
+
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(const std::filesystem::path& path);
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  std::uint64_t size() const override { return size_; }
+  void readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length) const override;
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+// Keeps a copy, so the caller's buffer may go away.
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(ByteView bytes) : bytes_(bytes.copy()) {}
+  explicit MemorySource(Bytes bytes) : bytes_(std::move(bytes)) {}
+
+  std::uint64_t size() const override { return bytes_.size(); }
+  void readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length) const override;
+
+ private:
+  Bytes bytes_;
+};
+
+}  // namespace varnolt::mapi::pst

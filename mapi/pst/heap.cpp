@@ -1,0 +1,72 @@
+#include "mapi/pst/heap.h"
+
+#include "mapi/error.h"
+#include "mapi/pst/describe.h"
+
+namespace varnolt::mapi::pst {
+namespace {
+
+// Sizes of the page headers ([MS-PST] 2.3.1.2 HNHDR, 2.3.1.5 HNPAGEHDR,
+// 2.3.1.6 HNBITMAPHDR). Blocks 8, 136, 264, ... carry the bitmap header.
+constexpr std::size_t kFirstHeaderSize = 12;
+constexpr std::size_t kPageHeaderSize = 2;
+constexpr std::size_t kBitmapHeaderSize = 66;
+
+std::size_t headerSize(std::size_t block) {
+  if (block == 0) return kFirstHeaderSize;
+  return block % 128 == 8 ? kBitmapHeaderSize : kPageHeaderSize;
+}
+
+}  // namespace
+
+Heap::Heap(const Node& node) : node_(node) {
+  std::vector<Bytes> blocks = node.readBlocks();
+  auto fail = [&](std::size_t block, const std::string& what) -> void {
+    throw Error(ErrorKind::Corrupt, "the heap of node " + hexText(node_.id()) + " is damaged in block " +
+                                        std::to_string(block) + ": " + what);
+  };
+  if (blocks.empty()) fail(0, "it has no data");
+  pages_.reserve(blocks.size());
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    Page page;
+    page.data = std::move(blocks[i]);
+    ByteView v(page.data);
+    size_ += v.size();
+    std::size_t hdr = headerSize(i);
+    if (v.size() < hdr + 4) fail(i, "too short");
+    if (i == 0) {
+      if (v.u8(2) != kHeapSignature) fail(i, "no heap signature");
+      clientSig_ = v.u8(3);
+      userRoot_ = v.u32(4);
+    }
+    std::size_t ibHnpm = v.u16(0);
+    if (ibHnpm < hdr || ibHnpm + 4 > v.size()) fail(i, "its page map lies outside the block");
+    std::size_t cAlloc = v.u16(ibHnpm);
+    if (ibHnpm + 4 + (cAlloc + 1) * 2 > v.size()) fail(i, "its page map runs past the block");
+    page.offsets.resize(cAlloc + 1);
+    for (std::size_t k = 0; k <= cAlloc; ++k) {
+      page.offsets[k] = v.u16(ibHnpm + 4 + 2 * k);
+      std::size_t prev = k == 0 ? hdr : page.offsets[k - 1];
+      if (page.offsets[k] < prev || page.offsets[k] > ibHnpm) fail(i, "its allocations overlap or leave the block");
+    }
+    pages_.push_back(std::move(page));
+  }
+}
+
+ByteView Heap::item(Hid hid) const {
+  if (hid == 0) return {};
+  auto bad = [&](const std::string& what) -> void {
+    throw Error(ErrorKind::Corrupt, "HID " + hexText(hid) + " of node " + hexText(node_.id()) + " " + what);
+  };
+  if (!isHid(hid)) bad("is not a heap id");
+  std::size_t index = (hid >> 5) & 0x7FF;
+  std::size_t block = hid >> 16;
+  if (block >= pages_.size()) bad("names a block the heap does not have");
+  const Page& p = pages_[block];
+  if (index == 0 || index >= p.offsets.size()) bad("names an allocation the heap does not have");
+  std::size_t begin = p.offsets[index - 1];
+  std::size_t end = p.offsets[index];
+  return ByteView(p.data).sub(begin, end - begin);
+}
+
+}  // namespace varnolt::mapi::pst
