@@ -9,8 +9,8 @@
 
 namespace varnolt::mapi::pst {
 
-BTree::BTree(const ByteSource& source, const Layout& layout, PageCache& cache, Kind kind, Bref root)
-    : source_(source), layout_(layout), cache_(cache), kind_(kind), root_(root) {}
+BTree::BTree(const ByteSource& source, const Layout& layout, PageCache& cache, Kind kind, Bref root, bool verifyCrc)
+    : source_(source), layout_(layout), cache_(cache), kind_(kind), root_(root), verifyCrc_(verifyCrc) {}
 
 const char* BTree::name() const { return kind_ == Kind::Nodes ? "node B-tree" : "block B-tree"; }
 
@@ -35,8 +35,7 @@ const Bytes& BTree::readPage(const Bref& bref, int level) const {
     source_.readAt(bref.ib, page.data(), page.size());
     PageTrailer t = PageTrailer::parse(page, layout_);
     if (t.ptype != ptype || t.ptypeRepeat != ptype) fail(ErrorKind::Corrupt, "has the wrong page type " + hexText(t.ptype));
-    std::uint32_t crc = computeCrc(ByteView(page.data(), layout_.pageSize - layout_.pageTrailerSize));
-    if (crc != t.dwCrc) fail(ErrorKind::Checksum, "has a bad checksum");
+    if (verifyCrc_ && computeCrc(ByteView(page.data(), layout_.pageSize - layout_.pageTrailerSize)) != t.dwCrc) fail(ErrorKind::Checksum, "has a bad checksum");
     if (bidKey(t.bid) != bidKey(bref.bid)) fail(ErrorKind::Corrupt, "is not the page its parent points to");
     if (t.wSig != computeSignature(bref.ib, t.bid)) fail(ErrorKind::Checksum, "has a bad signature");
     BtPageMeta m = BtPageMeta::parse(page, layout_);

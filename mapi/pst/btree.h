@@ -18,7 +18,8 @@ class BTree {
  public:
   enum class Kind : std::uint8_t { Nodes, Blocks };
 
-  BTree(const ByteSource& source, const Layout& layout, PageCache& cache, Kind kind, Bref root);
+  BTree(const ByteSource& source, const Layout& layout, PageCache& cache, Kind kind, Bref root,
+        bool verifyCrc = true);
 
   std::optional<NbtEntry> findNode(NodeId nid) const;    // Kind::Nodes
   std::optional<BbtEntry> findBlock(BlockId bid) const;  // Kind::Blocks
@@ -45,6 +46,7 @@ class BTree {
   PageCache& cache_;
   Kind kind_;
   Bref root_;
+  bool verifyCrc_;
 };
 
 }  // namespace varnolt::mapi::pst

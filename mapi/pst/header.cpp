@@ -17,7 +17,7 @@ std::string hex(std::uint64_t v) {
 
 }  // namespace
 
-Header Header::parse(ByteView bytes, std::uint64_t fileSize) {
+Header Header::parse(ByteView bytes, std::uint64_t fileSize, bool verifyCrc) {
   if (fileSize == 0) throw Error(ErrorKind::BadFormat, "not a PST file: the file is empty");
   if (bytes.size() < 4 || bytes.u32(0) != kHeaderMagic)
     throw Error(ErrorKind::BadFormat, "not a PST file: it does not begin with the !BDN signature");
@@ -52,9 +52,9 @@ Header Header::parse(ByteView bytes, std::uint64_t fileSize) {
   // dwCRCPartial covers wMagicClient and the 469 bytes after it; Unicode
   // files add dwCRCFull over 516 bytes.
   std::uint32_t partial = computeCrc(bytes.sub(kHeaderCrcStart, kHeaderCrcPartialLength));
-  if (partial != bytes.u32(4))
+  if (verifyCrc && partial != bytes.u32(4))
     throw Error(ErrorKind::Checksum, "bad checksum of the PST header", 4);
-  if (h.layout == FileLayout::Unicode) {
+  if (verifyCrc && h.layout == FileLayout::Unicode) {
     std::uint32_t full = computeCrc(bytes.sub(kHeaderCrcStart, kHeaderCrcFullLength));
     if (full != bytes.u32(o.dwCrcFull))
       throw Error(ErrorKind::Checksum, "bad checksum of the PST header", o.dwCrcFull);
@@ -85,11 +85,11 @@ Header Header::parse(ByteView bytes, std::uint64_t fileSize) {
   return h;
 }
 
-Header Header::read(const ByteSource& source) {
+Header Header::read(const ByteSource& source, bool verifyCrc) {
   std::uint64_t size = source.size();
   Bytes bytes(static_cast<std::size_t>(std::min<std::uint64_t>(size, Layout::unicode().headerSize)));
   source.readAt(0, bytes.data(), bytes.size());
-  return parse(bytes, size);
+  return parse(bytes, size, verifyCrc);
 }
 
 }  // namespace varnolt::mapi::pst

@@ -37,8 +37,9 @@ struct Header {
 
   // From the first bytes of a file (at least the header's size for its
   // layout). Throws mapi::Error saying what is wrong.
-  static Header parse(ByteView bytes, std::uint64_t fileSize);
-  static Header read(const ByteSource& source);
+  // With verifyCrc false the CRCs are not compared (salvage, fuzzing).
+  static Header parse(ByteView bytes, std::uint64_t fileSize, bool verifyCrc = true);
+  static Header read(const ByteSource& source, bool verifyCrc = true);
 };
 
 }  // namespace varnolt::mapi::pst

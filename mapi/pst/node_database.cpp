@@ -11,13 +11,14 @@
 
 namespace varnolt::mapi::pst {
 
-NodeDatabase::NodeDatabase(std::shared_ptr<const ByteSource> source)
+NodeDatabase::NodeDatabase(std::shared_ptr<const ByteSource> source, bool verifyCrc)
     : source_(std::move(source)),
-      header_(Header::read(*source_)),
+      header_(Header::read(*source_, verifyCrc)),
       layout_(&header_.sizes()),
-      cache_(limits::kPageCacheEntries) {
-  nbt_ = std::make_unique<BTree>(*source_, *layout_, cache_, BTree::Kind::Nodes, header_.nbtRoot);
-  bbt_ = std::make_unique<BTree>(*source_, *layout_, cache_, BTree::Kind::Blocks, header_.bbtRoot);
+      cache_(limits::kPageCacheEntries),
+      verifyCrc_(verifyCrc) {
+  nbt_ = std::make_unique<BTree>(*source_, *layout_, cache_, BTree::Kind::Nodes, header_.nbtRoot, verifyCrc);
+  bbt_ = std::make_unique<BTree>(*source_, *layout_, cache_, BTree::Kind::Blocks, header_.bbtRoot, verifyCrc);
   // A file whose tree roots cannot be read is no use at all; say so now.
   auto checkRoot = [&](const BTree& tree, const char* what) {
     const Bref& r = tree.root();
@@ -68,7 +69,7 @@ Bytes NodeDatabase::readBlock(const BbtEntry& entry) const {
   if (t.cb != entry.cb) fail(ErrorKind::Corrupt, "has a trailer that disagrees with the block B-tree about its size");
   if (bidKey(t.bid) != bidKey(bid)) fail(ErrorKind::Corrupt, "is not the block the block B-tree points to");
   if (t.wSig != computeSignature(ib, t.bid)) fail(ErrorKind::Checksum, "has a bad signature");
-  if (computeCrc(ByteView(raw.data(), entry.cb)) != t.dwCrc) fail(ErrorKind::Checksum, "has a bad checksum");
+  if (verifyCrc_ && computeCrc(ByteView(raw.data(), entry.cb)) != t.dwCrc) fail(ErrorKind::Checksum, "has a bad checksum");
   raw.resize(entry.cb);
   decodeBlock(header_.crypt, bid, raw.data(), raw.size());
   return raw;

@@ -24,7 +24,9 @@ class Node;
 class NodeDatabase {
  public:
   // Reads and checks the header and the root pages of both B-trees.
-  explicit NodeDatabase(std::shared_ptr<const ByteSource> source);
+  // With verifyCrc false, CRCs are not compared (salvaging a damaged file,
+  // and fuzzing past the checksums); every other check stays.
+  explicit NodeDatabase(std::shared_ptr<const ByteSource> source, bool verifyCrc = true);
   NodeDatabase(const NodeDatabase&) = delete;
   NodeDatabase& operator=(const NodeDatabase&) = delete;
 
@@ -60,6 +62,7 @@ class NodeDatabase {
   mutable PageCache cache_;
   std::unique_ptr<BTree> nbt_;
   std::unique_ptr<BTree> bbt_;
+  bool verifyCrc_;
 };
 
 }  // namespace varnolt::mapi::pst

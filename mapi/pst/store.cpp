@@ -17,7 +17,7 @@ std::unique_ptr<Store> Store::open(std::shared_ptr<const ByteSource> source, con
 }
 
 Store::Store(std::shared_ptr<const ByteSource> source, const OpenOptions& options)
-    : source_(std::move(source)), db_(source_), options_(options) {
+    : source_(std::move(source)), db_(source_, options.verifyChecksums), options_(options) {
   const Header& h = db_.header();
   if (h.ibFileEof > db_.fileSize())
     warnings_.push_back("the file is truncated: it has " + std::to_string(db_.fileSize()) +

@@ -34,6 +34,9 @@ namespace varnolt::mapi::pst {
 struct OpenOptions {
   // The code page of String8 values in ANSI files whose objects name none.
   std::uint32_t ansiCodepage = 1252;
+  // Compare header, page and block CRCs. Off only to salvage what a
+  // damaged file still holds.
+  bool verifyChecksums = true;
 };
 
 class Store {
