@@ -4,7 +4,9 @@
 // a file under another encryption, and reading a whole store into plain
 // values that compare.
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "mapi/pst/crc.h"
 #include "mapi/pst/crypt.h"
 #include "mapi/pst/store.h"
+#include "tests/support/test_support.h"
 
 namespace varnolt::test::pst {
 
@@ -241,5 +244,28 @@ inline std::vector<FolderContent> readEverything(const p::Store& store) {
   walk(store.rootFolder(), {});
   return out;
 }
+
+}  // namespace varnolt::test::pst
+
+namespace varnolt::test::pst {
+
+// Hashes every sample before the first test and checks after the last
+// that none of them changed: the reader must never write to its source.
+class SamplesUnchanged : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (samplesDir().empty()) return;
+    for (const auto& f : fs::recursive_directory_iterator(samplesDir()))
+      if (f.is_regular_file()) before_[f.path()] = fileSha256(f.path());
+  }
+  void TearDown() override {
+    for (const auto& [path, hash] : before_) EXPECT_EQ(fileSha256(path), hash) << path << " was changed";
+  }
+
+ private:
+  std::map<fs::path, std::string> before_;
+};
+
+inline std::vector<fs::path> pstSamples() { return sampleFiles("pst", ".pst"); }
 
 }  // namespace varnolt::test::pst
