@@ -25,8 +25,7 @@ NodeDatabase::NodeDatabase(std::shared_ptr<const ByteSource> source, bool verify
     if (r.ib >= fileSize() || fileSize() - r.ib < layout_->pageSize) {
       if (header_.ibFileEof > fileSize())
         throw Error(ErrorKind::Truncated, "the file is truncated: it has " + std::to_string(fileSize()) +
-                                              " bytes, its header says " + std::to_string(header_.ibFileEof),
-                    fileSize());
+                                              " bytes, its header says " + std::to_string(header_.ibFileEof));
       throw Error(ErrorKind::Corrupt, std::string("the root of the ") + what + " lies outside the file",
                   r.ib);
     }

@@ -13,7 +13,9 @@
 
 #include "mapi/pst/crc.h"
 #include "mapi/pst/crypt.h"
+#include "mapi/pst/limits.h"
 #include "mapi/pst/store.h"
+#include "mapi/util/text.h"
 #include "tests/support/test_support.h"
 
 namespace varnolt::test::pst {
@@ -267,5 +269,67 @@ class SamplesUnchanged : public ::testing::Environment {
 };
 
 inline std::vector<fs::path> pstSamples() { return sampleFiles("pst", ".pst"); }
+
+}  // namespace varnolt::test::pst
+
+namespace varnolt::test::pst {
+
+// A property context heap. Values of inline types go in the record; an
+// entry with `hnid` set points elsewhere (a subnode); other values become
+// heap items.
+struct PcValue {
+  std::uint16_t id;
+  std::uint16_t type;
+  m::Bytes bytes;
+  std::uint32_t hnid = 0;
+};
+
+inline m::Bytes pcHeap(std::vector<PcValue> values) {
+  std::sort(values.begin(), values.end(), [](const PcValue& a, const PcValue& b) { return a.id < b.id; });
+  std::vector<m::Bytes> items{bthHeader(2, 6, 0, hidOf(1)), {}};
+  for (const auto& v : values) {
+    std::uint32_t value = v.hnid;
+    if (!v.hnid && p::storedInline(v.type)) {
+      m::Bytes b = v.bytes;
+      b.resize(4, 0);
+      value = m::ByteView(b).u32(0);
+    } else if (!v.hnid) {
+      items.push_back(v.bytes);
+      value = hidOf(items.size() - 1);
+    }
+    m::putBytes(items[1], pcRecord(v.id, v.type, value));
+  }
+  return heapBlock(p::heap_client::PropertyContext, hidOf(0), items);
+}
+
+// A table context heap with only the row id and row version columns.
+inline m::Bytes tcHeap(const std::vector<std::uint32_t>& rowIds) {
+  m::Bytes tcinfo{0x7C, 2};
+  for (std::uint16_t v : std::initializer_list<std::uint16_t>{8, 8, 8, 9}) m::putU16(tcinfo, v);
+  m::putU32(tcinfo, hidOf(1));
+  m::putU32(tcinfo, rowIds.empty() ? 0 : hidOf(3));
+  m::putU32(tcinfo, 0);
+  for (auto [tag, off, bit] : {std::tuple{p::kTagLtpRowId, 0, 0}, std::tuple{p::kTagLtpRowVersion, 4, 1}}) {
+    m::putU32(tcinfo, tag);
+    m::putU16(tcinfo, static_cast<std::uint16_t>(off));
+    tcinfo.push_back(4);
+    tcinfo.push_back(static_cast<std::uint8_t>(bit));
+  }
+  m::Bytes index, matrix;
+  for (std::size_t i = 0; i < rowIds.size(); ++i) {
+    m::putU32(index, rowIds[i]);
+    m::putU32(index, static_cast<std::uint32_t>(i));
+    m::putU32(matrix, rowIds[i]);
+    m::putU32(matrix, 1);
+    matrix.push_back(0xC0);
+  }
+  std::vector<m::Bytes> items{tcinfo, bthHeader(4, 4, 0, index.empty() ? 0 : hidOf(2)), index};
+  if (!rowIds.empty()) items.push_back(matrix);
+  return heapBlock(p::heap_client::TableContext, hidOf(0), items);
+}
+
+inline PcValue unicodeValue(std::uint16_t id, const std::string& s) {
+  return {id, m::pt::Unicode, m::utf8ToUtf16le(s)};
+}
 
 }  // namespace varnolt::test::pst
