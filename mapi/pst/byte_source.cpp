@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -43,6 +44,35 @@ FileSource::~FileSource() {
 
 void FileSource::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length) const {
   if (offset > size_ || length > size_ - offset) pastEnd(offset, length, size_);
+  bytesRead_ += length;
+  std::uint64_t start = offset / kWindowSize * kWindowSize;
+  if (offset + length > start + kWindowSize) {
+    preadFully(offset, out, length);
+    return;
+  }
+  Window* use = nullptr;
+  for (Window& w : windows_) {
+    if (!w.data.empty() && w.start == start) use = &w;
+  }
+  if (!use) {
+    use = &windows_[0];
+    for (Window& w : windows_) {
+      if (w.lastUse < use->lastUse) use = &w;
+    }
+    use->data.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, size_ - start)));
+    use->start = start;
+    try {
+      preadFully(start, use->data.data(), use->data.size());
+    } catch (...) {
+      use->data.clear();
+      throw;
+    }
+  }
+  use->lastUse = ++clock_;
+  std::memcpy(out, use->data.data() + (offset - start), length);
+}
+
+void FileSource::preadFully(std::uint64_t offset, std::uint8_t* out, std::size_t length) const {
   std::size_t done = 0;
   while (done < length) {
     ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
@@ -54,7 +84,6 @@ void FileSource::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t len
     if (n == 0) pastEnd(offset, length, offset + done);
     done += static_cast<std::size_t>(n);
   }
-  bytesRead_ += length;
 }
 
 void MemorySource::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length) const {

@@ -26,6 +26,9 @@ class ByteSource {
   mutable std::uint64_t bytesRead_ = 0;
 };
 
+// Small reads (pages, blocks) are served from a few 64 KiB windows of the
+// file: the blocks of one object usually lie together, and one pread per
+// window costs far less than one per block. Large reads bypass them.
 class FileSource : public ByteSource {
  public:
   explicit FileSource(const std::filesystem::path& path);
@@ -37,8 +40,20 @@ class FileSource : public ByteSource {
   void readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length) const override;
 
  private:
+  struct Window {
+    std::uint64_t start = 0;
+    Bytes data;  // empty when unused
+    std::uint64_t lastUse = 0;
+  };
+  static constexpr std::size_t kWindowSize = 64 * 1024;
+  static constexpr std::size_t kWindows = 4;
+
+  void preadFully(std::uint64_t offset, std::uint8_t* out, std::size_t length) const;
+
   int fd_ = -1;
   std::uint64_t size_ = 0;
+  mutable Window windows_[kWindows];
+  mutable std::uint64_t clock_ = 0;
 };
 
 // Keeps a copy, so the caller's buffer may go away.

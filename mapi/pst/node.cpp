@@ -10,6 +10,7 @@ Node::Node(const NodeDatabase& db, NodeId nid, BlockId bidData, BlockId bidSub, 
 
 Bytes Node::read() const {
   DataTree tree = dataTree();
+  if (tree.blocks.size() == 1) return db_->readBlock(tree.blocks.front());
   Bytes out;
   out.reserve(static_cast<std::size_t>(tree.size));
   for (const BbtEntry& e : tree.blocks) {

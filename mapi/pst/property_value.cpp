@@ -60,6 +60,14 @@ std::vector<Bytes> splitVariable(PropType type, ByteView v) {
 
 }  // namespace
 
+PropValue decodeValue(PropType type, Bytes&& stored) {
+  if (isMultiValued(type) || fixedSize(baseType(type)) > 0) return decodeValue(type, ByteView(stored));
+  PropValue value;
+  value.type = type;
+  value.data = std::move(stored);
+  return value;
+}
+
 PropValue decodeValue(PropType type, ByteView stored) {
   PropValue value;
   value.type = type;

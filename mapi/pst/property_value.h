@@ -35,5 +35,7 @@ Bytes readHnid(const Heap& heap, std::uint32_t hnid, ReadBudget* budget);
 // (Corrupt) when a fixed-size value is short or a multi-valued layout is
 // inconsistent.
 PropValue decodeValue(PropType type, ByteView stored);
+// The same, taking over the bytes where the value keeps them whole.
+PropValue decodeValue(PropType type, Bytes&& stored);
 
 }  // namespace varnolt::mapi::pst

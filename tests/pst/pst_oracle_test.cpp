@@ -211,9 +211,9 @@ std::string sampleName(const ::testing::TestParamInfo<fs::path>& info) {
 INSTANTIATE_TEST_SUITE_P(Samples, PstOracle, ::testing::ValuesIn(pstSamples()), sampleName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(PstOracle);
 
-// The same content written with each encryption method: libpff decodes our
-// encoding, and both readers agree on every copy.
-TEST(PstOracleEncryption, LibpffReadsOurReencodedCopies) {
+// The same content written with each encryption method, and marked as an
+// OST: libpff decodes our encoding, and both readers agree on every copy.
+TEST(PstOracleEncryption, LibpffReadsOurReencodedAndOstCopies) {
   VARNOLT_REQUIRE_SAMPLES();
   if (!havePypff()) GTEST_SKIP() << "python3-pypff is not installed";
   TempDir dir;
@@ -228,6 +228,17 @@ TEST(PstOracleEncryption, LibpffReadsOurReencodedCopies) {
       EXPECT_EQ(ours, reference);
       compareWithPypff(copy, ours);
     }
+    // The same file marked as an OST ("SO"): inspect says so, and reads the same.
+    m::Bytes ost = original;
+    m::setU16(ost, 8, p::kClientOst);
+    MiniPst::restampHeader(ost);
+    fs::path copy = dir / (std::string("copy-") + name + ".ost");
+    writeFile(copy, ost);
+    json ours = inspect(copy);
+    EXPECT_EQ(ours["format"], "ost");
+    ours["format"] = reference["format"];
+    EXPECT_EQ(ours, reference);
+    compareWithPypff(copy, ours);
   }
 }
 
