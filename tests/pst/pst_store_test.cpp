@@ -194,3 +194,54 @@ TEST(PstStore, OpensReadOnlyAndLeavesTheFileAlone) {
 
 }  // namespace
 }  // namespace varnolt::test::pst
+
+namespace varnolt::test::pst {
+namespace {
+
+// No sample holds an OLE attachment (method 6); a crafted message does.
+// Its object is a subnode of the attachment whose bytes are the storage
+// image; the reader hands them over as a PtypObject value.
+TEST(PstStore, OleAttachmentsKeepTheirStorageImage) {
+  const p::Layout& l = p::Layout::unicode();
+  MiniPst pst;
+  m::Bytes image{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  image.resize(3000, 0x42);
+  const p::NodeId objectNid = 0x61F;  // any NID of the attachment's subnodes
+  const p::NodeId attachmentNid = p::makeNid(p::nid_type::Attachment, 1);
+  m::Bytes sl;
+  p::SubnodeBlockHeader{p::kBlockTypeSubnode, 0, 1}.write(sl, l);
+  p::SlEntry{objectNid, pst.block(image, false), 0}.write(sl, l);
+  p::BlockId attachmentSubnodes = pst.block(sl, true);
+  m::Bytes ref;
+  m::putU32(ref, objectNid);
+  m::putU32(ref, static_cast<std::uint32_t>(image.size()));
+  m::Bytes method;
+  m::putU32(method, m::kAttachOle);
+  p::BlockId attachmentPc = pst.block(pcHeap({{0x3705, m::pt::Int32, method},
+                                              {0x3701, m::pt::Object, ref},
+                                              unicodeValue(0x3704, "drawing.xls")}),
+                                      false);
+  m::Bytes msgSl;
+  p::SubnodeBlockHeader{p::kBlockTypeSubnode, 0, 2}.write(msgSl, l);
+  p::SlEntry{attachmentNid, attachmentPc, attachmentSubnodes}.write(msgSl, l);
+  p::SlEntry{p::nid::MessageAttachmentTable, pst.block(tcHeap({attachmentNid}), false), 0}.write(msgSl, l);
+  p::BlockId messageSubnodes = pst.block(msgSl, true);
+  pst.node(0x200024, pst.block(pcHeap({unicodeValue(0x0037, "with a drawing")}), false), messageSubnodes);
+  m::Bytes file = pst.finish();
+
+  auto store = p::Store::open(std::make_shared<p::MemorySource>(file));
+  m::Message msg = store->readMessage(0x200024);
+  EXPECT_TRUE(msg.recipients.empty());
+  ASSERT_EQ(msg.attachments.size(), 1u);
+  const m::Attachment& a = msg.attachments[0];
+  EXPECT_EQ(a.method(), m::kAttachOle);
+  EXPECT_EQ(a.fileName(), "drawing.xls");
+  EXPECT_FALSE(a.embedded);
+  const m::PropValue* object = a.props.get(m::tag::AttachDataObject);
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(object->type, m::pt::Object);
+  EXPECT_EQ(object->data, image);
+}
+
+}  // namespace
+}  // namespace varnolt::test::pst
