@@ -44,6 +44,7 @@ FileSource::~FileSource() {
 
 void FileSource::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length) const {
   if (offset > size_ || length > size_ - offset) pastEnd(offset, length, size_);
+  if (length == 0) return;  // an empty file has no window to copy from
   bytesRead_ += length;
   std::uint64_t start = offset / kWindowSize * kWindowSize;
   if (offset + length > start + kWindowSize) {
