@@ -205,7 +205,9 @@ class Reader {
   }
 
   Bytes readChainBytes(std::uint32_t start, std::uint64_t size, const std::string& what) {
-    std::uint64_t need = (size + ss_ - 1) / ss_;
+    // Sizes come from the file: a version 4 size near 2^64 must not wrap
+    // around to a small sector count.
+    std::uint64_t need = size / ss_ + (size % ss_ != 0 ? 1 : 0);
     if (need > nSectors_)
       throwCorrupt(what + " claims " + std::to_string(size) + " bytes, more than the file holds");
     auto sectors = followChain(start, need, what);

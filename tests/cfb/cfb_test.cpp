@@ -413,6 +413,16 @@ TEST(CompoundFileReader, RefusesAbsurdSizesBeforeAllocating) {
   expectRefused(v.with(v.dirEntry(v.small) + 120, 4000), m::ErrorKind::Corrupt, "more than the mini stream holds");
   expectRefused(v.with(v.dirEntry(0) + 120, 0x7FFFFFFF), m::ErrorKind::Corrupt, "more than the file holds");
   expectRefused(v.with(44, 0x40000000), m::ErrorKind::Corrupt, "FAT sectors");
+  // Version 4 sizes are 64 bits: one close to 2^64 must not wrap around to
+  // a small sector count and then ask for an impossible allocation.
+  cfb::WriteOptions v4;
+  v4.version = cfb::WriteOptions::Version::V4;
+  m::Bytes wide = cfb::writeCompoundFile(sampleTree(), v4);
+  cfb::Header wideHeader = cfb::Header::parse(wide);
+  std::size_t rootEntry = (std::size_t{wideHeader.firstDirSector} + 1) * 4096;
+  m::setU32(wide, rootEntry + 120, 0xFFFFFF01u);
+  m::setU32(wide, rootEntry + 124, 0xFFFFFFFFu);
+  expectRefused(wide, m::ErrorKind::Corrupt, "more than the file holds");
   // More FAT sectors than the header lists, with a DIFAT that loops.
   m::Bytes loop = v.with(44, 112);
   m::setU32(loop, 68, 0);  // DIFAT starts at the FAT sector itself
