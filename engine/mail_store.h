@@ -1,0 +1,165 @@
+#pragma once
+// The mail store as the compression engine sees it: a session with attached
+// PST stores, their folders, messages, .msg files and attachments. The
+// engine knows only these operations; the store library sits behind them in
+// an adapter, and the tests put an in-memory store in its place.
+//
+// Every object is shared (std::shared_ptr) and lives as long as its last
+// holder. Every operation may fail. A failure reaches the caller as a
+// StoreError carrying a reason a user can read, and leaves the object as it
+// was before the call, so the engine can note it, skip the step and go on.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace varnolt::engine {
+
+class StoreError : public std::runtime_error {
+ public:
+  explicit StoreError(const std::string& reason) : std::runtime_error(reason) {}
+};
+
+// Format of a store attached by AttachPstFile: a new Unicode PST.
+inline constexpr std::int32_t kFormatUnicodePst = 1;
+// Kind of file ImportFromFile reads: an Outlook item (.msg) file.
+inline constexpr std::int32_t kImportMsgFile = 3;
+// DefaultItemKind of a folder that holds mail.
+inline constexpr std::int32_t kMailItemKind = 0;
+
+class MailSession;
+class StoreList;
+class MailStore;
+class MailFolder;
+class FolderList;
+class ItemList;
+class MailMessage;
+class AttachmentList;
+class MailAttachment;
+
+// One pass over the members of a list, each member once, in the store's
+// order. Next() answers nullptr after the last member. When Next() throws,
+// the member it could not produce is passed over and the following call
+// goes on with the member after it.
+template <class T>
+class Enumerator {
+ public:
+  virtual ~Enumerator() = default;
+  virtual std::shared_ptr<T> Next() = 0;
+};
+
+class MailAttachment {
+ public:
+  virtual ~MailAttachment() = default;
+  // The attachment's file name, without a folder.
+  virtual std::string FileName() = 0;
+  // Writes the content to the file at path (an attachment by reference has
+  // no content of its own and cannot be saved).
+  virtual void SaveAsFile(const std::string& path) = 0;
+  // Removes the attachment from its message; the message's Commit keeps the
+  // removal.
+  virtual void Delete() = 0;
+};
+
+class AttachmentList {
+ public:
+  virtual ~AttachmentList() = default;
+  virtual std::int32_t Count() = 0;
+  // The i-th attachment, from 1. Deleting an attachment leaves the indexes
+  // below it unchanged.
+  virtual std::shared_ptr<MailAttachment> Item(std::int32_t i) = 0;
+};
+
+class MailMessage {
+ public:
+  virtual ~MailMessage() = default;
+  // Writes the message as an Outlook item (.msg) file.
+  virtual void SaveToFile(const std::string& path) = 0;
+  // Replaces the message's content by that of the file; kind is
+  // kImportMsgFile.
+  virtual void ImportFromFile(const std::string& path, std::int32_t kind) = 0;
+  virtual std::shared_ptr<::varnolt::engine::AttachmentList> AttachmentList() = 0;
+  // Saves pending changes: into the folder for an item of a store, into the
+  // file for a message opened from a .msg file.
+  virtual void Commit() = 0;
+  virtual std::string Body() = 0;
+  virtual void Body(const std::string& text) = 0;
+  virtual std::string HTMLBody() = 0;
+  virtual void HTMLBody(const std::string& text) = 0;
+};
+
+class ItemList {
+ public:
+  virtual ~ItemList() = default;
+  virtual std::int32_t Count() = 0;
+  virtual std::unique_ptr<Enumerator<MailMessage>> Enumerate() = 0;
+  // A new, empty item of the folder; it becomes part of the folder when it
+  // is committed.
+  virtual std::shared_ptr<MailMessage> NewItem() = 0;
+};
+
+class FolderList {
+ public:
+  virtual ~FolderList() = default;
+  virtual std::int32_t Count() = 0;
+  virtual std::unique_ptr<Enumerator<MailFolder>> Enumerate() = 0;
+  virtual std::shared_ptr<MailFolder> AddSubfolder(const std::string& name) = 0;
+};
+
+class MailFolder {
+ public:
+  virtual ~MailFolder() = default;
+  virtual std::string FolderName() = 0;
+  virtual std::shared_ptr<FolderList> Subfolders() = 0;
+  virtual std::shared_ptr<::varnolt::engine::ItemList> ItemList() = 0;
+  // kMailItemKind for a folder of mail; other values for calendars,
+  // contacts, tasks, notes and the like.
+  virtual std::int32_t DefaultItemKind() = 0;
+  // Deletes the folder with everything in it.
+  virtual void RemoveFolder() = 0;
+  // Copies the folder whole (items, subfolders) into destination.
+  virtual void CopyInto(const std::shared_ptr<MailFolder>& destination) = 0;
+};
+
+class MailStore {
+ public:
+  virtual ~MailStore() = default;
+  virtual std::shared_ptr<MailFolder> TopFolder() = 0;
+  // Finishes the store's file: everything written so far is on disk and
+  // the file is complete. The store is not used afterwards. A store that
+  // was only read just lets go of its file.
+  virtual void Close() = 0;
+};
+
+class StoreList {
+ public:
+  virtual ~StoreList() = default;
+  virtual std::int32_t Count() = 0;
+  virtual std::unique_ptr<Enumerator<MailStore>> Enumerate() = 0;
+  // Opens the PST at path, or creates it when there is no file there.
+  // format is kFormatUnicodePst; displayName names a store being created.
+  virtual std::shared_ptr<MailStore> AttachPstFile(const std::string& path, std::int32_t format,
+                                                   const std::optional<std::string>& displayName) = 0;
+};
+
+class MailSession {
+ public:
+  virtual ~MailSession() = default;
+  // Logs on without asking the user anything.
+  virtual void LogOnDefault() = 0;
+  // A dotted version text such as "11.0.0.8118"; its first two characters
+  // give the major version.
+  virtual std::string OutlookVersion() = 0;
+  virtual std::shared_ptr<::varnolt::engine::StoreList> StoreList() = 0;
+  // The message in the .msg file at path; its Commit writes the file.
+  virtual std::shared_ptr<MailMessage> GetMessageFromMsgFile(const std::string& path) = 0;
+};
+
+// Creates the session of one run; the desktop program and the command line
+// hand the engine one over the store library. May throw StoreError.
+using SessionFactory = std::function<std::shared_ptr<MailSession>()>;
+
+}  // namespace varnolt::engine

@@ -1,0 +1,67 @@
+#include "engine/run_helpers.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+namespace varnolt::engine {
+
+namespace fs = std::filesystem;
+
+std::string RunFolderName(const LocalDateTime& when) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Varnolt_%02d-%02d-%04d_%02d-%02d-%02d", when.day, when.month, when.year,
+                when.hour, when.minute, when.second);
+  return text;
+}
+
+void EnsureDestinationSubfolder(const std::string& destinationFolder, const std::string& relativePath) {
+  const fs::path folder(destinationFolder + relativePath);
+  std::error_code ec;
+  const auto status = fs::status(folder, ec);
+  if (fs::exists(status)) {
+    if (fs::is_directory(status)) return;
+    throw fs::filesystem_error("a file is in the way of the folder", folder,
+                               std::make_error_code(std::errc::not_a_directory));
+  }
+  // One level only: a missing parent is a failure of its own step, not
+  // something to paper over here.
+  fs::create_directory(folder);
+}
+
+void parsePSTFileName(std::string& strPSTFileName) {
+  const auto slash = strPSTFileName.rfind('/');
+  if (slash != std::string::npos) strPSTFileName.erase(0, slash + 1);
+}
+
+void DeleteFileIfPresent(const std::string& path) {
+  const fs::path file(path);
+  std::error_code ec;
+  const auto status = fs::symlink_status(file, ec);
+  if (!fs::exists(status) || fs::is_directory(status)) return;
+  fs::remove(file);
+}
+
+void RemoveScratchFolder(const std::string& path) {
+  const fs::path folder(path);
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) return;
+  std::optional<fs::filesystem_error> first;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.is_directory(ec)) continue;
+    std::error_code removeError;
+    fs::remove(entry.path(), removeError);
+    if (removeError && !first) first.emplace("cannot delete a scratch file", entry.path(), removeError);
+  }
+  if (first) throw *first;
+  fs::remove(folder);
+}
+
+std::string LowerCase(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+}  // namespace varnolt::engine

@@ -1,0 +1,42 @@
+#pragma once
+// Names of a run's folders and files, and the small file-system helpers the
+// run uses. Paths are "/"-separated; the destination folder ends with "/".
+
+#include <string>
+
+#include "engine/clock.h"
+
+namespace varnolt::engine {
+
+inline constexpr const char* kDestinationPstFileName = "KestrikCompress.pst";
+inline constexpr const char* kDestinationStoreName = "KestrikCompress PST";
+inline constexpr const char* kScratchFolderName = "MSG Folder";
+inline constexpr const char* kAttachmentFolderName = "Outlook_Attachments";
+inline constexpr const char* kMessageBoxTitle = "Varnolt";
+
+// "Varnolt_" + "dd-mm-yyyy" + "_" + "hh-mm-ss".
+std::string RunFolderName(const LocalDateTime& when);
+
+// Creates destinationFolder + relativePath with a single make-directory
+// call when nothing is there yet; an existing folder is kept. Throws
+// std::filesystem::filesystem_error when the folder cannot be made (its
+// parent is missing, say) or a file is in the way.
+void EnsureDestinationSubfolder(const std::string& destinationFolder, const std::string& relativePath);
+
+// Reduces a path to the part after its last "/" (the whole text when it
+// holds none).
+void parsePSTFileName(std::string& strPSTFileName);
+
+// Deletes the file at path when there is one; a folder is left alone.
+// Throws std::filesystem::filesystem_error when the file cannot be deleted.
+void DeleteFileIfPresent(const std::string& path);
+
+// Deletes every file in the folder, then the folder if it is then empty.
+// Throws std::filesystem::filesystem_error naming the first thing it could
+// not delete; files it could delete are gone all the same.
+void RemoveScratchFolder(const std::string& path);
+
+// ASCII lower case, as the operating-system name is compared.
+std::string LowerCase(std::string text);
+
+}  // namespace varnolt::engine
