@@ -1,0 +1,203 @@
+#include "engine/naming.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+namespace varnolt::engine {
+
+namespace {
+
+// An extension longer than this is more likely part of a name than a type
+// ("notes.from the meeting with ..."), so shortening does not keep it.
+constexpr std::size_t kMaxExtensionBytes = 32;
+
+// Past this many "(n)" variants of one name something is wrong (or hostile);
+// better to fail the save than to probe the folder forever.
+constexpr int kMaxCounter = 100000;
+
+bool isContinuationByte(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U;
+}
+
+// Splits a file name into stem and extension ("a.b.pdf" -> "a.b", ".pdf").
+// A leading dot starts a hidden name, not an extension.
+std::pair<std::string, std::string> splitExtension(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || name.size() - dot > kMaxExtensionBytes)
+    return {name, std::string()};
+  return {name.substr(0, dot), name.substr(dot)};
+}
+
+// The longest prefix of text of at most maxBytes bytes that ends on a
+// character boundary.
+std::string utf8Prefix(const std::string& text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  std::size_t cut = maxBytes;
+  while (cut > 0 && isContinuationByte(text[cut])) --cut;
+  return text.substr(0, cut);
+}
+
+// True when something (even a dangling symbolic link) already has this name.
+// When the folder cannot be looked into, no name can be called free.
+bool pathTaken(const std::string& path) {
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(path, ec);
+  if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
+    throw std::system_error(ec, "cannot look for " + path);
+  return std::filesystem::exists(status);
+}
+
+std::string twoDigits(int value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%02d", value);
+  return buffer;
+}
+
+}  // namespace
+
+std::string AttachmentFileName(const std::string& fileName, const std::tm& localTime) {
+  char year[16];
+  std::snprintf(year, sizeof year, "%04d", localTime.tm_year + 1900);
+  std::string name = "Kestrik_" + twoDigits(localTime.tm_mday) + "-" +
+                     twoDigits(localTime.tm_mon + 1) + "-" + year + "-" +
+                     twoDigits(localTime.tm_hour) + "-" + twoDigits(localTime.tm_min) + "-" +
+                     twoDigits(localTime.tm_sec) + "_" + fileName;
+  for (char& c : name)
+    if (c == ' ') c = '_';
+  return SafeFileName(name);
+}
+
+std::tm CurrentLocalTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+std::string SafeFileName(const std::string& name) {
+  if (name.empty()) return "_";
+  if (name == ".") return "_";
+  if (name == "..") return "__";
+  std::string safe = name;
+  for (char& c : safe) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '/' || byte < 0x20U || byte == 0x7FU) c = '_';
+  }
+  return ShortenFileName(safe, kMaxFileNameBytes);
+}
+
+std::string ShortenFileName(const std::string& name, std::size_t maxBytes) {
+  if (name.size() <= maxBytes) return name;
+  const auto [stem, extension] = splitExtension(name);
+  if (extension.size() >= maxBytes) return utf8Prefix(name, maxBytes);
+  return utf8Prefix(stem, maxBytes - extension.size()) + extension;
+}
+
+std::string AttachmentFilePath(const std::string& strDestFolderPath,
+                               const std::string& strAttachmentFolderName,
+                               const std::string& strAttachmentFileName) {
+  return strDestFolderPath + strAttachmentFolderName + "/" + strAttachmentFileName;
+}
+
+std::string NextFreePath(const std::string& path) {
+  if (!pathTaken(path)) return path;
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const auto [stem, extension] = splitExtension(name);
+  for (int n = 2; n <= kMaxCounter; ++n) {
+    const std::string counter = " (" + std::to_string(n) + ")";
+    std::string candidate = stem + counter + extension;
+    if (candidate.size() > kMaxFileNameBytes) {
+      const std::size_t room = kMaxFileNameBytes > counter.size() + extension.size()
+                                   ? kMaxFileNameBytes - counter.size() - extension.size()
+                                   : 0;
+      candidate = utf8Prefix(stem, room) + counter + extension;
+    }
+    if (!pathTaken(folder + candidate)) return folder + candidate;
+  }
+  throw std::runtime_error("no free name left for " + path);
+}
+
+std::optional<int> OutlookMajorVersion(const std::string& outlookVersion) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (outlookVersion.empty()) return std::nullopt;
+  const char first = outlookVersion[0];
+  const char second = outlookVersion.size() > 1 ? outlookVersion[1] : '\0';
+  if (digit(first) && digit(second)) return (first - '0') * 10 + (second - '0');
+  if (digit(first) && (second == '.' || second == '\0')) return first - '0';
+  if (first == '.' && digit(second)) return 0;  // ".5": a fraction, whole part 0
+  return std::nullopt;
+}
+
+bool EscapeLinkBlanks(const std::string& strGetOSVersion, const std::string& outlookVersion) {
+  const std::optional<int> major = OutlookMajorVersion(outlookVersion);
+  if (!major) return true;
+  return strGetOSVersion.find("vista") == std::string::npos && *major >= 11;
+}
+
+bool UsePlainTextLink(const std::string& strGetOSVersion, const std::string& outlookVersion) {
+  const std::optional<int> major = OutlookMajorVersion(outlookVersion);
+  if (!major) return true;
+  return strGetOSVersion.find("vista") != std::string::npos || *major < 11;
+}
+
+// Only blanks are written as "%20", and only for the HTML link. A blank is
+// the one character that would cut a bare link short; every other character
+// of a path is left for the reader to resolve. The plain-text link keeps its
+// blanks because it is enclosed in "<" and ">", which mark where a link in
+// running text ends, and mail readers keep such a link whole.
+std::string LinkTarget(const std::string& path, const std::string& strGetOSVersion,
+                       const std::string& outlookVersion) {
+  if (!EscapeLinkBlanks(strGetOSVersion, outlookVersion)) return path;
+  std::string target;
+  target.reserve(path.size());
+  for (char c : path) {
+    if (c == ' ')
+      target += "%20";
+    else
+      target += c;
+  }
+  return target;
+}
+
+std::string PlainTextLink(const std::string& strURL) {
+  return "\r\n\r\n<file://" + strURL + ">\r\n";
+}
+
+// The href is quoted and escaped like the visible name: HTML undoes the
+// escapes before it reads the address, so the target stays the same, while
+// a quote or "<" in a name or folder can no longer end the tag early.
+std::string HtmlLink(const std::string& strURL, const std::string& fileName) {
+  return "<br><br>Attachment : <a href=\"file://" + HtmlEscape(strURL) + "\">" +
+         HtmlEscape(fileName) + "</a>";
+}
+
+std::string HtmlEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+AttachmentLink MakeAttachmentLink(const std::string& path, const std::string& fileName,
+                                  const std::string& strGetOSVersion,
+                                  const std::string& outlookVersion) {
+  AttachmentLink link;
+  link.strURL = LinkTarget(path, strGetOSVersion, outlookVersion);
+  link.plainText = UsePlainTextLink(strGetOSVersion, outlookVersion);
+  link.text = link.plainText ? PlainTextLink(link.strURL) : HtmlLink(link.strURL, fileName);
+  return link;
+}
+
+}  // namespace varnolt::engine
