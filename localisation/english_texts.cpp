@@ -1,0 +1,83 @@
+#include "localisation/english_texts.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace varnolt::localisation {
+
+namespace {
+
+struct Entry {
+  std::int32_t id;
+  std::string_view text;
+};
+
+// In captions "&" marks the access key and "&&" shows one ampersand.
+constexpr Entry kEnglish[] = {
+    {101, "Select outlook pst file(s) to compress :"},
+    {102, "Add File"},
+    {103, "Add Folder"},
+    {104, "Remove"},
+    {105, "Select folder to save compressed pst file :"},
+    {106, "Browse"},
+    {107, "Compress PST >>"},
+    {108, "File Name"},
+    {110, "&File"},
+    {111, "E&xit"},
+    {112, "Help"},
+    {113, "Contents"},
+    {114, "About..."},
+    {115, "Copyright \u00A9 2026 Kestrik. All rights reserved. www.kestrik.example/varnolt"},
+    {116, "Remove Attachments"},
+    {117, "Extract && Save Attachments"},
+    {118, "Extract, Save && Compress Attachments"},
+    {119, "Compress"},
+    {120, " Compression Options"},
+    {121, "Compress PST"},
+    {122, "PST File Name :"},
+    {123, "Folder Name :"},
+    {124, "Mails # :"},
+    {125, "Attachments # :"},
+    {126, "OK"},
+    {127, "Progress Report"},
+    {129, "Kestrik Varnolt v1.0"},
+    {130, kProductWebAddress},
+    {131, kProductCopyright},
+    {132, "&OK"},
+    {133, " About"},
+    {134, "removing"},
+    {135, "Saving"},
+    {137, "Compress Successfully!!!"},
+    {138, ""},
+    {139, " File is already selected "},
+    {140, "The selected Folder doesn't contain PST File"},
+    {141, "Folder is already selected "},
+    {142, "Select a PST file"},
+    {143, "Select a PST File Folder"},
+    {144, "&Options"},
+    {145, "Languages"},
+    {146, "English"},
+    {147, "French"},
+    {148, "German"},
+    {149, "Spanish"},
+};
+
+}  // namespace
+
+const std::vector<std::int32_t>& LocalizedTextIds() {
+  static const std::vector<std::int32_t> ids = [] {
+    std::vector<std::int32_t> all;
+    for (const Entry& entry : kEnglish) all.push_back(entry.id);
+    std::sort(all.begin(), all.end());
+    return all;
+  }();
+  return ids;
+}
+
+std::optional<std::string> EnglishText(std::int32_t id) {
+  for (const Entry& entry : kEnglish)
+    if (entry.id == id) return std::string(entry.text);
+  return std::nullopt;
+}
+
+}  // namespace varnolt::localisation

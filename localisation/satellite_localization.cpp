@@ -1,0 +1,106 @@
+#include "localisation/satellite_localization.h"
+
+#include <system_error>
+#include <utility>
+
+namespace varnolt::localisation {
+
+namespace {
+
+void replaceAll(std::string& text, std::string_view from, std::string_view to) {
+  std::size_t at = 0;
+  while ((at = text.find(from, at)) != std::string::npos) {
+    text.replace(at, from.size(), to);
+    at += to.size();
+  }
+}
+
+std::filesystem::path programFolder() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  return self.parent_path();
+}
+
+}  // namespace
+
+std::string SatelliteProgID(const std::string& languageCode) {
+  return "Varnolt_" + languageCode + ".clsResources";
+}
+
+std::vector<std::filesystem::path> DefaultSatelliteFolders() {
+  std::vector<std::filesystem::path> folders;
+  const std::filesystem::path program = programFolder();
+  if (!program.empty()) folders.push_back(program / "lang");
+#ifdef VARNOLT_LANG_INSTALL_DIR
+  folders.emplace_back(VARNOLT_LANG_INSTALL_DIR);
+#endif
+  return folders;
+}
+
+std::string ApplyCharacterPairs(std::string text, bool germanChecked, bool spanishChecked) {
+  if (germanChecked) {
+    replaceAll(text, "a\"", "\u00E4");
+    replaceAll(text, "o\"", "\u00F6");
+  }
+  if (spanishChecked) {
+    replaceAll(text, "n~", "\u00F1");
+    replaceAll(text, "o'", "\u00F3");
+    replaceAll(text, "a'", "\u00E1");
+  }
+  return text;
+}
+
+SatelliteLocalization::SatelliteLocalization(const LanguageMenuState* menu,
+                                             std::vector<std::filesystem::path> folders,
+                                             EnvironmentLookup environment)
+    : menu_(menu), folders_(std::move(folders)), environment_(std::move(environment)) {}
+
+std::string SatelliteLocalization::LanguageCodeToLoad() const {
+  if (checked(LanguageItem::mnuGerman)) return "407";
+  if (checked(LanguageItem::mnuFrench)) return "40C";
+  if (checked(LanguageItem::mnuSpanish)) return "C0A";
+  if (checked(LanguageItem::mnuEng)) return "409";
+  return LanguageCode(UserDefaultLCID(environment_));
+}
+
+bool SatelliteLocalization::LoadLanguageResources() {
+  const std::string progID = SatelliteProgID(LanguageCodeToLoad());
+  std::string errors;
+  for (const std::filesystem::path& folder : folders_) {
+    const std::filesystem::path file = folder / progID;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) continue;
+    try {
+      current_ = std::make_shared<const SatelliteTexts>(ReadSatelliteFile(file));
+      currentProgID_ = progID;
+      lastLoadError_.clear();
+      return true;
+    } catch (const SatelliteError& error) {
+      // A broken copy in one folder must not hide a good one in the next.
+      errors += (errors.empty() ? "" : "; ") + std::string(error.what());
+    }
+  }
+  lastLoadError_ = errors.empty() ? progID + " not found" : errors;
+  return false;
+}
+
+std::string SatelliteLocalization::LocalizedText(std::int32_t id) const {
+  if (!current_) return kNoLocalData;
+  const auto found = current_->find(id);
+  if (found == current_->end())
+    throw TextNotFound("text id " + std::to_string(id) + " is not in " + currentProgID_);
+  return ApplyCharacterPairs(found->second, checked(LanguageItem::mnuGerman),
+                             checked(LanguageItem::mnuSpanish));
+}
+
+SatelliteLocalization& ProgramLocalization() {
+  static SatelliteLocalization localization;
+  return localization;
+}
+
+bool LoadLanguageResources() { return ProgramLocalization().LoadLanguageResources(); }
+
+std::string LocalizedText(std::int32_t id) { return ProgramLocalization().LocalizedText(id); }
+
+}  // namespace varnolt::localisation
