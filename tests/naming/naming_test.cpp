@@ -92,12 +92,10 @@ TEST(AttachmentFileName, ExampleAndTimestampFields) {
   EXPECT_EQ(e::AttachmentFileName("Q3 report.pdf", kExampleTime), "Kestrik_07-12-2026-09-05-03_Q3_report.pdf");
   // Two digits for day, month, hour, minute, second; 24-hour clock.
   EXPECT_EQ(e::AttachmentFileName("a.txt", at(2027, 1, 2, 0, 0, 0)), "Kestrik_02-01-2027-00-00-00_a.txt");
-  EXPECT_EQ(e::AttachmentFileName("a.txt", at(2026, 11, 30, 23, 59, 59)), "Kestrik_30-11-2026-23-59-59_a.txt");
 }
 
 TEST(AttachmentFileName, BlanksBecomeUnderscoresOneForOne) {
   EXPECT_EQ(e::AttachmentFileName("a  b.p df", kExampleTime), "Kestrik_07-12-2026-09-05-03_a__b.p_df");
-  EXPECT_EQ(e::AttachmentFileName(" lead.doc ", kExampleTime), "Kestrik_07-12-2026-09-05-03__lead.doc_");
   // Everything else stays as it is.
   const std::string odd = "Ärger(1)&Co,#%'~;[x]+=@!.tar.gz";
   EXPECT_EQ(e::AttachmentFileName(odd, kExampleTime), "Kestrik_07-12-2026-09-05-03_" + odd);
@@ -261,9 +259,8 @@ class NextFreePathTest : public ::testing::Test {
   void touch(const std::string& name) const { t::writeFile(dir / name, std::string("x")); }
 };
 
-TEST_F(NextFreePathTest, FreePathIsKept) { EXPECT_EQ(e::NextFreePath(at("a.pdf")), at("a.pdf")); }
-
 TEST_F(NextFreePathTest, CounterGoesBeforeTheExtension) {
+  EXPECT_EQ(e::NextFreePath(at("a.pdf")), at("a.pdf"));  // free: kept
   touch("Kestrik_07-12-2026-09-05-03_Q3_report.pdf");
   EXPECT_EQ(e::NextFreePath(at("Kestrik_07-12-2026-09-05-03_Q3_report.pdf")),
             at("Kestrik_07-12-2026-09-05-03_Q3_report (2).pdf"));
@@ -273,8 +270,6 @@ TEST_F(NextFreePathTest, CounterGoesBeforeTheExtension) {
             at("Kestrik_07-12-2026-09-05-03_Q3_report (4).pdf"));
   touch("x.tar.gz");
   EXPECT_EQ(e::NextFreePath(at("x.tar.gz")), at("x.tar (2).gz"));
-  touch("x.pdf.zip");
-  EXPECT_EQ(e::NextFreePath(at("x.pdf.zip")), at("x.pdf (2).zip"));
 }
 
 TEST_F(NextFreePathTest, NamesWithoutExtension) {
