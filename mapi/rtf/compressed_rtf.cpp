@@ -49,25 +49,11 @@ void checkRawSize(std::size_t size) {
     throw Error(ErrorKind::Limit, "compressed RTF expands past " + std::to_string(kMaxRawSize) + " bytes");
 }
 
-DecompressResult decodeUncompressed(ByteView data, const CompressedRtfHeader& header) {
-  DecompressResult result;
-  result.compressed = false;
-  std::size_t available = data.size() - kHeaderSize;
-  std::size_t take = std::min<std::size_t>(header.rawSize, available);
-  checkRawSize(take);
-  result.rtf = data.copy(kHeaderSize, take);
-  result.complete = take == header.rawSize;
-  result.sizeMatches = std::uint64_t{header.compSize} == std::uint64_t{header.rawSize} + 12;
-  result.crcMatches = header.crc == 0;  // the uncompressed form carries no CRC
-  return result;
-}
-
-DecompressResult decodeCompressed(ByteView data, const CompressedRtfHeader& header) {
-  DecompressResult result;
-  // The content runs from the end of the header to COMPSIZE + 4; a
-  // COMPSIZE beyond the data leaves the content cut short.
+// The content of either form: from the end of the header to COMPSIZE + 4;
+// a COMPSIZE beyond the data leaves it cut short.
+ByteView contentOf(ByteView data, const CompressedRtfHeader& header, bool& cut) {
   std::size_t end = data.size();
-  bool cut = false;
+  cut = false;
   if (header.compSize < 12) {
     end = kHeaderSize;
     cut = true;
@@ -76,7 +62,29 @@ DecompressResult decodeCompressed(ByteView data, const CompressedRtfHeader& head
   } else {
     cut = true;
   }
-  ByteView content(data.data() + kHeaderSize, end - kHeaderSize);
+  return ByteView(data.data() + kHeaderSize, end - kHeaderSize);
+}
+
+DecompressResult decodeUncompressed(ByteView data, const CompressedRtfHeader& header) {
+  DecompressResult result;
+  result.compressed = false;
+  bool cut = false;
+  ByteView content = contentOf(data, header, cut);
+  // Some writers put COMPSIZE into RAWSIZE as well; the content is what
+  // COMPSIZE bounds, as other readers take it.
+  std::size_t take = std::min<std::size_t>(header.rawSize, content.size());
+  checkRawSize(take);
+  result.rtf = content.copy(0, take);
+  result.complete = !cut;
+  result.sizeMatches = header.rawSize == content.size();
+  result.crcMatches = header.crc == 0;  // the uncompressed form carries no CRC
+  return result;
+}
+
+DecompressResult decodeCompressed(ByteView data, const CompressedRtfHeader& header) {
+  DecompressResult result;
+  bool cut = false;
+  ByteView content = contentOf(data, header, cut);
   result.crcMatches = !cut && rtfCrc(content) == header.crc;
 
   std::array<std::uint8_t, kDictionarySize> dictionary{};
@@ -233,7 +241,7 @@ Bytes decompress(ByteView data) {
   CompressedRtfHeader header = readHeader(data);
   DecompressResult r = decompressLenient(data);
   if (!r.complete) {
-    if (std::uint64_t{header.compSize} + 4 > data.size() || (!r.compressed && header.rawSize > data.size() - kHeaderSize))
+    if (std::uint64_t{header.compSize} + 4 > data.size())
       throwTruncated("compressed RTF is cut short: its header promises more bytes than it has");
     throwCorrupt("compressed RTF content ends without its end marker");
   }

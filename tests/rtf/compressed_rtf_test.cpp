@@ -135,12 +135,21 @@ TEST(CompressedRtf, LyingSizesAreRefusedOrFlagged) {
   padded.resize(padded.size() + 7, 0xAB);
   EXPECT_EQ(stringOf(rtf::decompress(padded)), raw);
 
+  // The uncompressed form as some writers make it, with RAWSIZE equal to
+  // COMPSIZE: flagged, and the content read as COMPSIZE bounds it.
   m::Bytes mela = rtf::storeUncompressed(bytesOf(raw));
-  m::setU32(mela, 4, static_cast<std::uint32_t>(raw.size() + 100));
-  EXPECT_EQ(errorKindOf(mela), m::ErrorKind::Truncated);
+  m::setU32(mela, 4, static_cast<std::uint32_t>(raw.size() + 12));
+  EXPECT_EQ(errorKindOf(mela), m::ErrorKind::Corrupt);
   rtf::DecompressResult r = rtf::decompressLenient(mela);
-  EXPECT_FALSE(r.complete);
+  EXPECT_TRUE(r.complete);
+  EXPECT_FALSE(r.sizeMatches);
   EXPECT_EQ(stringOf(r.rtf), raw);
+  m::Bytes cutMela = rtf::storeUncompressed(bytesOf(raw));
+  cutMela.resize(cutMela.size() - 5);
+  EXPECT_EQ(errorKindOf(cutMela), m::ErrorKind::Truncated);
+  r = rtf::decompressLenient(cutMela);
+  EXPECT_FALSE(r.complete);
+  EXPECT_EQ(stringOf(r.rtf), raw.substr(0, raw.size() - 5));
 }
 
 TEST(CompressedRtf, CutShortAnywhere) {
