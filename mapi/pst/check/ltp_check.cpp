@@ -1,0 +1,509 @@
+// Lists, tables and properties ([MS-PST] 2.3): the heap-on-node of every
+// node that holds one (header, page maps, allocations inside their
+// block), BTree-on-heaps (levels, key order, record sizes), property
+// contexts (types, values that resolve) and table contexts (column
+// descriptions, row sizes, the row matrix, cell existence bitmaps, the row
+// index against the rows).
+
+#include <algorithm>
+#include <functional>
+#include <set>
+
+#include "mapi/pst/check/context.h"
+#include "mapi/pst/heap.h"
+#include "mapi/pst/limits.h"
+#include "mapi/pst/table_context.h"
+
+namespace varnolt::mapi::pst::check {
+namespace {
+
+constexpr std::size_t kFirstHeaderSize = 12;   // HNHDR
+constexpr std::size_t kPageHeaderSize = 2;     // HNPAGEHDR
+constexpr std::size_t kBitmapHeaderSize = 66;  // HNBITMAPHDR, blocks 8, 136, 264, ...
+constexpr std::size_t kTcInfoSize = 22;
+constexpr std::size_t kColumnSize = 8;
+
+bool knownClientSig(std::uint8_t s) {
+  switch (s) {
+    case 0x6C: case 0x7C: case 0x8C: case 0x9C: case 0xA5: case 0xAC: case 0xB5: case 0xBC: case 0xCC: return true;
+    default: return false;
+  }
+}
+
+// Size of a fixed-size property type, 0 for variable-size ones, nullopt
+// for a type the format does not define.
+std::optional<std::size_t> typeSize(std::uint16_t type) {
+  switch (type) {
+    case 0x0002: return 2;
+    case 0x0003: case 0x0004: case 0x000A: return 4;
+    case 0x000B: return 1;
+    case 0x0005: case 0x0006: case 0x0007: case 0x0014: case 0x0040: return 8;
+    case 0x0048: return 16;
+    case 0x000D: case 0x001E: case 0x001F: case 0x0102: case 0x00FB: case 0x00FD: case 0x00FE: return 0;
+    case 0x1002: case 0x1003: case 0x1004: case 0x1005: case 0x1006: case 0x1007: case 0x1014: case 0x1040:
+    case 0x1048: case 0x101E: case 0x101F: case 0x1102: return 0;
+    default: return std::nullopt;
+  }
+}
+
+struct HeapModel {
+  std::vector<Bytes> blocks;
+  std::vector<std::vector<std::uint16_t>> offsets;
+  std::uint8_t clientSig = 0;
+  Hid userRoot = 0;
+
+  // The allocation, or nullopt when the HID names none.
+  std::optional<ByteView> item(Hid hid) const {
+    if (!isHid(hid) || hid == 0) return std::nullopt;
+    std::size_t index = (hid >> 5) & 0x7FF;
+    std::size_t block = hid >> 16;
+    if (block >= blocks.size() || index == 0 || index >= offsets[block].size()) return std::nullopt;
+    std::size_t b = offsets[block][index - 1];
+    std::size_t e = offsets[block][index];
+    return ByteView(blocks[block]).sub(b, e - b);
+  }
+};
+
+class LtpCheck {
+ public:
+  LtpCheck(Context& c, std::uint64_t at, std::string where, std::vector<SlEntry> subnodes)
+      : c_(c), at_(at), where_(std::move(where)), subnodes_(std::move(subnodes)) {}
+
+  void fail(const char* rule, const std::string& msg) { c_.report(at_, rule, where_, msg); }
+
+  // Reads and checks the heap; false when it cannot be used.
+  bool heap(const std::vector<const BlockInfo*>& blocks) {
+    if (blocks.empty()) {
+      fail("heap.empty", "the node has no data for its heap");
+      return false;
+    }
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+      auto data = c_.blockData(*blocks[i]);
+      if (!data) return false;
+      ByteView v(*data);
+      const std::size_t hdr = i == 0 ? kFirstHeaderSize : (i % 128 == 8 ? kBitmapHeaderSize : kPageHeaderSize);
+      std::string blk = "heap block " + std::to_string(i) + ": ";
+      if (v.size() < hdr + 4) {
+        fail("heap.size", blk + "too short for its header and page map");
+        return false;
+      }
+      if (i == 0) {
+        if (v.u8(2) != kHeapSignature) {
+          fail("heap.signature", "bSig is " + hexText(v.u8(2)) + ", not 0xEC");
+          return false;
+        }
+        h_.clientSig = v.u8(3);
+        h_.userRoot = v.u32(4);
+        if (!knownClientSig(h_.clientSig)) fail("heap.client", "bClientSig " + hexText(h_.clientSig) + " is not a heap client");
+      }
+      std::size_t ibHnpm = v.u16(0);
+      if (ibHnpm < hdr || ibHnpm + 4 > v.size()) {
+        fail("heap.page-map", blk + "ibHnpm " + std::to_string(ibHnpm) + " lies outside the block");
+        return false;
+      }
+      std::size_t cAlloc = v.u16(ibHnpm);
+      std::size_t cFree = v.u16(ibHnpm + 2);
+      if (ibHnpm + 4 + (cAlloc + 1) * 2 > v.size()) {
+        fail("heap.page-map", blk + "cAlloc " + std::to_string(cAlloc) + " runs the page map past the block");
+        return false;
+      }
+      std::vector<std::uint16_t> offs(cAlloc + 1);
+      std::size_t freed = 0;
+      bool ok = true;
+      for (std::size_t k = 0; k <= cAlloc; ++k) {
+        offs[k] = v.u16(ibHnpm + 4 + 2 * k);
+        if (k == 0) {
+          if (offs[0] != hdr) {
+            fail("heap.page-map", blk + "the first allocation starts at " + std::to_string(offs[0]) + ", not after the block header (" + std::to_string(hdr) + ")");
+            ok = false;
+          }
+          continue;
+        }
+        if (offs[k] < offs[k - 1] || offs[k] > ibHnpm) {
+          fail("heap.page-map", blk + "allocation " + std::to_string(k) + " (" + std::to_string(offs[k - 1]) + ".." + std::to_string(offs[k]) + ") overlaps another or leaves the space before the page map");
+          ok = false;
+          break;
+        }
+        std::size_t sz = offs[k] - offs[k - 1];
+        if (sz == 0) ++freed;
+        if (sz > kMaxHeapItem) fail("heap.item-size", blk + "allocation " + std::to_string(k) + " holds " + std::to_string(sz) + " bytes, more than 3580");
+      }
+      if (!ok) return false;
+      if (freed != cFree) fail("heap.page-map", blk + "cFree is " + std::to_string(cFree) + " but " + std::to_string(freed) + " allocations are empty");
+      h_.blocks.push_back(std::move(*data));
+      h_.offsets.push_back(std::move(offs));
+    }
+    return true;
+  }
+
+  const HeapModel& model() const { return h_; }
+
+  bool hnidResolves(std::uint32_t hnid) const {
+    if (hnid == 0) return true;
+    if (isHid(hnid)) return h_.item(hnid).has_value();
+    return std::binary_search(subnodes_.begin(), subnodes_.end(), SlEntry{hnid, 0, 0},
+                              [](const SlEntry& a, const SlEntry& b) { return a.nid < b.nid; });
+  }
+
+  // Walks a BTree-on-heap; nullopt when it cannot be read. Leaf records are
+  // (key, value) views into the heap.
+  struct Bth {
+    std::size_t keySize = 0, valueSize = 0;
+    std::vector<std::pair<ByteView, ByteView>> records;
+  };
+  std::optional<Bth> bth(Hid header, const char* what) {
+    auto hv = h_.item(header);
+    std::string w = std::string(what) + ": ";
+    if (!hv || hv->size() != 8) {
+      fail("bth.header", w + "BTHHEADER " + hexText(header) + " is not an 8-byte allocation");
+      return std::nullopt;
+    }
+    Bth t;
+    std::uint8_t type = hv->u8(0);
+    t.keySize = hv->u8(1);
+    t.valueSize = hv->u8(2);
+    std::size_t levels = hv->u8(3);
+    Hid root = hv->u32(4);
+    if (type != heap_client::BTreeOnHeap) {
+      fail("bth.header", w + "bType " + hexText(type) + " is not 0xB5");
+      return std::nullopt;
+    }
+    if (t.keySize != 2 && t.keySize != 4 && t.keySize != 8 && t.keySize != 16) {
+      fail("bth.header", w + "cbKey " + std::to_string(t.keySize) + " is not 2, 4, 8 or 16");
+      return std::nullopt;
+    }
+    if (t.valueSize == 0 || t.valueSize > 32) {
+      fail("bth.header", w + "cbEnt " + std::to_string(t.valueSize) + " is not 1 to 32");
+      return std::nullopt;
+    }
+    if (levels > limits::kMaxBthLevels) {
+      fail("bth.header", w + "bIdxLevels " + std::to_string(levels) + " is deeper than any real file");
+      return std::nullopt;
+    }
+    if (root == 0) {
+      if (levels != 0) fail("bth.header", w + "an empty tree with index levels");
+      return t;
+    }
+    std::set<Hid> seen;
+    std::optional<std::vector<std::uint8_t>> prevKey;
+    bool ok = true;
+    std::function<std::optional<ByteView>(Hid, std::size_t)> walk = [&](Hid hid, std::size_t level) -> std::optional<ByteView> {
+      if (!seen.insert(hid).second) {
+        fail("bth.loop", w + "allocation " + hexText(hid) + " is reached twice");
+        ok = false;
+        return std::nullopt;
+      }
+      auto recs = h_.item(hid);
+      std::size_t rs = t.keySize + (level > 0 ? 4 : t.valueSize);
+      if (!recs) {
+        fail("bth.record", w + "HID " + hexText(hid) + " names no allocation");
+        ok = false;
+        return std::nullopt;
+      }
+      if (recs->size() == 0 || recs->size() % rs != 0) {
+        fail("bth.record", w + "allocation " + hexText(hid) + " of " + std::to_string(recs->size()) + " bytes is not whole records of " + std::to_string(rs));
+        ok = false;
+        return std::nullopt;
+      }
+      for (std::size_t off = 0; off < recs->size() && ok; off += rs) {
+        ByteView key = recs->sub(off, t.keySize);
+        if (level > 0) {
+          auto childFirst = walk(recs->u32(off + t.keySize), level - 1);
+          if (childFirst && !std::equal(key.data(), key.data() + key.size(), childFirst->data()))
+            fail("bth.index-key", w + "an index key is not the first key of the records below it");
+        } else {
+          ByteView all = recs->sub(off, rs);
+          // Some writers leave all-zero records after the last one;
+          // readers pass over them.
+          if (std::all_of(all.data(), all.data() + all.size(), [](std::uint8_t x) { return x == 0; }) && prevKey) continue;
+          std::vector<std::uint8_t> k(key.data(), key.data() + key.size());
+          // Keys compare as little-endian numbers.
+          if (prevKey && !std::lexicographical_compare(prevKey->rbegin(), prevKey->rend(), k.rbegin(), k.rend()))
+            fail("bth.order", w + "keys are not in ascending order");
+          prevKey = std::move(k);
+          t.records.emplace_back(key, recs->sub(off + t.keySize, t.valueSize));
+        }
+      }
+      return recs->sub(0, t.keySize);
+    };
+    walk(root, levels);
+    if (!ok) return std::nullopt;
+    return t;
+  }
+
+  void propertyContext(const std::vector<std::uint16_t>& required) {
+    if (h_.clientSig != heap_client::PropertyContext) {
+      fail("pc.client", "heap client " + hexText(h_.clientSig) + " where a property context (0xBC) belongs");
+      return;
+    }
+    auto t = bth(h_.userRoot, "property context");
+    if (!t) return;
+    if (t->keySize != 2 || t->valueSize != 6) {
+      fail("pc.bth", "property BTree-on-heap has cbKey " + std::to_string(t->keySize) + " and cbEnt " + std::to_string(t->valueSize) + ", not 2 and 6");
+      return;
+    }
+    std::set<std::uint16_t> ids;
+    for (auto& [key, value] : t->records) {
+      std::uint16_t id = key.u16(0);
+      std::uint16_t type = value.u16(0);
+      std::uint32_t hnid = value.u32(2);
+      ids.insert(id);
+      std::string prop = "property " + hexText((std::uint32_t{id} << 16) | type) + " ";
+      auto size = typeSize(type);
+      if (!size) {
+        fail("pc.type", prop + "has a type the format does not define");
+        continue;
+      }
+      if (*size > 0 && *size <= 4) continue;  // the value itself
+      if (!hnidResolves(hnid)) {
+        fail("pc.value", prop + "points to " + hexText(hnid) + ", which is neither an allocation of the heap nor a subnode");
+        continue;
+      }
+      if (*size > 4 && isHid(hnid)) {
+        auto item = h_.item(hnid);
+        if (!item || item->size() != *size)
+          fail("pc.value", prop + "keeps its " + std::to_string(*size) + "-byte value in " + std::to_string(item ? item->size() : 0) + " bytes");
+      }
+    }
+    for (std::uint16_t id : required) {
+      if (!ids.count(id)) fail("pc.required", "the object lacks property " + hexText(id) + ", which every object of its kind has");
+    }
+  }
+
+  // Returns the row ids in row order, or nullopt when the rows cannot be read.
+  std::optional<std::vector<std::uint32_t>> tableContext(bool searchContents) {
+    // Outlook keeps search results in a table of its own kind (0xAC).
+    if (searchContents && h_.clientSig == 0xAC) return std::nullopt;
+    if (h_.clientSig != heap_client::TableContext) {
+      fail("tc.client", "heap client " + hexText(h_.clientSig) + " where a table context (0x7C) belongs");
+      return std::nullopt;
+    }
+    auto info = h_.item(h_.userRoot);
+    if (!info || info->size() < kTcInfoSize || info->u8(0) != heap_client::TableContext) {
+      fail("tc.info", "hidUserRoot does not name a TCINFO");
+      return std::nullopt;
+    }
+    const std::size_t cCols = info->u8(1);
+    const std::size_t rgib[4] = {info->u16(2), info->u16(4), info->u16(6), info->u16(8)};
+    const Hid hidRowIndex = info->u32(10);
+    const std::uint32_t hnidRows = info->u32(14);
+    if (info->size() != kTcInfoSize + cCols * kColumnSize) {
+      fail("tc.info", "TCINFO has " + std::to_string(info->size()) + " bytes for " + std::to_string(cCols) + " columns");
+      if (info->size() < kTcInfoSize + cCols * kColumnSize) return std::nullopt;
+    }
+    if (!(rgib[0] <= rgib[1] && rgib[1] <= rgib[2] && rgib[2] <= rgib[3])) {
+      fail("tc.info", "rgib offsets are not in order");
+      return std::nullopt;
+    }
+    const std::size_t rowSize = rgib[3];
+    if (rgib[3] - rgib[2] != (cCols + 7) / 8)
+      fail("tc.info", "the cell existence bitmap has " + std::to_string(rgib[3] - rgib[2]) + " bytes for " + std::to_string(cCols) + " columns");
+    std::vector<TableColumn> cols;
+    std::vector<bool> bitUsed(cCols, false);
+    std::vector<std::uint8_t> cover(rgib[2], 0);
+    bool colsOk = true;
+    for (std::size_t i = 0; i < cCols; ++i) {
+      std::size_t off = kTcInfoSize + i * kColumnSize;
+      TableColumn col{info->u32(off), info->u16(off + 4), info->u8(off + 6), info->u8(off + 7)};
+      std::string cw = "column " + hexText(col.tag) + " ";
+      // Outlook does not keep the columns in tag order, so neither do we.
+      auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
+      if (!size) {
+        fail("tc.column", cw + "has a type the format does not define");
+        colsOk = false;
+        continue;
+      }
+      std::size_t want = (*size == 0 || *size > 8) ? 4 : *size;
+      // Outlook gives some 32-bit columns 8 bytes; the value is in the first four.
+      if (col.size != want && !(want == 4 && col.size == 8)) {
+        fail("tc.column", cw + "has cbData " + std::to_string(col.size) + " where " + std::to_string(want) + " belongs");
+        colsOk = false;
+      }
+      std::size_t groupBegin = col.size >= 4 ? 0 : col.size == 2 ? rgib[0] : rgib[1];
+      std::size_t groupEnd = col.size >= 4 ? rgib[0] : col.size == 2 ? rgib[1] : rgib[2];
+      if (col.offset < groupBegin || col.offset + col.size > groupEnd) {
+        fail("tc.column", cw + "lies at " + std::to_string(col.offset) + ", outside the cells of its size");
+        colsOk = false;
+      } else {
+        for (std::size_t b = col.offset; b < col.offset + col.size; ++b) {
+          if (cover[b]++) {
+            fail("tc.column", cw + "overlaps another column");
+            colsOk = false;
+            break;
+          }
+        }
+      }
+      if (col.bit >= cCols || bitUsed[col.bit]) {
+        fail("tc.column", cw + "has iBit " + std::to_string(col.bit) + ", outside the bitmap or used twice");
+        colsOk = false;
+      } else {
+        bitUsed[col.bit] = true;
+      }
+      cols.push_back(col);
+    }
+    auto rowIdCol = std::find_if(cols.begin(), cols.end(), [](const TableColumn& k) { return k.tag == kTagLtpRowId; });
+    if (rowIdCol == cols.end() || rowIdCol->offset != 0 || rowIdCol->size != 4 || rowIdCol->bit != 0)
+      fail("tc.column", "the row id column (0x67F20003) is not the 4 bytes at 0 with bit 0");
+    auto rowVerCol = std::find_if(cols.begin(), cols.end(), [](const TableColumn& k) { return k.tag == kTagLtpRowVersion; });
+    if (rowVerCol == cols.end() || rowVerCol->offset != 4 || rowVerCol->size != 4 || rowVerCol->bit != 1)
+      fail("tc.column", "the row version column (0x67F30003) is not the 4 bytes at 4 with bit 1");
+    if (info->u32(18) != 0) fail("tc.info", "hidIndex is not zero");
+
+    // The row index: row id -> row number.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> index;
+    if (hidRowIndex != 0) {
+      auto t = bth(hidRowIndex, "row index");
+      if (!t) return std::nullopt;
+      std::size_t want = c_.layout().rowIndexValueSize;
+      if (t->keySize != 4 || t->valueSize != want) {
+        fail("tc.row-index", "row index has cbKey " + std::to_string(t->keySize) + " and cbEnt " + std::to_string(t->valueSize) + ", not 4 and " + std::to_string(want));
+        return std::nullopt;
+      }
+      for (auto& [k, v] : t->records) index.emplace_back(k.u32(0), want == 4 ? v.u32(0) : v.u16(0));
+    } else {
+      fail("tc.row-index", "hidRowIndex is zero");
+    }
+
+    // The row matrix: in the heap, or in a subnode whose blocks each hold
+    // whole rows.
+    std::vector<ByteView> rows;
+    std::vector<Bytes> holder;
+    if (hnidRows != 0 && rowSize > 0) {
+      if (isHid(hnidRows)) {
+        auto m = h_.item(hnidRows);
+        if (!m) {
+          fail("tc.rows", "hnidRows " + hexText(hnidRows) + " names no allocation");
+          return std::nullopt;
+        }
+        if (m->size() % rowSize != 0) fail("tc.rows", "the row matrix of " + std::to_string(m->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
+        for (std::size_t off = 0; off + rowSize <= m->size(); off += rowSize) rows.push_back(m->sub(off, rowSize));
+      } else {
+        auto sl = std::lower_bound(subnodes_.begin(), subnodes_.end(), hnidRows, [](const SlEntry& a, NodeId n) { return a.nid < n; });
+        if (sl == subnodes_.end() || sl->nid != hnidRows) {
+          fail("tc.rows", "hnidRows " + hexText(hnidRows) + " is not a subnode of the table");
+          return std::nullopt;
+        }
+        auto blocks = dataBlocksOf(c_, sl->bidData);
+        if (!blocks) return std::nullopt;
+        const std::size_t perBlock = c_.layout().maxBlockData / rowSize;
+        for (std::size_t b = 0; b < blocks->size(); ++b) {
+          auto data = c_.blockData(*(*blocks)[b]);
+          if (!data) return std::nullopt;
+          std::size_t inBlock = data->size() / rowSize;
+          if (b + 1 < blocks->size() && inBlock != perBlock)
+            fail("tc.rows", "row block " + std::to_string(b) + " holds " + std::to_string(inBlock) + " rows; every block but the last holds " + std::to_string(perBlock));
+          if (data->size() % rowSize != 0 && b + 1 == blocks->size())
+            fail("tc.rows", "the last row block of " + std::to_string(data->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
+          holder.push_back(std::move(*data));
+        }
+        for (const Bytes& h : holder)
+          for (std::size_t off = 0; off + rowSize <= h.size(); off += rowSize) rows.push_back(ByteView(h).sub(off, rowSize));
+      }
+    }
+    if (index.size() != rows.size())
+      fail("tc.row-count", "the row index lists " + std::to_string(index.size()) + " rows but the row matrix holds " + std::to_string(rows.size()));
+    std::vector<bool> indexed(rows.size(), false);
+    for (auto [rowId, rowNum] : index) {
+      if (rowNum >= rows.size()) {
+        fail("tc.row-index", "row id " + hexText(rowId) + " points to row " + std::to_string(rowNum) + " of " + std::to_string(rows.size()));
+        continue;
+      }
+      if (indexed[rowNum]) fail("tc.row-index", "row " + std::to_string(rowNum) + " is indexed twice");
+      indexed[rowNum] = true;
+      if (rowSize >= 4 && rows[rowNum].u32(0) != rowId)
+        fail("tc.row-index", "row " + std::to_string(rowNum) + " has row id " + hexText(rows[rowNum].u32(0)) + ", the index " + hexText(rowId));
+    }
+
+    // Cells.
+    std::vector<std::uint32_t> ids;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      ByteView row = rows[r];
+      ids.push_back(row.u32(0));
+      if (!colsOk) continue;
+      for (const TableColumn& col : cols) {
+        bool exists = (row.u8(rgib[2] + col.bit / 8u) & (0x80u >> (col.bit % 8u))) != 0;
+        if (col.tag == kTagLtpRowId && !exists) fail("tc.cell", "row " + std::to_string(r) + " has no row id cell");
+        if (!exists) continue;
+        auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
+        if (*size != 0 && *size <= 8) continue;
+        std::uint32_t hnid = row.u32(col.offset);
+        if (!hnidResolves(hnid))
+          fail("tc.cell", "row " + std::to_string(r) + " column " + hexText(col.tag) + " points to " + hexText(hnid) + ", which is neither an allocation of the heap nor a subnode");
+      }
+    }
+    return ids;
+  }
+
+ private:
+  Context& c_;
+  std::uint64_t at_;
+  std::string where_;
+  std::vector<SlEntry> subnodes_;
+  HeapModel h_;
+};
+
+enum class Kind { None, Pc, Tc };
+
+Kind kindOf(NodeId nid, bool top) {
+  switch (nidType(nid)) {
+    case nid_type::NormalFolder: case nid_type::SearchFolder: case nid_type::NormalMessage:
+    case nid_type::Attachment: case nid_type::AssocMessage:
+      return Kind::Pc;
+    case nid_type::HierarchyTable: case nid_type::ContentsTable: case nid_type::AssocContentsTable:
+    case nid_type::SearchContentsTable: case nid_type::AttachmentTable: case nid_type::RecipientTable:
+      return Kind::Tc;
+    case nid_type::Internal:
+      return top && (nid == nid::MessageStore || nid == nid::NameToIdMap) ? Kind::Pc : Kind::None;
+    default:
+      return Kind::None;
+  }
+}
+
+// Properties every object of a kind has ([MS-PST] 2.4.3.1, 2.4.4.1.1,
+// 2.4.5.1.1).
+std::vector<std::uint16_t> requiredProperties(NodeId nid, bool top) {
+  if (top && nid == nid::MessageStore) return {0x0FF9, 0x3001, 0x35E0, 0x35E3, 0x35E7};
+  switch (nidType(nid)) {
+    case nid_type::NormalFolder: return {0x3001, 0x3602, 0x3603, 0x360A};
+    case nid_type::NormalMessage: case nid_type::AssocMessage:
+      // The format names more (status, times, search key); files Outlook
+      // accepts go without them, so only these three are held to.
+      return {0x001A, 0x0E07, 0x0E08};
+    default: return {};
+  }
+}
+
+void checkObject(Context& c, NodeId nid, BlockId bidData, BlockId bidSub, std::uint64_t at, const std::string& where,
+                 bool top, unsigned depth) {
+  Kind kind = kindOf(nid, top);
+  if (kind == Kind::None) return;
+  auto blocks = dataBlocksOf(c, bidData);
+  auto subnodes = subnodesOf(c, bidSub);
+  if (!blocks || !subnodes) return;  // the block checks said why
+  LtpCheck ltp(c, blocks->empty() ? at : (*blocks)[0]->ib, where, *subnodes);
+  if (!ltp.heap(*blocks)) return;
+  if (kind == Kind::Pc) {
+    ltp.propertyContext(requiredProperties(nid, top));
+  } else {
+    auto rows = ltp.tableContext(nidType(nid) == nid_type::SearchContentsTable);
+    if (rows && top) c.tableRows[nid] = std::move(*rows);
+  }
+  // The attachments and recipients of messages, and messages inside
+  // attachments, are subnodes.
+  if (depth >= limits::kMaxEmbeddingDepth) return;
+  for (const SlEntry& s : *subnodes) {
+    std::uint8_t t = nidType(s.nid);
+    if (t == nid_type::Attachment || t == nid_type::AttachmentTable || t == nid_type::RecipientTable ||
+        t == nid_type::NormalMessage)
+      checkObject(c, s.nid, s.bidData, s.bidSub, at, where + " subnode " + hexText(s.nid), false, depth + 1);
+  }
+}
+
+}  // namespace
+
+void checkLtp(Context& c) {
+  if (!c.cryptKnown) return;  // external blocks cannot be decoded
+  for (const NodeInfo& n : c.nodes) checkObject(c, n.nid, n.bidData, n.bidSub, n.pageIb, nidText(n.nid), true, 0);
+}
+
+}  // namespace varnolt::mapi::pst::check
