@@ -1,0 +1,74 @@
+#pragma once
+// The bodies of a message kept in step. A message may hold its body as
+// plain text (PR_BODY), as HTML (PR_HTML, bytes in the message's code
+// page) and as compressed RTF (PR_RTF_COMPRESSED), which may itself wrap
+// HTML or plain text; PR_NATIVE_BODY_INFO says which one is the original
+// and PR_RTF_IN_SYNC whether the RTF agrees with the plain text.
+//
+// Reading takes the best form there is; writing leaves the message so that
+// every reader shows the new content and no older form, still marked as
+// current, can hide it. All text is UTF-8.
+
+#include <cstdint>
+#include <string>
+
+#include "mapi/property.h"
+
+namespace varnolt::mapi::body {
+
+// PR_NATIVE_BODY_INFO values.
+enum NativeBody : std::int32_t {
+  kNativeUndefined = 0,
+  kNativePlainText = 1,
+  kNativeRtf = 2,
+  kNativeHtml = 3,
+  kNativeClearSigned = 4,
+};
+
+// Which form a body was read from.
+enum class BodySource : std::uint8_t {
+  None,        // the message has no body
+  Html,        // PR_HTML (or its string form)
+  RtfHtml,     // HTML encapsulated in the compressed RTF
+  PlainText,   // PR_BODY
+  Rtf,         // the text of the compressed RTF
+};
+
+struct BodyText {
+  std::string text;
+  BodySource source = BodySource::None;
+};
+
+// The HTML body: PR_HTML decoded through its code page (PR_INTERNET_CPID,
+// else the charset its <meta> declares, else PR_MESSAGE_CODEPAGE, else
+// Windows-1252); else the HTML inside the compressed RTF; else the plain
+// body turned into HTML. Empty, source None, when the message has no body.
+BodyText readHtmlBody(const PropertyBag& props);
+inline std::string htmlBody(const PropertyBag& props) { return readHtmlBody(props).text; }
+
+// The plain body: PR_BODY; else the text of the HTML body (PR_HTML or the
+// HTML in the RTF); else the text of the RTF.
+BodyText readPlainBody(const PropertyBag& props);
+inline std::string plainBody(const PropertyBag& props) { return readPlainBody(props).text; }
+
+// What becomes of compressed RTF when the HTML body is written.
+enum class RtfOnHtmlWrite : std::uint8_t {
+  // Removed with the properties that keep it in step. Outlook makes RTF
+  // from PR_HTML when it needs it, so nothing older can show through.
+  Remove,
+  // Replaced by RTF that encapsulates the new HTML, marked in sync, for
+  // readers that take the RTF before PR_HTML.
+  Regenerate,
+};
+
+// Makes `html` the message's body: PR_HTML holds it as UTF-8 with a
+// matching <meta> charset and PR_INTERNET_CPID 65001, PR_NATIVE_BODY_INFO
+// says HTML, PR_BODY is the text of the new HTML, and compressed RTF is
+// removed or regenerated. String8 properties keep the code page they were
+// written in (PR_MESSAGE_CODEPAGE is pinned when needed).
+void writeHtmlBody(PropertyBag& props, const std::string& html, RtfOnHtmlWrite rtf = RtfOnHtmlWrite::Remove);
+
+// Makes `text` the plain body (PR_BODY as Unicode); the other forms stay.
+void writePlainBody(PropertyBag& props, const std::string& text);
+
+}  // namespace varnolt::mapi::body

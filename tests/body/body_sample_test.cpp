@@ -1,0 +1,171 @@
+// Real messages with HTML, RTF-only and plain-only bodies: read the HTML
+// body, append a link the way the engine does, write the body, write the
+// message as an item file, and read it back with our reader and with
+// @kenjiuno/msgreader. The link must show, the rest of the body and of the
+// message must stay as it was.
+
+#include <nlohmann/json.hpp>
+
+#include "mapi/body/body.h"
+#include "mapi/body/html_text.h"
+#include "mapi/msg/msg_file.h"
+#include "mapi/rtf/compressed_rtf.h"
+#include "mapi/rtf/rtf_text.h"
+#include "mapi/tags.h"
+#include "tests/support/test_support.h"
+
+namespace m = varnolt::mapi;
+namespace body = varnolt::mapi::body;
+namespace t = varnolt::test;
+using nlohmann::json;
+
+namespace {
+
+const std::string kLink = "<br><br>Attachment : <a href=\"file:///x/y.txt\">y.txt</a>";
+const std::string kLinkText = "Attachment : y.txt <file:///x/y.txt>";
+
+struct Sample {
+  const char* file;
+  body::BodySource htmlSource;  // where reading the HTML body finds it
+};
+
+// One of each kind: PR_HTML; HTML only inside the RTF (Outlook's own, and
+// another program's); ordinary RTF beside PR_BODY; encapsulated text;
+// plain text alone.
+const Sample kSamples[] = {
+    {"email-new-draft.msg", body::BodySource::Html},
+    {"knowledgebase-message3.msg", body::BodySource::RtfHtml},
+    {"pop3-message.msg", body::BodySource::RtfHtml},
+    {"smtp-embeddedimage.msg", body::BodySource::RtfHtml},
+    {"email-msg-file-with-rtf-formatting.msg", body::BodySource::PlainText},
+    {"outlook-message1.msg", body::BodySource::PlainText},
+    {"outlook-note.msg", body::BodySource::PlainText},
+};
+
+bool haveMsgreader() {
+  return t::haveProgram("node") &&
+         t::fs::exists(t::sourceDir() / "tests/oracles/node_modules/@kenjiuno/msgreader/package.json");
+}
+
+json msgreaderBodies(const t::fs::path& file) {
+  t::CommandResult r =
+      t::run({"node", (t::sourceDir() / "tests/oracles/msg_body_dump.js").string(), file.string()}, 120);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return r.exitCode == 0 ? json::parse(r.out) : json();
+}
+
+bool isBodyId(std::uint16_t id) {
+  switch (id) {
+    case 0x1000: case 0x1006: case 0x1007: case 0x1008: case 0x1009: case 0x1010: case 0x1011:
+    case 0x1013: case 0x1016: case 0x0E1F: case 0x3FDE: case 0x3FFD:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The properties a body write must leave alone.
+std::map<m::PropTag, m::PropValue> otherProperties(const m::PropertyBag& props) {
+  std::map<m::PropTag, m::PropValue> out;
+  for (const auto& [tag, value] : props.all())
+    if (!isBodyId(m::propId(tag))) out.emplace(tag, value);
+  return out;
+}
+
+void checkLinkAppended(const Sample& s, body::RtfOnHtmlWrite policy) {
+  SCOPED_TRACE(s.file);
+  t::fs::path source = t::samplesDir() / "msg" / s.file;
+  m::Message original = m::msg::readMessageFile(source);
+  body::BodyText before = body::readHtmlBody(original.props);
+  ASSERT_EQ(before.source, s.htmlSource);
+  ASSERT_FALSE(before.text.empty());
+  const std::string plainBefore = body::htmlToText(body::declareUtf8(before.text));
+
+  m::Message changed = original;
+  body::writeHtmlBody(changed.props, before.text + kLink, policy);
+  const std::string expectedHtml = body::declareUtf8(before.text + kLink);
+
+  t::TempDir dir;
+  t::fs::path written = dir / "written.msg";
+  m::msg::writeMessageFile(written, changed);
+
+  // Our reader.
+  m::Message back = m::msg::readMessageFile(written);
+  body::BodyText html = body::readHtmlBody(back.props);
+  EXPECT_EQ(html.source, body::BodySource::Html);
+  EXPECT_EQ(html.text, expectedHtml);
+  std::string plain = body::plainBody(back.props);
+  EXPECT_EQ(plain.substr(0, plainBefore.size()), plainBefore);
+  EXPECT_EQ(plain.substr(plain.size() - kLinkText.size()), kLinkText);
+  EXPECT_EQ(back.props.getInt32(m::tag::NativeBody), body::kNativeHtml);
+  EXPECT_EQ(otherProperties(back.props), otherProperties(original.props));
+  EXPECT_EQ(back.recipients, original.recipients);
+  EXPECT_EQ(back.attachments, original.attachments);
+  if (policy == body::RtfOnHtmlWrite::Remove) {
+    EXPECT_FALSE(back.props.has(m::tag::RtfCompressed));
+  } else {
+    m::Bytes rtfBytes = m::rtf::decompress(*back.props.getBinary(m::tag::RtfCompressed));
+    EXPECT_EQ(m::rtf::htmlFromRtf(rtfBytes), expectedHtml);
+  }
+
+  // msgreader.
+  if (!haveMsgreader()) return;
+  json theirs = msgreaderBodies(written);
+  EXPECT_EQ(theirs["internet_codepage"], 65001);
+  EXPECT_EQ(theirs["html"], expectedHtml);
+  EXPECT_EQ(theirs["body"], plain);
+  if (policy == body::RtfOnHtmlWrite::Remove) {
+    EXPECT_TRUE(theirs["rtf"].is_null());
+  } else {
+    std::string rtfText = theirs["rtf"].get<std::string>();  // Latin-1 of the RTF bytes: it is ASCII
+    EXPECT_EQ(m::rtf::htmlFromRtf(m::Bytes(rtfText.begin(), rtfText.end())), expectedHtml);
+  }
+}
+
+TEST(BodySamples, LinkAppendedToHtmlBody) {
+  VARNOLT_REQUIRE_SAMPLES();
+  for (const Sample& s : kSamples) checkLinkAppended(s, body::RtfOnHtmlWrite::Remove);
+}
+
+TEST(BodySamples, LinkAppendedWithRegeneratedRtf) {
+  VARNOLT_REQUIRE_SAMPLES();
+  for (const Sample& s : kSamples) checkLinkAppended(s, body::RtfOnHtmlWrite::Regenerate);
+}
+
+TEST(BodySamples, PlainBodiesReadAsOtherReadersRead) {
+  VARNOLT_REQUIRE_SAMPLES();
+  if (!haveMsgreader()) GTEST_SKIP() << "node or @kenjiuno/msgreader is missing";
+  for (const auto& file : t::sampleFiles("msg", ".msg")) {
+    SCOPED_TRACE(file.filename().string());
+    m::Message message = m::msg::readMessageFile(file);
+    json theirs = msgreaderBodies(file);
+    if (!theirs["body"].is_string()) continue;
+    body::BodyText ours = body::readPlainBody(message.props);
+    if (theirs["body"] == "") {
+      // An empty PR_BODY hides nothing from us: the text comes from the
+      // RTF (three samples hold their text only there).
+      EXPECT_TRUE(ours.source == body::BodySource::Rtf || ours.source == body::BodySource::None);
+      continue;
+    }
+    // msgreader ends strings at their first NUL, as MAPI readers do.
+    EXPECT_EQ(ours.source, body::BodySource::PlainText);
+    EXPECT_EQ(ours.text.substr(0, ours.text.find('\0')), theirs["body"].get<std::string>());
+  }
+}
+
+TEST(BodySamples, PlainLinkAppendedToPlainBody) {
+  VARNOLT_REQUIRE_SAMPLES();
+  m::Message message = m::msg::readMessageFile(t::samplesDir() / "msg" / "email-new-draft.msg");
+  const std::string htmlBefore = body::htmlBody(message.props);
+  const std::string text = body::plainBody(message.props) + "\r\n\r\n<file:///x/y.txt>\r\n";
+  body::writePlainBody(message.props, text);
+  t::TempDir dir;
+  m::msg::writeMessageFile(dir / "plain.msg", message);
+  m::Message back = m::msg::readMessageFile(dir / "plain.msg");
+  EXPECT_EQ(body::plainBody(back.props), text);
+  EXPECT_EQ(body::htmlBody(back.props), htmlBefore);
+  if (!haveMsgreader()) return;
+  EXPECT_EQ(msgreaderBodies(dir / "plain.msg")["body"], text);
+}
+
+}  // namespace
