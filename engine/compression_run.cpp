@@ -1,0 +1,270 @@
+#include "engine/compression_run.h"
+
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "engine/naming.h"
+#include "engine/run_helpers.h"
+
+namespace varnolt::engine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// How long to wait for the clock to give a run folder name not yet taken,
+// in steps of kRunFolderWait.
+constexpr auto kRunFolderWait = std::chrono::milliseconds(200);
+constexpr int kRunFolderTries = 100;
+
+bool fileExists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(fs::path(path), ec));
+}
+
+}  // namespace
+
+CompressionEngine::CompressionEngine(RunInputs& inputs, ProgressReport& report, SessionFactory createSession,
+                                     const std::string& productName, Clock& clock)
+    : strGetOSVersion(LowerCase(productName)),
+      inputs_(inputs),
+      report_(report),
+      createSession_(std::move(createSession)),
+      clock_(clock) {}
+
+bool CompressionEngine::attempt(const std::string& operation, const std::function<void()>& step) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& e) {
+    fail(operation, e.what());
+  } catch (...) {
+    fail(operation, "unknown error");
+  }
+  return false;
+}
+
+void CompressionEngine::fail(const std::string& operation, const std::string& reason) {
+  Failure f;
+  f.pst = where_.pst;
+  f.folder = where_.folder;
+  f.message = where_.message;
+  f.attachment = where_.attachment;
+  f.operation = operation;
+  f.reason = reason;
+  failures_.record(std::move(f));
+}
+
+bool CompressionEngine::languageLoaded() {
+  try {
+    return inputs_.LoadLanguageResources();
+  } catch (...) {
+    return false;  // no language texts: the English ones stand in
+  }
+}
+
+std::string CompressionEngine::textOrEnglish(std::int32_t id, const std::string& english) {
+  if (!languageLoaded()) return english;
+  try {
+    return inputs_.LocalizedText(id);
+  } catch (...) {
+    return english;
+  }
+}
+
+void CompressionEngine::pump() {
+  attempt("process pending events", [&] { report_.ProcessPendingEvents(); });
+}
+
+std::string CompressionEngine::nextRunFolderName(const std::string& destinationFolder) {
+  // The name has a resolution of one second. A name this run already gave
+  // to a PST, or a folder that already holds a finished PST, is taken: the
+  // run waits for the next second rather than reopen and empty that PST.
+  auto taken = [&](const std::string& name) {
+    return usedRunFolders_.count(name) != 0 ||
+           fileExists(destinationFolder + name + "/" + kDestinationPstFileName);
+  };
+  std::string name = RunFolderName(clock_.Now());
+  for (int tries = 0; taken(name); ++tries) {
+    if (tries == kRunFolderTries) throw StoreError("no free run folder name in " + destinationFolder);
+    clock_.Sleep(kRunFolderWait);
+    name = RunFolderName(clock_.Now());
+  }
+  usedRunFolders_.insert(name);
+  return name;
+}
+
+void CompressionEngine::CompressionRun() {
+  // 1. A fresh run: nothing carried over from an earlier one.
+  strDestFolderName.clear();
+  failures_ = Failures();
+  usedRunFolders_.clear();
+  where_ = Where();
+
+  // 2. The run cannot be started twice.
+  attempt("disable the Compress button", [&] { report_.SetCompressButtonEnabled(false); });
+  attempt("hide the Compress button", [&] { report_.SetCompressButtonVisible(false); });
+
+  // 3. The treatment is fixed from here on: only the selected option stays
+  // enabled. When the selection cannot be read every option is disabled.
+  std::optional<AttachmentTreatment> selected;
+  attempt("read the selected treatment", [&] { selected = inputs_.SelectedTreatment(); });
+  for (auto option : {AttachmentTreatment::Remove, AttachmentTreatment::Extract, AttachmentTreatment::ExtractZip}) {
+    if (!selected || option != *selected)
+      attempt("disable an option button", [&] { report_.SetOptionButtonEnabled(option, false); });
+  }
+
+  // 4. One session for the whole run.
+  std::shared_ptr<MailSession> session;
+  attempt("create the mail-store session", [&] {
+    session = createSession_ ? createSession_() : nullptr;
+    if (!session) throw StoreError("no mail-store session is available");
+  });
+  if (session) attempt("LogOnDefault", [&] { session->LogOnDefault(); });
+
+  // 5. The note for old Outlook versions, also when the version is unknown.
+  std::optional<int> major;
+  if (session) attempt("OutlookVersion", [&] { major = OutlookMajorVersion(session->OutlookVersion()); });
+  if (!major || *major < 11)
+    attempt("show the Outlook note", [&] { report_.ShowMessageBox(kOutlookNote, kMessageBoxTitle); });
+
+  // 6. Every listed PST in list order.
+  std::int32_t n = 0;
+  attempt("read the number of listed PST files", [&] { n = inputs_.PstCount(); });
+  for (std::int32_t i = 1; i <= n; ++i) {
+    where_ = Where();
+    try {
+      where_.pst = inputs_.PstEntry(i);  // only to say where a failure happened
+    } catch (...) {
+      where_.pst = "#" + std::to_string(i);
+    }
+
+    // 6.1
+    pstAttachmentCounter = 0;
+    pstMessageSerial = 0;
+
+    // 6.2, 6.3
+    bool haveRunFolder =
+        attempt("name the run folder", [&] { strDestFolderName = nextRunFolderName(inputs_.DestinationFolder()); });
+    if (haveRunFolder)
+      attempt("create the run folder",
+              [&] { EnsureDestinationSubfolder(inputs_.DestinationFolder(), strDestFolderName); });
+
+    // 6.4
+    attempt("show the PST file name", [&] {
+      std::string strPSTFileName = inputs_.PstEntry(i);
+      parsePSTFileName(strPSTFileName);
+      report_.SetLabel(Label::lblNameOfPSTFile, strPSTFileName);
+    });
+
+    // 6.5 The source is only ever read: a listed file that is gone is not
+    // attached, since attaching a missing file would create one.
+    std::shared_ptr<engine::StoreList> stores;
+    if (session) attempt("StoreList", [&] { stores = session->StoreList(); });
+    std::shared_ptr<MailStore> source;
+    if (stores) {
+      attempt("AttachPstFile (source)", [&] {
+        const std::string path = inputs_.PstEntry(i);
+        std::error_code ec;
+        if (!fs::is_regular_file(fs::path(path), ec)) throw StoreError("the PST file is not there: " + path);
+        source = stores->AttachPstFile(path, kFormatUnicodePst, std::nullopt);
+      });
+    }
+
+    // 6.6 Only into a run folder of this PST's own.
+    std::shared_ptr<MailStore> destination;
+    if (stores && haveRunFolder) {
+      attempt("AttachPstFile (destination)", [&] {
+        const std::string path = inputs_.DestinationFolder() + strDestFolderName + "/" + kDestinationPstFileName;
+        destination = stores->AttachPstFile(path, kFormatUnicodePst, std::string(kDestinationStoreName));
+      });
+    }
+
+    // 6.7
+    std::shared_ptr<MailFolder> sourceTop;
+    std::shared_ptr<MailFolder> destinationTop;
+    if (source) attempt("TopFolder (source)", [&] { sourceTop = source->TopFolder(); });
+    if (destination) attempt("TopFolder (destination)", [&] { destinationTop = destination->TopFolder(); });
+
+    // 6.8 The new PST starts with nothing under its top folder.
+    if (destinationTop) {
+      std::unique_ptr<Enumerator<MailFolder>> existing;
+      attempt("Subfolders (destination)", [&] { existing = destinationTop->Subfolders()->Enumerate(); });
+      int missesInARow = 0;
+      while (existing && missesInARow < 64) {
+        std::shared_ptr<MailFolder> folder;
+        if (!attempt("enumerate the destination's folders", [&] { folder = existing->Next(); })) {
+          ++missesInARow;
+          continue;
+        }
+        if (!folder) break;
+        missesInARow = 0;
+        attempt("RemoveFolder", [&] { folder->RemoveFolder(); });
+      }
+    }
+
+    // 6.9 A count that cannot be read lets the walk try.
+    if (sourceTop && destinationTop) {
+      std::int32_t count = 1;
+      attempt("Subfolders (source)", [&] { count = sourceTop->Subfolders()->Count(); });
+      if (count > 0) CopyFolderTree(sourceTop, session, destinationTop, pstAttachmentCounter, pstMessageSerial);
+    }
+    where_.folder.clear();
+    where_.message.clear();
+    where_.attachment.clear();
+
+    // The new PST is finished and complete on disk before the next one
+    // starts; the source lets go of its file.
+    if (destination) attempt("finish the new PST", [&] { destination->Close(); });
+    if (source) attempt("close the source PST", [&] { source->Close(); });
+
+    // 6.10 The scratch files go; the run folder, the new PST and the
+    // attachments stay.
+    if (haveRunFolder) {
+      attempt("remove the scratch folder", [&] {
+        RemoveScratchFolder(inputs_.DestinationFolder() + strDestFolderName + "/" + kScratchFolderName);
+      });
+    }
+
+    // 6.11
+    pump();
+  }
+  where_ = Where();
+  finishRun();
+}
+
+void CompressionEngine::finishRun() {
+  // 7. The completion text; a run in which something failed says so and
+  // how many steps failed, and the host can list them.
+  if (failures_.empty()) {
+    if (languageLoaded()) {
+      attempt("show the completion text", [&] {
+        report_.SetLabel(Label::lblCopy, textOrEnglish(kTextEndActivity, ""));
+        report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextSucceeded, kEnglishSucceeded));
+      });
+    } else {
+      attempt("show the completion text", [&] {
+        report_.SetLabel(Label::lblCopy, "");
+        report_.SetLabel(Label::lblProcessing, kEnglishSucceeded);
+      });
+    }
+  } else {
+    const std::string count = std::to_string(failures_.count());
+    attempt("show the completion text", [&] {
+      report_.SetLabel(Label::lblCopy, textOrEnglish(kTextFailedSteps, kEnglishFailedSteps) + " " + count);
+      report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextFailed, kEnglishFailed));
+    });
+  }
+
+  // 8, 9
+  attempt("show the OK button", [&] { report_.SetOkButtonVisible(true); });
+  attempt("enable the OK button", [&] { report_.SetOkButtonEnabled(true); });
+  attempt("switch the progress bar off", [&] { report_.SetProgressBarEnabled(false); });
+  // 10. The run's folder, store and session objects go with this scope.
+}
+
+}  // namespace varnolt::engine

@@ -1,0 +1,125 @@
+#pragma once
+// The compression run: every listed PST is copied into a new PST in a run
+// folder of its own under the destination folder, its folder tree walked
+// message by message through scratch .msg files, and each message's
+// attachments removed, or saved beside the new PST and linked from the
+// body, or saved, zipped and linked.
+//
+// The run works synchronously on the caller's thread. It reads its inputs
+// from the host each time it needs them (RunInputs), drives the host's
+// labels, buttons and progress bar (ProgressReport), and lets the host
+// handle pending events after every attachment, message, folder and PST.
+//
+// A step that fails is noted in failures() and skipped; the run always
+// reaches its end. An attachment that could not be saved, or whose archive
+// was not written completely, stays in its message with no link, and its
+// saved file is kept.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "engine/clock.h"
+#include "engine/failures.h"
+#include "engine/mail_store.h"
+#include "engine/progress_report.h"
+#include "engine/run_inputs.h"
+
+namespace varnolt::engine {
+
+// Localized text ids the run shows.
+inline constexpr std::int32_t kTextRemoving = 134;         // lblCopy while removing
+inline constexpr std::int32_t kTextSaving = 135;           // lblCopy while saving
+inline constexpr std::int32_t kTextSucceeded = 137;        // lblProcessing at the end
+inline constexpr std::int32_t kTextEndActivity = 138;      // lblCopy at the end
+inline constexpr std::int32_t kTextFailed = 150;           // lblProcessing at the end when steps failed
+inline constexpr std::int32_t kTextFailedSteps = 151;      // lblCopy at the end, before the count
+
+// Built-in English texts for when the language's texts cannot be loaded.
+inline constexpr const char* kEnglishRemoving = "removing ";
+inline constexpr const char* kEnglishSaving = "Saving ";
+inline constexpr const char* kEnglishSucceeded = "Compress Successfully!!!";
+inline constexpr const char* kEnglishFailed = "Compress finished with errors";
+inline constexpr const char* kEnglishFailedSteps = "Failed steps :";
+inline constexpr const char* kOutlookNote =
+    "Note for Outlook 2000 Users : Please change the Email Service option by :\r\n"
+    " clicking on Tools ->Options->(select)Mail Services Tab ->(click)Reconfigure Mail Support-> "
+    "(select)Corporate/Workgroup option";
+
+class CompressionEngine {
+ public:
+  // productName is the operating system's product name; it is kept in
+  // lower case as strGetOSVersion.
+  CompressionEngine(RunInputs& inputs, ProgressReport& report, SessionFactory createSession,
+                    const std::string& productName, Clock& clock);
+
+  // What the Compress button starts.
+  void CompressionRun();
+
+  // Recreates the folder tree below source inside destination and copies
+  // every message of every mail folder through a scratch .msg file.
+  void CopyFolderTree(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& objSession,
+                      const std::shared_ptr<MailFolder>& destination, std::int64_t& cntAttachment,
+                      std::int64_t& messageSerial);
+
+  // Applies the selected treatment to the attachments of one message, from
+  // the last to the first. The last three arguments receive the generated
+  // file name, path and link target of the last attachment saved.
+  void StripAttachments(const std::shared_ptr<MailSession>& objSession, const std::shared_ptr<MailMessage>& msg,
+                        const std::shared_ptr<AttachmentList>& msgAttachments, std::int32_t iAttachmentCount,
+                        std::int64_t& cntAttachment, std::string& strAttachmentFileName,
+                        const std::string& strAttachmentFolderName, std::string& strDestFolderPath,
+                        std::string& strURL);
+
+  // Packs the file at path into an archive of its own at path + ".zip".
+  // True when the archive holds the file and is completely on disk; a
+  // failure is noted and answers false.
+  bool ZipAttachments(const std::string& path);
+
+  // Run state.
+  std::string strDestFolderName;  // run folder of the current PST (a name, not a path)
+  std::string strGetOSVersion;    // operating-system product name, lower case
+  std::int64_t pstAttachmentCounter = 0;
+  std::int64_t pstMessageSerial = 0;
+  std::int64_t folderMessageNumber = 0;
+
+  const Failures& failures() const { return failures_; }
+
+ private:
+  struct Where {
+    std::string pst;
+    std::string folder;
+    std::string message;
+    std::string attachment;
+  };
+
+  // Runs step; when it throws, notes operation with the reason where the
+  // run is now and answers false.
+  bool attempt(const std::string& operation, const std::function<void()>& step);
+  void fail(const std::string& operation, const std::string& reason);
+
+  bool languageLoaded();
+  // The localized text, or english when the language's texts cannot be
+  // loaded or lack the id.
+  std::string textOrEnglish(std::int32_t id, const std::string& english);
+  std::string nextRunFolderName(const std::string& destinationFolder);
+  // A free path for a saved attachment; under the zip treatment its archive
+  // path is free as well.
+  std::string freeSavePath(const std::string& path, bool forArchive);
+  bool appendLink(const std::shared_ptr<MailSession>& objSession, const std::shared_ptr<MailMessage>& msg,
+                  const std::string& target, const std::string& fileName, std::string& strURL);
+  void finishRun();
+  void pump();
+
+  RunInputs& inputs_;
+  ProgressReport& report_;
+  SessionFactory createSession_;
+  Clock& clock_;
+  Failures failures_;
+  Where where_;
+  std::set<std::string> usedRunFolders_;  // run folders of this run, one per PST
+};
+
+}  // namespace varnolt::engine

@@ -1,0 +1,173 @@
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "engine/compression_run.h"
+#include "engine/naming.h"
+#include "engine/run_helpers.h"
+
+namespace varnolt::engine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool isRegularFile(const std::string& path) {
+  std::error_code ec;
+  return fs::is_regular_file(fs::path(path), ec);
+}
+
+bool pathTaken(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(fs::path(path), ec));
+}
+
+std::tm toTm(const LocalDateTime& when) {
+  std::tm tm{};
+  tm.tm_year = when.year - 1900;
+  tm.tm_mon = when.month - 1;
+  tm.tm_mday = when.day;
+  tm.tm_hour = when.hour;
+  tm.tm_min = when.minute;
+  tm.tm_sec = when.second;
+  tm.tm_isdst = -1;
+  return tm;
+}
+
+}  // namespace
+
+std::string CompressionEngine::freeSavePath(const std::string& path, bool forArchive) {
+  std::string candidate = NextFreePath(path);
+  if (!forArchive || !pathTaken(candidate + ".zip")) return candidate;
+  // The loose file of an earlier attachment of that name is gone once it
+  // is zipped, but its archive is not: hold each candidate whose archive
+  // name is taken with an empty file until one is free on both counts.
+  std::vector<std::string> held;
+  std::optional<std::string> found;
+  for (int tries = 0; tries < 10000 && !found; ++tries) {
+    if (!pathTaken(candidate + ".zip")) {
+      found = candidate;
+      break;
+    }
+    std::FILE* placeholder = std::fopen(candidate.c_str(), "wx");
+    if (!placeholder) break;
+    std::fclose(placeholder);
+    held.push_back(candidate);
+    candidate = NextFreePath(path);
+  }
+  for (const auto& p : held) {
+    std::error_code ec;
+    fs::remove(fs::path(p), ec);
+  }
+  if (!found) throw StoreError("no free file name for " + path);
+  return *found;
+}
+
+bool CompressionEngine::appendLink(const std::shared_ptr<MailSession>& objSession,
+                                   const std::shared_ptr<MailMessage>& msg, const std::string& target,
+                                   const std::string& fileName, std::string& strURL) {
+  // An Outlook version that cannot be read is passed on as unreadable; the
+  // link rule then writes a plain-text link with escaped blanks.
+  std::string version;
+  attempt("OutlookVersion", [&] { version = objSession->OutlookVersion(); });
+  const AttachmentLink link = MakeAttachmentLink(target, fileName, strGetOSVersion, version);
+  strURL = link.strURL;
+  if (link.plainText) return attempt("append the link to Body", [&] { msg->Body(msg->Body() + link.text); });
+  return attempt("append the link to HTMLBody", [&] { msg->HTMLBody(msg->HTMLBody() + link.text); });
+}
+
+void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& objSession,
+                                         const std::shared_ptr<MailMessage>& msg,
+                                         const std::shared_ptr<AttachmentList>& msgAttachments,
+                                         std::int32_t iAttachmentCount, std::int64_t& cntAttachment,
+                                         std::string& strAttachmentFileName,
+                                         const std::string& strAttachmentFolderName,
+                                         std::string& strDestFolderPath, std::string& strURL) {
+  // 2. From the last attachment to the first, so that a Delete never moves
+  // an attachment not yet visited. The attachment is asked for anew at
+  // every use.
+  for (std::int32_t i = iAttachmentCount; i >= 1; --i) {
+    auto A = [&] { return msgAttachments->Item(i); };
+    std::optional<std::string> fileName;
+    attempt("FileName", [&] { fileName = A()->FileName(); });
+    where_.attachment = fileName ? *fileName : "#" + std::to_string(i);
+
+    // The treatment is read anew for every attachment. An attachment is
+    // deleted only once its content is safe elsewhere (or is meant to go);
+    // when anything before that fails it stays in the message.
+    std::optional<AttachmentTreatment> treatment;
+    attempt("read the selected treatment", [&] { treatment = inputs_.SelectedTreatment(); });
+    bool remove = false;
+
+    if (treatment == AttachmentTreatment::Remove) {
+      // 2.1
+      attempt("show the activity", [&] {
+        const std::string name = fileName.value_or("");
+        report_.SetLabel(Label::lblCopy, languageLoaded() ? inputs_.LocalizedText(kTextRemoving) + " " + name
+                                                          : kEnglishRemoving + name);
+      });
+      remove = true;
+    } else if (treatment && fileName) {
+      // 2.2 A name of the file's own; an earlier file of that name, or its
+      // archive, is never replaced.
+      const bool zipTreatment = *treatment == AttachmentTreatment::ExtractZip;
+      bool named = attempt("name the attachment file", [&] {
+        const std::string generated = AttachmentFileName(*fileName, toTm(clock_.Now()));
+        const std::string wanted = AttachmentFilePath(inputs_.DestinationFolder(), strAttachmentFolderName, generated);
+        strDestFolderPath = freeSavePath(wanted, zipTreatment && !endsWith(wanted, ".zip"));
+        strAttachmentFileName = fs::path(strDestFolderPath).filename().string();
+      });
+      bool saved = false;
+      if (named) {
+        attempt("show the activity", [&] {
+          report_.SetLabel(Label::lblCopy, languageLoaded()
+                                               ? inputs_.LocalizedText(kTextSaving) + " " + *fileName
+                                               : kEnglishSaving + strAttachmentFileName);
+        });
+        saved = attempt("SaveAsFile", [&] { A()->SaveAsFile(strDestFolderPath); });
+        if (saved && !isRegularFile(strDestFolderPath)) {
+          fail("SaveAsFile", "no file was written to " + strDestFolderPath);
+          saved = false;
+        } else if (!saved) {
+          // What a failed save left behind is not the attachment; the
+          // attachment itself stays in the message.
+          attempt("delete the unfinished file", [&] { DeleteFileIfPresent(strDestFolderPath); });
+        }
+      }
+
+      if (saved && *treatment == AttachmentTreatment::Extract) {
+        // 2.3
+        remove = appendLink(objSession, msg, strDestFolderPath, *fileName, strURL);
+      } else if (saved && zipTreatment) {
+        // 2.4 A saved file already named ".zip" (exactly) is linked as it is.
+        if (endsWith(strDestFolderPath, ".zip")) {
+          remove = appendLink(objSession, msg, strDestFolderPath, *fileName, strURL);
+        } else if (ZipAttachments(strDestFolderPath)) {
+          remove = appendLink(objSession, msg, strDestFolderPath + ".zip", *fileName, strURL);
+          if (remove) attempt("delete the zipped file", [&] { DeleteFileIfPresent(strDestFolderPath); });
+        }
+      }
+    }
+
+    // 2.5
+    if (remove) attempt("Delete", [&] { A()->Delete(); });
+
+    // 2.6-2.8
+    attempt("switch the progress bar on", [&] { report_.SetProgressBarEnabled(true); });
+    ++cntAttachment;
+    attempt("show the attachment count",
+            [&] { report_.SetLabel(Label::lblAttachmentCount, std::to_string(cntAttachment)); });
+    pump();
+  }
+  where_.attachment.clear();
+}
+
+}  // namespace varnolt::engine

@@ -1,0 +1,34 @@
+#include <exception>
+#include <string>
+
+#include "engine/compression_run.h"
+#include "zip/zip_class.h"
+
+namespace varnolt::engine {
+
+bool CompressionEngine::ZipAttachments(const std::string& path) {
+  // One archive per attachment, next to the saved file. The archive is
+  // written under a temporary name and renamed into place when complete,
+  // so an answer of true means the whole archive is on disk.
+  const char* operation = "AddFile";
+  try {
+    zip::ZipClass archive;
+    if (!archive.AddFile(path, "", "")) {
+      fail("AddFile", "the saved file is not there: " + path);
+      return false;
+    }
+    operation = "WriteZip";
+    if (!archive.WriteZip(path + ".zip", true)) {
+      fail("WriteZip", "the archive could not be put in place: " + path + ".zip");
+      return false;
+    }
+    return true;
+  } catch (const std::exception& e) {
+    fail(operation, e.what());
+  } catch (...) {
+    fail(operation, "unknown error");
+  }
+  return false;
+}
+
+}  // namespace varnolt::engine
