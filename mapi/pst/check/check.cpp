@@ -62,8 +62,15 @@ const NodeInfo* Context::findNode(NodeId nid) const {
   return &*it;
 }
 
-std::optional<Bytes> Context::blockData(const BlockInfo& b) const {
+std::optional<Bytes> Context::blockData(const BlockInfo& b) {
   if (!b.readable) return std::nullopt;
+  // Even an empty block costs something, so a tree of them cannot run for free.
+  std::uint64_t cost = std::max<std::uint64_t>(b.cb, kSlotSize);
+  if (cost > budget_) {
+    budgetSpent_ = true;
+    return std::nullopt;
+  }
+  budget_ -= cost;
   auto data = read(b.ib, b.cb);
   if (!data) return std::nullopt;
   decodeBlock(header_.crypt, b.bid, data->data(), data->size());

@@ -83,8 +83,14 @@ class Context {
   // The block of a bid (bit 0 ignored), or nullptr.
   BlockInfo* findBlock(BlockId bid);
   const NodeInfo* findNode(NodeId nid) const;
-  // The data of a readable block, decoded when it is an external block.
-  std::optional<Bytes> blockData(const BlockInfo& b) const;
+  // The data of a readable block, decoded when it is an external block;
+  // nullopt once the read budget is spent.
+  std::optional<Bytes> blockData(const BlockInfo& b);
+  // Bounds the bytes of blocks read after the first pass: heaps and
+  // tables are read once each in a sound file, but a hostile one can make
+  // every node share one huge data tree.
+  void setReadBudget(std::uint64_t bytes) { budget_ = bytes; }
+  bool budgetSpent() const { return budgetSpent_; }
 
   std::vector<Extent> extents;
   std::vector<BlockInfo> blocks;  // sorted by bid once the BBT is read
@@ -103,6 +109,8 @@ class Context {
   CheckResult& result_;
   Header header_;
   const Layout* layout_ = &Layout::unicode();
+  std::uint64_t budget_ = ~std::uint64_t{0};
+  bool budgetSpent_ = false;
 };
 
 // The data blocks of a node in order (bid 0: none), or nullopt when its

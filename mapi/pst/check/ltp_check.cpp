@@ -77,6 +77,11 @@ class LtpCheck {
       fail("heap.empty", "the node has no data for its heap");
       return false;
     }
+    // A HID addresses at most 65,536 blocks.
+    if (blocks.size() > 0x10000) {
+      fail("heap.size", "the heap has " + std::to_string(blocks.size()) + " blocks; a HID reaches 65,536");
+      return false;
+    }
     for (std::size_t i = 0; i < blocks.size(); ++i) {
       auto data = c_.blockData(*blocks[i]);
       if (!data) return false;
@@ -365,10 +370,29 @@ class LtpCheck {
     }
 
     // The row matrix: in the heap, or in a subnode whose blocks each hold
-    // whole rows.
-    std::vector<ByteView> rows;
-    std::vector<Bytes> holder;
-    if (hnidRows != 0 && rowSize > 0) {
+    // whole rows. Rows are checked as they come, block by block; only
+    // their ids are kept.
+    std::vector<std::uint32_t> ids;
+    auto rowsOf = [&](ByteView matrix) {
+      for (std::size_t off = 0; off + rowSize <= matrix.size(); off += rowSize) {
+        ByteView row = matrix.sub(off, rowSize);
+        std::size_t r = ids.size();
+        ids.push_back(row.u32(0));
+        if (!colsOk) continue;
+        for (const TableColumn& col : cols) {
+          bool exists = (row.u8(rgib[2] + col.bit / 8u) & (0x80u >> (col.bit % 8u))) != 0;
+          if (col.tag == kTagLtpRowId && !exists) fail("tc.cell", "row " + std::to_string(r) + " has no row id cell");
+          if (!exists) continue;
+          auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
+          if (*size != 0 && *size <= 8) continue;
+          std::uint32_t hnid = row.u32(col.offset);
+          if (!hnidResolves(hnid))
+            fail("tc.cell", "row " + std::to_string(r) + " column " + hexText(col.tag) + " points to " + hexText(hnid) +
+                                ", which is neither an allocation of the heap nor a subnode");
+        }
+      }
+    };
+    if (hnidRows != 0 && rowSize >= 4) {
       if (isHid(hnidRows)) {
         auto m = h_.item(hnidRows);
         if (!m) {
@@ -376,7 +400,7 @@ class LtpCheck {
           return std::nullopt;
         }
         if (m->size() % rowSize != 0) fail("tc.rows", "the row matrix of " + std::to_string(m->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
-        for (std::size_t off = 0; off + rowSize <= m->size(); off += rowSize) rows.push_back(m->sub(off, rowSize));
+        rowsOf(*m);
       } else {
         auto sl = std::lower_bound(subnodes_.begin(), subnodes_.end(), hnidRows, [](const SlEntry& a, NodeId n) { return a.nid < n; });
         if (sl == subnodes_.end() || sl->nid != hnidRows) {
@@ -394,42 +418,24 @@ class LtpCheck {
             fail("tc.rows", "row block " + std::to_string(b) + " holds " + std::to_string(inBlock) + " rows; every block but the last holds " + std::to_string(perBlock));
           if (data->size() % rowSize != 0 && b + 1 == blocks->size())
             fail("tc.rows", "the last row block of " + std::to_string(data->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
-          holder.push_back(std::move(*data));
+          rowsOf(*data);
         }
-        for (const Bytes& h : holder)
-          for (std::size_t off = 0; off + rowSize <= h.size(); off += rowSize) rows.push_back(ByteView(h).sub(off, rowSize));
       }
+    } else if (hnidRows != 0) {
+      fail("tc.info", "rows of " + std::to_string(rowSize) + " bytes cannot hold a row id");
     }
-    if (index.size() != rows.size())
-      fail("tc.row-count", "the row index lists " + std::to_string(index.size()) + " rows but the row matrix holds " + std::to_string(rows.size()));
-    std::vector<bool> indexed(rows.size(), false);
+    if (index.size() != ids.size())
+      fail("tc.row-count", "the row index lists " + std::to_string(index.size()) + " rows but the row matrix holds " + std::to_string(ids.size()));
+    std::vector<bool> indexed(ids.size(), false);
     for (auto [rowId, rowNum] : index) {
-      if (rowNum >= rows.size()) {
-        fail("tc.row-index", "row id " + hexText(rowId) + " points to row " + std::to_string(rowNum) + " of " + std::to_string(rows.size()));
+      if (rowNum >= ids.size()) {
+        fail("tc.row-index", "row id " + hexText(rowId) + " points to row " + std::to_string(rowNum) + " of " + std::to_string(ids.size()));
         continue;
       }
       if (indexed[rowNum]) fail("tc.row-index", "row " + std::to_string(rowNum) + " is indexed twice");
       indexed[rowNum] = true;
-      if (rowSize >= 4 && rows[rowNum].u32(0) != rowId)
-        fail("tc.row-index", "row " + std::to_string(rowNum) + " has row id " + hexText(rows[rowNum].u32(0)) + ", the index " + hexText(rowId));
-    }
-
-    // Cells.
-    std::vector<std::uint32_t> ids;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      ByteView row = rows[r];
-      ids.push_back(row.u32(0));
-      if (!colsOk) continue;
-      for (const TableColumn& col : cols) {
-        bool exists = (row.u8(rgib[2] + col.bit / 8u) & (0x80u >> (col.bit % 8u))) != 0;
-        if (col.tag == kTagLtpRowId && !exists) fail("tc.cell", "row " + std::to_string(r) + " has no row id cell");
-        if (!exists) continue;
-        auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
-        if (*size != 0 && *size <= 8) continue;
-        std::uint32_t hnid = row.u32(col.offset);
-        if (!hnidResolves(hnid))
-          fail("tc.cell", "row " + std::to_string(r) + " column " + hexText(col.tag) + " points to " + hexText(hnid) + ", which is neither an allocation of the heap nor a subnode");
-      }
+      if (ids[rowNum] != rowId)
+        fail("tc.row-index", "row " + std::to_string(rowNum) + " has row id " + hexText(ids[rowNum]) + ", the index " + hexText(rowId));
     }
     return ids;
   }
@@ -503,7 +509,16 @@ void checkObject(Context& c, NodeId nid, BlockId bidData, BlockId bidSub, std::u
 
 void checkLtp(Context& c) {
   if (!c.cryptKnown) return;  // external blocks cannot be decoded
-  for (const NodeInfo& n : c.nodes) checkObject(c, n.nid, n.bidData, n.bidSub, n.pageIb, nidText(n.nid), true, 0);
+  // A sound file is read about once more here; four times the file and
+  // some room for small files is far beyond what any real one needs.
+  c.setReadBudget(4 * c.fileSize() + (std::uint64_t{64} << 20));
+  for (const NodeInfo& n : c.nodes) {
+    checkObject(c, n.nid, n.bidData, n.bidSub, n.pageIb, nidText(n.nid), true, 0);
+    if (c.budgetSpent()) {
+      c.notChecked("heaps and tables from " + nidText(n.nid) + " on (the file's nodes share more data than any real file holds)");
+      break;
+    }
+  }
 }
 
 }  // namespace varnolt::mapi::pst::check
