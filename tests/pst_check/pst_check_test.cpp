@@ -251,6 +251,25 @@ TEST(PstCheck, BlockDroppedFromTheBlockBTree) {
   EXPECT_EQ(unused[0].offset, gone.bref.ib);
 }
 
+TEST(PstCheck, ReferenceCounts) {
+  VARNOLT_REQUIRE_SAMPLES();
+  for (const char* sample : {kUnicode, kAnsi}) {
+    SCOPED_TRACE(sample);
+    Image img(sample);
+    std::uint64_t leaf = img.leafPage(img.db->blockTree(), 2);
+    std::size_t cRefAt = static_cast<std::size_t>(leaf) + img.l().bbtEntrySize + 2 * img.l().idSize + 2;
+    p::BbtEntry e = p::BbtEntry::parse(m::ByteView(img.bytes.data() + leaf, 512), img.l().bbtEntrySize, img.l());
+    m::setU16(img.bytes, cRefAt, static_cast<std::uint16_t>(e.cRef + 1));
+    img.fixPageCrc(leaf);
+    chk::CheckResult r = check(img.bytes);
+    auto f = withRule(r, "block.refcount");
+    ASSERT_EQ(f.size(), 1u) << describe(r);
+    EXPECT_EQ(f[0].offset, e.bref.ib);
+    EXPECT_EQ(f[0].where, "block " + p::hexText(e.bref.bid));
+    EXPECT_EQ(r.totalFindings, 1u) << describe(r);
+  }
+}
+
 TEST(PstCheck, BTreeOrderAndLevels) {
   VARNOLT_REQUIRE_SAMPLES();
   {

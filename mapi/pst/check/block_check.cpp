@@ -239,13 +239,17 @@ void checkNodes(Context& c) {
     c.notChecked("block reference counts (a B-tree could not be read whole)");
     return;
   }
+  // Every block Outlook writes counts one reference more than the nodes
+  // and blocks that point to it hold: the block B-tree's own. A block with
+  // one reference too few is freed while still in use when Outlook drops
+  // the last-but-one; one too many is never freed. An orphan nothing
+  // references keeps 1.
   for (const BlockInfo& b : c.blocks) {
-    // A block nothing references is an orphan; Outlook leaves them behind
-    // (ROOT counts them in dwReserved) and they harm nobody.
-    if (b.refs > 0 && b.cRef < b.refs) {
+    if (b.cRef != b.refs + 1u)
       c.report(b.ib, "block.refcount", bidText(b.bid),
-               "cRef " + std::to_string(b.cRef) + " is less than the " + std::to_string(b.refs) + " references to the block");
-    }
+               "cRef is " + std::to_string(b.cRef) + "; the block has " + std::to_string(b.refs) +
+                   " references from nodes and blocks, so its count is " + std::to_string(b.refs + 1u) +
+                   " with the block B-tree's own");
   }
 }
 
