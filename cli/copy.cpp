@@ -1,6 +1,9 @@
 // varnolt-cli copy SRC DST: reads a file through the store library and
 // writes it anew. Outlook item files (.msg) are read and written by the
-// item-file layer; the destination is replaced only once it is complete.
+// item-file layer; PST and OST files are read by the PST reader and
+// written as a new Unicode PST with every folder, message, recipient,
+// attachment and property. The destination is replaced only once it is
+// complete.
 
 #include <cstdio>
 #include <exception>
@@ -8,6 +11,8 @@
 
 #include "cli/command.h"
 #include "mapi/msg/msg_file.h"
+#include "mapi/pst/store.h"
+#include "mapi/pst/writer/writer.h"
 
 namespace varnolt::cli {
 namespace {
@@ -24,6 +29,31 @@ Kind sniff(const std::string& path) {
   return Kind::Unknown;
 }
 
+int copyPst(const std::string& src, const std::string& dst) {
+  namespace pst = mapi::pst;
+  std::unique_ptr<pst::Store> store;
+  try {
+    store = pst::Store::open(src);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", src.c_str(), e.what());
+    return kExitFailed;
+  }
+  for (const auto& w : store->warnings()) std::fprintf(stderr, "%s: %s\n", src.c_str(), w.c_str());
+  pst::CopyReport report;
+  try {
+    std::string name = store->storeProperties().getString(0x3001).value_or("Personal Folders");
+    auto writer = pst::Writer::create(dst, name);
+    writer->copyStoreFrom(*store, &report);
+    writer->close();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", dst.c_str(), e.what());
+    return kExitFailed;
+  }
+  for (const auto& p : report.problems) std::fprintf(stderr, "%s: %s\n", src.c_str(), p.c_str());
+  std::printf("%zu folders, %zu messages copied\n", report.folders, report.messages);
+  return report.problems.empty() ? kExitOk : kExitPartial;
+}
+
 int runCopy(const std::vector<std::string>& args) {
   if (args.size() != 2 || args[0].empty() || args[1].empty() || args[0][0] == '-' || args[1][0] == '-') {
     std::fprintf(stderr, "usage: varnolt-cli copy SRC DST\n");
@@ -38,8 +68,7 @@ int runCopy(const std::vector<std::string>& args) {
   }
   switch (sniff(src)) {
     case Kind::Pst:
-      std::fprintf(stderr, "%s: copying PST files is not available yet\n", src.c_str());
-      return kExitFailed;
+      return copyPst(src, dst);
     case Kind::Unknown:
       std::fprintf(stderr, "%s: neither an Outlook item file (.msg) nor a PST file\n", src.c_str());
       return kExitFailed;
@@ -62,7 +91,7 @@ int runCopy(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-const Register reg({"copy", "SRC DST", "read an Outlook item file (.msg) through the store library and write it to DST",
+const Register reg({"copy", "SRC DST", "read an Outlook item file (.msg) or a PST file through the store library and write it anew to DST",
                     runCopy});
 
 }  // namespace

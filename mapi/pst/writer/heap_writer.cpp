@@ -1,0 +1,142 @@
+#include "mapi/pst/writer/heap_writer.h"
+
+#include "mapi/error.h"
+#include "mapi/pst/layout.h"
+
+namespace varnolt::mapi::pst {
+namespace {
+
+constexpr std::size_t kMaxItemsPerBlock = 0x7FF;  // hidIndex has 11 bits
+constexpr std::size_t kFirstHeaderSize = 12;      // HNHDR
+constexpr std::size_t kPageHeaderSize = 2;        // HNPAGEHDR
+constexpr std::size_t kBitmapHeaderSize = 66;     // HNBITMAPHDR, on blocks 8, 136, 264, ...
+
+// Fill levels of [MS-PST] 2.3.1.2: how much room a block has left.
+std::uint8_t fillLevel(std::size_t freeBytes) {
+  static const std::size_t bounds[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768, 512, 256, 128, 64, 32, 16, 8};
+  for (std::uint8_t i = 0; i < 15; ++i) {
+    if (freeBytes >= bounds[i]) return i;
+  }
+  return 15;
+}
+
+}  // namespace
+
+std::size_t HeapWriter::headerSize(std::size_t block) {
+  if (block == 0) return kFirstHeaderSize;
+  return block % 128 == 8 ? kBitmapHeaderSize : kPageHeaderSize;
+}
+
+std::size_t HeapWriter::sizeWith(std::size_t block, const Block& b, std::size_t extraBytes, std::size_t extraItems) {
+  std::size_t data = headerSize(block) + b.bytes + extraBytes;
+  data += data % 2;  // the page map starts on an even offset
+  return data + 4 + 2 * (b.items.size() + extraItems + 1);
+}
+
+Hid HeapWriter::allocate(ByteView data) {
+  if (data.size() > kMaxHeapAllocation) throw Error(ErrorKind::InvalidArgument, "a heap allocation above 3580 bytes");
+  const std::size_t max = Layout::unicode().maxBlockData;
+  if (blocks_.empty() || blocks_.back().items.size() >= kMaxItemsPerBlock ||
+      sizeWith(blocks_.size() - 1, blocks_.back(), data.size(), 1) > max) {
+    if (blocks_.size() >= 0xFFFF) throw Error(ErrorKind::Limit, "a heap larger than 65,535 blocks");
+    blocks_.emplace_back();
+  }
+  Block& b = blocks_.back();
+  b.items.push_back(data.copy());
+  b.bytes += data.size();
+  auto block = static_cast<std::uint32_t>(blocks_.size() - 1);
+  auto index = static_cast<std::uint32_t>(b.items.size());
+  return (block << 16) | (index << 5);
+}
+
+std::vector<Bytes> HeapWriter::finish() const {
+  const std::size_t max = Layout::unicode().maxBlockData;
+  std::vector<Block> blocks = blocks_;
+  if (blocks.empty()) blocks.emplace_back();
+  std::vector<std::uint8_t> levels;
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    levels.push_back(i + 1 < blocks.size() ? fillLevel(max - sizeWith(i, blocks[i], 0, 0)) : 0);
+  }
+  auto packLevels = [&](Bytes& out, std::size_t first, std::size_t count) {
+    for (std::size_t k = 0; k < count; k += 2) {
+      std::uint8_t lo = first + k < levels.size() ? levels[first + k] : 0;
+      std::uint8_t hi = first + k + 1 < levels.size() ? levels[first + k + 1] : 0;
+      putU8(out, static_cast<std::uint8_t>(lo | (hi << 4)));
+    }
+  };
+
+  std::vector<Bytes> out;
+  out.reserve(blocks.size());
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    const Block& b = blocks[i];
+    Bytes page;
+    page.reserve(sizeWith(i, b, 0, 0));
+    putU16(page, 0);  // ibHnpm, set below
+    if (i == 0) {
+      putU8(page, kHeapSignature);
+      putU8(page, clientSig_);
+      putU32(page, userRoot_);
+      packLevels(page, 0, 8);
+    } else if (headerSize(i) == kBitmapHeaderSize) {
+      packLevels(page, i, 128);
+    }
+    std::vector<std::uint16_t> offsets;
+    offsets.push_back(static_cast<std::uint16_t>(page.size()));
+    for (const Bytes& item : b.items) {
+      putBytes(page, item);
+      offsets.push_back(static_cast<std::uint16_t>(page.size()));
+    }
+    if (page.size() % 2) putU8(page, 0);
+    // Every block but the last is a full data block, as a data tree asks;
+    // the room left before the page map is the block's free space.
+    if (i + 1 < blocks.size()) page.resize(max - 4 - 2 * (b.items.size() + 1), 0);
+    setU16(page, 0, static_cast<std::uint16_t>(page.size()));
+    putU16(page, static_cast<std::uint16_t>(b.items.size()));  // cAlloc
+    putU16(page, 0);                                           // cFree
+    for (std::uint16_t o : offsets) putU16(page, o);
+    out.push_back(std::move(page));
+  }
+  return out;
+}
+
+Hid writeBTreeOnHeap(HeapWriter& heap, std::size_t keySize, std::size_t valueSize, const std::vector<Bytes>& records) {
+  Hid root = 0;
+  std::uint8_t levels = 0;
+  if (!records.empty()) {
+    // Leaves, then index levels of (first key, HID) until one allocation holds them.
+    std::vector<std::pair<Bytes, Hid>> level;
+    std::size_t perLeaf = kMaxHeapAllocation / (keySize + valueSize);
+    for (std::size_t i = 0; i < records.size(); i += perLeaf) {
+      std::size_t n = std::min(perLeaf, records.size() - i);
+      Bytes leaf;
+      for (std::size_t k = 0; k < n; ++k) putBytes(leaf, records[i + k]);
+      level.emplace_back(Bytes(records[i].begin(), records[i].begin() + static_cast<std::ptrdiff_t>(keySize)),
+                         heap.allocate(leaf));
+    }
+    std::size_t perIndex = kMaxHeapAllocation / (keySize + 4);
+    while (level.size() > 1) {
+      std::vector<std::pair<Bytes, Hid>> up;
+      for (std::size_t i = 0; i < level.size(); i += perIndex) {
+        std::size_t n = std::min(perIndex, level.size() - i);
+        Bytes page;
+        for (std::size_t k = 0; k < n; ++k) {
+          putBytes(page, level[i + k].first);
+          putU32(page, level[i + k].second);
+        }
+        up.emplace_back(level[i].first, heap.allocate(page));
+      }
+      level = std::move(up);
+      ++levels;
+    }
+    root = level[0].second;
+  }
+  Bytes header;
+  putU8(header, heap_client::BTreeOnHeap);
+  putU8(header, static_cast<std::uint8_t>(keySize));
+  putU8(header, static_cast<std::uint8_t>(valueSize));
+  putU8(header, levels);
+  putU32(header, root);
+  return heap.allocate(header);
+}
+
+}  // namespace varnolt::mapi::pst
