@@ -67,13 +67,17 @@ bool CompressionEngine::languageLoaded() {
   }
 }
 
-std::string CompressionEngine::textOrEnglish(std::int32_t id, const std::string& english) {
-  if (!languageLoaded()) return english;
+std::optional<std::string> CompressionEngine::localizedText(std::int32_t id) {
+  if (!languageLoaded()) return std::nullopt;
   try {
     return inputs_.LocalizedText(id);
   } catch (...) {
-    return english;
+    return std::nullopt;  // a language without this text: English stands in
   }
+}
+
+std::string CompressionEngine::textOrEnglish(std::int32_t id, const std::string& english) {
+  return localizedText(id).value_or(english);
 }
 
 void CompressionEngine::pump() {
@@ -241,17 +245,10 @@ void CompressionEngine::finishRun() {
   // 7. The completion text; a run in which something failed says so and
   // how many steps failed, and the host can list them.
   if (failures_.empty()) {
-    if (languageLoaded()) {
-      attempt("show the completion text", [&] {
-        report_.SetLabel(Label::lblCopy, textOrEnglish(kTextEndActivity, ""));
-        report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextSucceeded, kEnglishSucceeded));
-      });
-    } else {
-      attempt("show the completion text", [&] {
-        report_.SetLabel(Label::lblCopy, "");
-        report_.SetLabel(Label::lblProcessing, kEnglishSucceeded);
-      });
-    }
+    attempt("show the completion text", [&] {
+      report_.SetLabel(Label::lblCopy, textOrEnglish(kTextEndActivity, ""));
+      report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextSucceeded, kEnglishSucceeded));
+    });
   } else {
     const std::string count = std::to_string(failures_.count());
     attempt("show the completion text", [&] {

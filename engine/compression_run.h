@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -101,8 +102,9 @@ class CompressionEngine {
   void fail(const std::string& operation, const std::string& reason);
 
   bool languageLoaded();
-  // The localized text, or english when the language's texts cannot be
-  // loaded or lack the id.
+  // The text of id in the chosen language; nothing when the language's
+  // texts cannot be loaded or lack the id, and the English text is due.
+  std::optional<std::string> localizedText(std::int32_t id);
   std::string textOrEnglish(std::int32_t id, const std::string& english);
   std::string nextRunFolderName(const std::string& destinationFolder);
   // A free path for a saved attachment; under the zip treatment its archive

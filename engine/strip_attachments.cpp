@@ -111,8 +111,8 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
       // 2.1
       attempt("show the activity", [&] {
         const std::string name = fileName.value_or("");
-        report_.SetLabel(Label::lblCopy, languageLoaded() ? inputs_.LocalizedText(kTextRemoving) + " " + name
-                                                          : kEnglishRemoving + name);
+        const auto text = localizedText(kTextRemoving);
+        report_.SetLabel(Label::lblCopy, text ? *text + " " + name : kEnglishRemoving + name);
       });
       remove = true;
     } else if (treatment && fileName) {
@@ -128,9 +128,10 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
       bool saved = false;
       if (named) {
         attempt("show the activity", [&] {
-          report_.SetLabel(Label::lblCopy, languageLoaded()
-                                               ? inputs_.LocalizedText(kTextSaving) + " " + *fileName
-                                               : kEnglishSaving + strAttachmentFileName);
+          // The localized line names the attachment, the English one the
+          // file it is saved as.
+          const auto text = localizedText(kTextSaving);
+          report_.SetLabel(Label::lblCopy, text ? *text + " " + *fileName : kEnglishSaving + strAttachmentFileName);
         });
         saved = attempt("SaveAsFile", [&] { A()->SaveAsFile(strDestFolderPath); });
         if (saved && !isRegularFile(strDestFolderPath)) {

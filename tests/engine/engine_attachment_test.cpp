@@ -86,6 +86,17 @@ TEST_F(AttachmentTest, RemoveWithLanguageTexts) {
   EXPECT_EQ(host.labelHistory(Label::lblCopy).at(0), "entferne Q3 report.pdf");
 }
 
+TEST_F(AttachmentTest, ALanguageWithoutTheTextFallsBackToEnglish) {
+  host.treatment = AttachmentTreatment::Extract;
+  host.languageAvailable = true;
+  host.texts = {{137, "ok"}, {138, ""}};  // no 135
+  inbox({MessageData::make("m", "", "", {AttachmentData::value("Q3 report.pdf", "x")})});
+  run();
+  EXPECT_EQ(host.labelHistory(Label::lblCopy).at(0), "Saving " + kStamp + "Q3_report.pdf");
+  EXPECT_TRUE(engine().failures().empty());
+  EXPECT_EQ(host.labels[Label::lblProcessing], "ok");
+}
+
 TEST_F(AttachmentTest, ExtractSavesEveryFileAndLinksTheLastFirst) {
   // A blank in the destination is a real folder name: kept in the file
   // path, written "%20" only in the HTML link.

@@ -131,8 +131,9 @@ TEST_F(EngineTest, ExistingRunFolderIsReusedButAFinishedPstIsNeverReopened) {
 }
 
 TEST_F(EngineTest, DestinationIsEmptiedAndEachStoreFinishedBeforeTheNextPst) {
+  world.newPstFolders = {"Deleted Items", "Inbox"};
   auto first = addPst("a.pst");
-  first->add("Inbox");
+  first->add("Inbox")->items.push_back(MessageData::make("copied"));
   addPst("b.pst")->add("Inbox");
   run();
   const std::string destA = host.destination + kRunAt + "/KestrikCompress.pst";
@@ -142,6 +143,12 @@ TEST_F(EngineTest, DestinationIsEmptiedAndEachStoreFinishedBeforeTheNextPst) {
   ASSERT_NE(closeA, world.calls.end());
   ASSERT_NE(attachB, world.calls.end());
   EXPECT_LT(closeA, attachB);
+  // The new PST's own folders went before the copy came in.
+  EXPECT_THAT(world.subjectsOf("RemoveFolder"), ElementsAre("Deleted Items", "Inbox", "Deleted Items", "Inbox"));
+  auto out = output(kRunAt);
+  ASSERT_EQ(out->subfolders.size(), 1u);
+  EXPECT_EQ(out->subfolders[0]->items.at(0)->subject, "copied");
+  EXPECT_TRUE(engine().failures().empty());
   // Source first, then destination, as the store expects.
   EXPECT_THAT(world.subjectsOf("AttachPstFile"),
               ElementsAre(host.pstList[0], destA, sourceB,

@@ -453,6 +453,7 @@ class MemStoreList : public engine::StoreList {
         pst->displayName = displayName.value_or("");
         pst->top = std::make_shared<FolderData>();
         pst->top->name = "Top of Personal Folders";
+        for (const auto& name : world_.newPstFolders) pst->top->add(name);
         pst->created = true;
         writeWholeFile(path, kPstUnfinished, std::nullopt);
       }

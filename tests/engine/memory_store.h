@@ -104,6 +104,8 @@ class MemoryWorld {
   std::string outlookVersion = "11.0.0.8118";
   std::vector<std::string> calls;
   int sessionsCreated = 0;
+  // Folders a newly created PST starts with under its top folder.
+  std::vector<std::string> newPstFolders;
   // Runs after every attachment file a SaveAsFile wrote (tests use it to
   // put something in the way of the archive).
   std::function<void(const std::string& path)> afterSave;
