@@ -511,7 +511,7 @@ void checkLtp(Context& c) {
   if (!c.cryptKnown) return;  // external blocks cannot be decoded
   // A sound file is read about once more here; four times the file and
   // some room for small files is far beyond what any real one needs.
-  c.setReadBudget(4 * c.fileSize() + (std::uint64_t{64} << 20));
+  c.setReadBudget(4 * c.fileSize() + (std::uint64_t{16} << 20));
   for (const NodeInfo& n : c.nodes) {
     checkObject(c, n.nid, n.bidData, n.bidSub, n.pageIb, nidText(n.nid), true, 0);
     if (c.budgetSpent()) {
