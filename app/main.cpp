@@ -1,0 +1,46 @@
+// The desktop program: starts in the main window.
+
+#include <memory>
+
+#include <QApplication>
+
+#include "engine/mail_store.h"
+#include "localisation/satellite_localization.h"
+#include "windows/artwork.h"
+#include "windows/frm_main.h"
+#include "windows/run_services.h"
+
+#ifdef VARNOLT_HAVE_MAPI_SESSION
+#include "platform/mapi_session.h"
+#endif
+
+namespace {
+
+// The session of a run, over the store library when it is built in;
+// otherwise every run reports that no mail store is available.
+varnolt::engine::SessionFactory programSessions() {
+#ifdef VARNOLT_HAVE_MAPI_SESSION
+  return varnolt::platform::MapiSessionFactory();
+#else
+  return []() -> std::shared_ptr<varnolt::engine::MailSession> {
+    throw varnolt::engine::StoreError("this build of Varnolt has no mail-store library");
+  };
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Varnolt"));
+  QApplication::setApplicationVersion(QStringLiteral(VARNOLT_VERSION));
+  QGuiApplication::setDesktopFileName(QStringLiteral("varnolt"));
+  QApplication::setWindowIcon(varnolt::windows::ProgramIcon());
+
+  varnolt::windows::RunServices services;
+  services.sessions = programSessions();
+  varnolt::windows::frmMain window(varnolt::localisation::ProgramLocalization(), services);
+  window.Load();
+  window.show();
+  return QApplication::exec();
+}

@@ -1,0 +1,503 @@
+// The main window as a user drives it: the PST list and its button rules,
+// the destination, the language menu, Contents, About, and the options
+// window that Compress opens.
+
+#include <array>
+#include <functional>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "controls/upb.h"
+#include "windows/frm_about.h"
+#include "windows/frm_merge.h"
+#include "windows/help_viewer.h"
+#include "window_fixture.h"
+
+namespace varnolt::windows::test {
+namespace {
+
+using localisation::LanguageItem;
+
+// Runs act on the modal window of type T once it is shown (a window's
+// load may process events before it is shown, so a zero timer is too
+// early).
+template <class T>
+void whenModal(std::function<void(T*)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (modal == nullptr || !modal->isVisible()) return;
+    timer->stop();
+    timer->deleteLater();
+    act(modal);
+  });
+  timer->start();
+}
+
+QStringList entries(const frmMain& w) {
+  QStringList out;
+  for (int i = 1; i <= w.PstCount(); ++i) out << w.PstEntry(i);
+  return out;
+}
+
+// --- the button rules, one row at a time --------------------------------
+
+enum Expect : char { On = '1', Off = '0', Same = '-' };
+
+struct RuleRow {
+  const char* event;
+  std::function<void(WindowFixture&)> setup;
+  std::function<void(WindowFixture&)> act;
+  std::array<Expect, 5> expect;  // AddFile, AddFolder, Remove, Browse, Compress
+};
+
+class ButtonRules : public WindowFixture {
+ protected:
+  std::array<QPushButton*, 5> buttons() const {
+    return {window->CmdAddFile, window->cmdAddFolder, window->CmdRemove, window->CmdBrowse, window->CmdCompress};
+  }
+  friend struct Access;
+
+ public:
+  void check(const RuleRow& row) {
+    for (bool preset : {true, false}) {
+      makeWindow({"409"}, "en_US.UTF-8");
+      dialogs.calls.clear();
+      row.setup(*this);
+      for (QPushButton* b : buttons()) b->setEnabled(preset);
+      row.act(*this);
+      const char* names[] = {"CmdAddFile", "cmdAddFolder", "CmdRemove", "CmdBrowse", "CmdCompress"};
+      for (std::size_t i = 0; i < 5; ++i) {
+        const bool want = row.expect[i] == Same ? preset : row.expect[i] == On;
+        EXPECT_EQ(buttons()[i]->isEnabled(), want)
+            << row.event << ": " << names[i] << " with every button " << (preset ? "on" : "off") << " before";
+      }
+    }
+  }
+  // Public doors for the table's lambdas.
+  QString makePst(const std::string& relative) { return pst(relative); }
+  void add(const QString& path) { addFile(path); }
+  frmMain& w() { return *window; }
+  ScriptedDialogs& d() { return dialogs; }
+  fs::path folder(const std::string& relative) {
+    fs::create_directories(dir / relative);
+    return dir / relative;
+  }
+};
+
+TEST_F(ButtonRules, EveryRowOfTheTable) {
+  const auto none = [](WindowFixture&) {};
+  auto& self = *this;
+  const std::vector<RuleRow> rows = {
+      {"Add File, file added", none,
+       [&](WindowFixture&) { self.add(self.makePst("one.pst")); }, {On, Same, Off, On, Same}},
+      {"Add File, duplicate", [&](WindowFixture&) { self.add(self.makePst("one.pst")); },
+       [&](WindowFixture&) { self.add(self.makePst("one.pst")); }, {On, Same, Same, Same, Same}},
+      {"Add File, cancelled", none, [&](WindowFixture&) { self.add(QString()); }, {On, Same, Off, Same, Same}},
+      {"Add Folder, each file added", [&](WindowFixture&) { self.makePst("f/a.pst"); self.makePst("f/b.pst"); },
+       [&](WindowFixture&) {
+         self.d().folders.push_back(q(self.folder("f")));
+         self.w().cmdAddFolder_Click();
+       },
+       {Same, On, Same, On, Same}},
+      {"Add Folder, duplicate", [&](WindowFixture&) { self.add(self.makePst("f/a.pst")); },
+       [&](WindowFixture&) {
+         self.d().folders.push_back(q(self.folder("f")));
+         self.w().cmdAddFolder_Click();
+       },
+       {Same, On, Same, Same, Same}},
+      {"Add Folder, no PST file", none,
+       [&](WindowFixture&) {
+         self.d().folders.push_back(q(self.folder("empty")));
+         self.w().cmdAddFolder_Click();
+       },
+       {Same, On, Same, Same, Same}},
+      {"Add Folder, cancelled, destination box empty", none,
+       [&](WindowFixture&) {
+         self.d().folders.push_back(QString());
+         self.w().cmdAddFolder_Click();
+       },
+       {Same, On, Same, Same, Off}},
+      {"Add Folder, cancelled, destination chosen", [&](WindowFixture&) { self.w().txtDestFolderPath->setText("/out/"); },
+       [&](WindowFixture&) {
+         self.d().folders.push_back(QString());
+         self.w().cmdAddFolder_Click();
+       },
+       {Same, On, Same, Same, Same}},
+      {"Remove, list left empty",
+       [&](WindowFixture&) {
+         self.add(self.makePst("one.pst"));
+         self.w().PSTListView->topLevelItem(0)->setSelected(true);
+       },
+       [&](WindowFixture&) { self.w().CmdRemove_Click(); }, {Same, Same, Off, Off, Off}},
+      {"Remove, list not empty, destination chosen",
+       [&](WindowFixture&) {
+         self.add(self.makePst("one.pst"));
+         self.add(self.makePst("two.pst"));
+         self.w().strSelectedDestFolder = "/out/";
+         self.w().PSTListView->topLevelItem(0)->setSelected(true);
+       },
+       [&](WindowFixture&) { self.w().CmdRemove_Click(); }, {Same, Same, Off, Same, On}},
+      {"Remove, list not empty, no destination chosen",
+       [&](WindowFixture&) {
+         self.add(self.makePst("one.pst"));
+         self.add(self.makePst("two.pst"));
+         self.w().PSTListView->topLevelItem(0)->setSelected(true);
+       },
+       [&](WindowFixture&) { self.w().CmdRemove_Click(); }, {Same, Same, Off, Same, Same}},
+      {"Entry clicked", [&](WindowFixture&) { self.add(self.makePst("one.pst")); },
+       [&](WindowFixture&) { self.w().PSTListView_ItemClick(self.w().PSTListView->topLevelItem(0)); },
+       {Same, Same, On, Same, Same}},
+  };
+  for (const auto& row : rows) check(row);
+}
+
+// --- the list --------------------------------------------------------------
+
+TEST_F(WindowFixture, AddFileAsksWithTitleAndFilterAndRefusesTheSameFile) {
+  bool addFileOnWhileOpen = true;
+  dialogs.whileOpen = [&](const DialogCall& call) {
+    if (call.kind == "file") addFileOnWhileOpen = window->CmdAddFile->isEnabled();
+  };
+  const QString one = pst("mail/one.pst");
+  addFile(one);
+  EXPECT_FALSE(addFileOnWhileOpen);
+  ASSERT_EQ(dialogs.calls.size(), 1u);
+  EXPECT_EQ(dialogs.calls[0].title, QStringLiteral("Select a PST file"));
+  EXPECT_EQ(dialogs.calls[0].text, QStringLiteral("Outlook Personal Storage File (*.pst)|*.pst"));
+  EXPECT_EQ(entries(*window), QStringList{one});
+
+  // The same file by another spelling is refused with the message...
+  addFile(q(dir / "mail" / ".." / "mail" / "one.pst"));
+  auto messages = dialogs.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, QStringLiteral(" File is already selected "));
+  EXPECT_EQ(messages[0].title, QStringLiteral("Varnolt"));
+  EXPECT_EQ(window->PstCount(), 1);
+
+  // ...but a file whose path merely begins like a listed one is its own file.
+  const QString longer = pst("mail/one.pstx");
+  const QString shorter = pst("mail/on");
+  addFile(longer);
+  addFile(shorter);
+  EXPECT_EQ(entries(*window), (QStringList{one, longer, shorter}));
+  EXPECT_EQ(dialogs.messages().size(), 1u);
+}
+
+TEST_F(WindowFixture, AddFolderStopsAtTheFirstDuplicate) {
+  const QString a = pst("f/a.pst"), b = pst("f/b.pst");
+  pst("f/c.pst");
+  addFile(b);
+  dialogs.folders.push_back(q(dir / "f"));
+  window->cmdAddFolder_Click();
+  EXPECT_EQ(dialogs.calls.back().kind, "message");
+  EXPECT_EQ(dialogs.calls.back().text, QStringLiteral("Folder is already selected "));
+  EXPECT_EQ(dialogs.calls.back().title, QStringLiteral("Varnolt"));
+  EXPECT_EQ(entries(*window), (QStringList{b, a}));  // c.pst was not added
+  const auto folderCall = std::find_if(dialogs.calls.begin(), dialogs.calls.end(),
+                                       [](const DialogCall& c) { return c.kind == "folder"; });
+  ASSERT_NE(folderCall, dialogs.calls.end());
+  EXPECT_EQ(folderCall->title, QStringLiteral("Select a PST File Folder"));
+}
+
+TEST_F(WindowFixture, AddFolderTakesHiddenFilesButNotSubfolders) {
+  const QString hidden = pst("g/.hidden.pst"), upper = pst("g/MAIL.PST");
+  pst("g/sub/deep.pst");
+  pst("g/readme.txt");
+  dialogs.folders.push_back(q(dir / "g") + "/");  // a trailing "/" is not doubled
+  window->cmdAddFolder_Click();
+  EXPECT_TRUE(dialogs.messages().empty());
+  EXPECT_EQ(entries(*window), (QStringList{hidden, upper}));
+
+  fs::create_directories(dir / "h" / "sub");
+  pst("h/sub/deep.pst");
+  dialogs.folders.push_back(q(dir / "h"));
+  window->cmdAddFolder_Click();
+  ASSERT_EQ(dialogs.messages().size(), 1u);
+  EXPECT_EQ(dialogs.messages()[0].text, QStringLiteral("The selected Folder doesn't contain PST File"));
+  EXPECT_EQ(window->PstCount(), 2);
+}
+
+TEST_F(WindowFixture, RemoveTakesEverySelectedEntryAdjacentOnesToo) {
+  QStringList all;
+  for (const char* name : {"1.pst", "2.pst", "3.pst", "4.pst", "5.pst"}) {
+    all << pst(name);
+    addFile(all.back());
+  }
+  for (int i : {0, 1, 3}) window->PSTListView->topLevelItem(i)->setSelected(true);
+  window->CmdRemove_Click();
+  EXPECT_EQ(entries(*window), (QStringList{all[2], all[4]}));
+}
+
+TEST_F(WindowFixture, RemovingTheLastEntryClearsTheDestination) {
+  addFile(pst("only.pst"));
+  dialogs.folders.push_back(q(dir.path()));
+  window->CmdBrowse_Click();
+  EXPECT_EQ(window->txtDestFolderPath->text(), q(dir.path()) + "/");
+  EXPECT_TRUE(window->CmdCompress->isEnabled());
+  window->PSTListView->topLevelItem(0)->setSelected(true);
+  window->CmdRemove_Click();
+  EXPECT_EQ(window->txtDestFolderPath->text(), QString());
+  EXPECT_FALSE(window->CmdCompress->isEnabled());
+  EXPECT_FALSE(window->CmdBrowse->isEnabled());
+  EXPECT_EQ(window->strSelectedDestFolder, q(dir.path()) + "/");  // kept
+  addFile(pst("again.pst"));
+  EXPECT_TRUE(window->CmdBrowse->isEnabled());
+  EXPECT_FALSE(window->CmdCompress->isEnabled());
+}
+
+TEST_F(WindowFixture, BrowseAppendsOneSlashAndCancelClears) {
+  addFile(pst("one.pst"));
+  dialogs.folders = {QStringLiteral("/"), q(dir.path()), QString()};
+  window->CmdBrowse_Click();
+  EXPECT_EQ(window->txtDestFolderPath->text(), QStringLiteral("/"));
+  EXPECT_EQ(dialogs.calls.back().title, QStringLiteral("Select Folder to Save Compressed PST File"));
+  window->CmdBrowse_Click();
+  EXPECT_EQ(window->txtDestFolderPath->text(), q(dir.path()) + "/");
+  EXPECT_EQ(window->DestinationFolder(), q(dir.path()) + "/");
+  EXPECT_TRUE(window->CmdCompress->isEnabled());
+  window->CmdBrowse_Click();  // cancelled
+  EXPECT_EQ(window->txtDestFolderPath->text(), QString());
+  EXPECT_FALSE(window->CmdCompress->isEnabled());
+  EXPECT_TRUE(window->CmdBrowse->isEnabled());
+  EXPECT_FALSE(window->txtDestFolderPath->isEnabled());
+}
+
+TEST_F(WindowFixture, ClicksOnTheBackgroundSwitchRemoveOff) {
+  window->show();
+  addFile(pst("one.pst"));
+  QTreeWidgetItem* item = window->PSTListView->topLevelItem(0);
+  QTest::mouseClick(window->PSTListView->viewport(), Qt::LeftButton, {},
+                    window->PSTListView->visualItemRect(item).center());
+  EXPECT_TRUE(window->CmdRemove->isEnabled());
+  QTest::mouseClick(window->picBack, Qt::LeftButton, {}, QPoint(385, 150));
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
+  EXPECT_TRUE(item->isSelected());  // the selection itself stays
+
+  window->PSTListView_ItemClick(item);
+  QTest::mouseClick(window->centralWidget(), Qt::LeftButton, {}, QPoint(20, 20));
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
+}
+
+// --- languages ---------------------------------------------------------------
+
+// The captions Load sets, by text id.
+std::map<std::int32_t, QString> captions(const frmMain& w) {
+  return {{101, w.lblSelectPST->text()},   {102, w.CmdAddFile->text()},     {103, w.cmdAddFolder->text()},
+          {104, w.CmdRemove->text()},      {105, w.lblSelectDestPath->text()}, {106, w.CmdBrowse->text()},
+          {107, w.CmdCompress->text()},    {108, w.PSTListView->headerItem()->text(0)},
+          {110, w.mnuFile->title()},       {111, w.mnuExit->text()},        {112, w.mnuHelp->title()},
+          {113, w.mnuContents->text()},    {114, w.mnuAbout->text()},       {115, w.sbVarnoltPanel1->text()},
+          {144, w.mnuOpt->title()},        {145, w.mnuLang->title()},       {146, w.mnuEng->text()},
+          {147, w.mnuFrench->text()},      {148, w.mnuGerman->text()},      {149, w.mnuSpanish->text()}};
+}
+
+void expectCaptionsOf(const frmMain& w, const std::string& code) {
+  for (const auto& [id, text] : captions(w)) EXPECT_EQ(text, satelliteText(code, id)) << "id " << id << " in " << code;
+}
+
+std::vector<LanguageItem> checkedItems(const frmMain& w) {
+  std::vector<LanguageItem> out;
+  for (auto item : {LanguageItem::mnuEng, LanguageItem::mnuFrench, LanguageItem::mnuGerman, LanguageItem::mnuSpanish}) {
+    if (w.IsChecked(item)) out.push_back(item);
+  }
+  return out;
+}
+
+TEST_F(WindowFixture, StartsInTheLocaleLanguageWithNothingChecked) {
+  makeWindow({"407", "409"}, "de_DE.UTF-8");
+  EXPECT_TRUE(checkedItems(*window).empty());
+  // German texts, but without the German letter pairs (no item is checked).
+  EXPECT_EQ(window->CmdAddFile->text(), satelliteText("407", 102));
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Varnolt"));
+}
+
+TEST_F(WindowFixture, EachLanguageRecaptionsEverythingButTheTitle) {
+  addFile(pst("one.pst"));
+  const QStringList before = entries(*window);
+  const std::vector<std::pair<LanguageItem, std::string>> languages = {
+      {LanguageItem::mnuGerman, "407"}, {LanguageItem::mnuFrench, "40C"},
+      {LanguageItem::mnuSpanish, "C0A"}, {LanguageItem::mnuEng, "409"}};
+  for (const auto& [item, code] : languages) {
+    window->CmdRemove->setEnabled(true);
+    window->move(0, 0);
+    window->mnuLanguage_Click(item);
+    EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{item});
+    expectCaptionsOf(*window, code);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Varnolt"));
+    EXPECT_TRUE(window->CmdBrowse->isEnabled()) << code;  // the list has an entry
+    EXPECT_FALSE(window->CmdRemove->isEnabled()) << code;
+    EXPECT_EQ(entries(*window), before);
+    const QRect screen = window->screen()->geometry();
+    EXPECT_NEAR(window->frameGeometry().center().x(), screen.center().x(), 1) << code;
+    EXPECT_NEAR(window->frameGeometry().center().y(), screen.center().y(), 1) << code;
+  }
+  // German letters come out of the pairs: "Anha"nge" shows as "Anhänge".
+  window->mnuLanguage_Click(LanguageItem::mnuGerman);
+  EXPECT_FALSE(window->lblSelectPST->text().contains(QLatin1String("a\"")));
+}
+
+TEST_F(WindowFixture, AMissingSatelliteKeepsTheCaptionsButMovesTheMark) {
+  makeWindow({"407", "409"}, "en_US.UTF-8");
+  window->mnuLanguage_Click(LanguageItem::mnuGerman);
+  expectCaptionsOf(*window, "407");
+  window->mnuLanguage_Click(LanguageItem::mnuFrench);  // no French satellite
+  EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{LanguageItem::mnuFrench});
+  expectCaptionsOf(*window, "407");
+  EXPECT_FALSE(window->CmdBrowse->isEnabled());  // the list is empty
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Varnolt"));
+
+  // With no satellite at all the stored English captions stay.
+  makeWindow({}, "en_US.UTF-8");
+  window->mnuLanguage_Click(LanguageItem::mnuSpanish);
+  EXPECT_EQ(window->CmdAddFile->text(), QStringLiteral("Add File"));
+  EXPECT_EQ(window->mnuFile->title(), QStringLiteral("&File"));
+  EXPECT_EQ(window->PSTListView->headerItem()->text(0), QStringLiteral("File Name"));
+  // The list's messages then use the built-in English texts.
+  addFile(pst("one.pst"));
+  addFile(pst("one.pst"));
+  EXPECT_EQ(dialogs.messages().back().text, QStringLiteral(" File is already selected "));
+}
+
+TEST_F(WindowFixture, ListMessagesFollowTheLanguage) {
+  window->mnuLanguage_Click(LanguageItem::mnuGerman);
+  addFile(pst("one.pst"));
+  addFile(pst("one.pst"));
+  EXPECT_EQ(dialogs.calls[0].title, satelliteText("407", 142));
+  EXPECT_EQ(dialogs.messages().back().text, satelliteText("407", 139));
+  EXPECT_EQ(dialogs.messages().back().title, QStringLiteral("Varnolt"));
+}
+
+// --- About, Contents ------------------------------------------------------------
+
+TEST_F(WindowFixture, AboutTextsPerLanguage) {
+  const std::vector<std::pair<LanguageItem, std::string>> languages = {
+      {LanguageItem::mnuGerman, "407"}, {LanguageItem::mnuFrench, "40C"},
+      {LanguageItem::mnuSpanish, "C0A"}, {LanguageItem::mnuEng, "409"}};
+  for (const auto& [item, code] : languages) {
+    window->mnuLanguage_Click(item);
+    frmAbout about(*texts, window.get());
+    about.Load();
+    EXPECT_EQ(about.lblKestrikVer->text(), satelliteText(code, 129));
+    EXPECT_EQ(about.lblUrlSite->text(), satelliteText(code, 130));
+    EXPECT_EQ(about.lblCopyright->text(), satelliteText(code, 131));
+    EXPECT_EQ(about.cmdOk->text(), satelliteText(code, 132));
+    EXPECT_EQ(about.windowTitle(), satelliteText(code, 133));
+    // Every text fits its label.
+    for (QLabel* label : {about.lblKestrikVer, about.lblUrlSite, about.lblCopyright}) {
+      EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << code;
+    }
+  }
+  makeWindow({}, "en_US.UTF-8");
+  frmAbout about(*texts, window.get());
+  about.Load();
+  EXPECT_EQ(about.windowTitle(), QStringLiteral(" About"));
+  EXPECT_EQ(about.lblKestrikVer->text(), QStringLiteral("Kestrik Varnolt v1.0"));
+  EXPECT_EQ(about.cmdOk->text(), QStringLiteral("&OK"));
+}
+
+TEST_F(WindowFixture, AboutOpensModallyAndOkCloses) {
+  bool seen = false;
+  whenModal<frmAbout>([&](frmAbout* about) {
+    seen = true;
+    EXPECT_EQ(about->parentWidget(), window.get());
+    about->cmdOk->click();
+  });
+  window->mnuAbout_Click();
+  EXPECT_TRUE(seen);
+}
+
+TEST_F(WindowFixture, ContentsSaysSoWhenTheHelpFileIsMissing) {
+  window->mnuContents_Click();
+  ASSERT_EQ(dialogs.messages().size(), 1u);
+  EXPECT_TRUE(dialogs.messages()[0].text.contains(QLatin1String("Help.chm")));
+  EXPECT_TRUE(dialogs.messages()[0].text.contains(q(dir / "no help here")));
+
+  varnolt::test::writeFile(dir / "Broken.chm", std::string("not a help file"));
+  window->SetHelpFiles({q(dir / "Broken.chm")});
+  window->mnuContents_Click();
+  ASSERT_EQ(dialogs.messages().size(), 2u);
+  EXPECT_TRUE(dialogs.messages()[1].text.contains(QLatin1String("cannot be read")));
+}
+
+TEST_F(WindowFixture, ContentsShowsTheBuiltHelpFile) {
+  const fs::path help = varnolt::test::binDir() / "Help.chm";
+  if (!fs::exists(help)) GTEST_SKIP() << "Help.chm was not built (chmcmd missing)";
+  window->SetHelpFiles({q(dir / "missing.chm"), q(help)});
+  window->mnuContents_Click();
+  EXPECT_TRUE(dialogs.messages().empty());
+  auto* viewer = window->findChild<HelpViewer*>();
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_TRUE(viewer->isVisible());
+  EXPECT_EQ(viewer->CurrentTopic(), QStringLiteral("index.html"));
+  EXPECT_TRUE(viewer->Browser()->toPlainText().contains(QLatin1String("What Varnolt does")));
+  EXPECT_EQ(viewer->ContentsTree()->topLevelItemCount(), 7);
+  viewer->ShowTopic(QStringLiteral("treatments.html"));
+  EXPECT_TRUE(viewer->Browser()->toPlainText().contains(QLatin1String("Extract, Save & Compress Attachments")));
+  // A second Contents raises the same viewer.
+  window->mnuContents_Click();
+  EXPECT_EQ(window->findChildren<HelpViewer*>().size(), 1);
+}
+
+// --- Compress -------------------------------------------------------------------
+
+TEST_F(WindowFixture, CompressPresetsTheOptionsWindowEveryTime) {
+  RunServices services;
+  services.sessions = []() -> std::shared_ptr<engine::MailSession> { throw engine::StoreError("no store here"); };
+  makeWindow({"409"}, "en_US.UTF-8", services);
+  addFile(pst("one.pst"));
+  dialogs.folders.push_back(q(dir.path()));
+  window->CmdBrowse_Click();
+  ASSERT_TRUE(window->CmdCompress->isEnabled());
+
+  const auto expectPreset = [&](frmMerge* merge) {
+    EXPECT_TRUE(merge->optRemoveAttachments->isChecked());
+    EXPECT_FALSE(merge->cmdOk->isEnabled());
+    EXPECT_FALSE(merge->cmdOk->isVisible());
+    for (QLabel* l : {merge->lblNameOfPSTFile, merge->lblNameOfPSTFolder, merge->lblNumOfMails, merge->lblCopy,
+                      merge->lblProcessing, merge->lblAttachmentCount}) {
+      EXPECT_TRUE(l->text().isEmpty()) << l->objectName().toStdString();
+    }
+    EXPECT_FALSE(merge->UProgBarCntrl->Enabled());
+    EXPECT_TRUE(merge->CmdCompressPSTFiles->isVisible());
+    EXPECT_TRUE(merge->CmdCompressPSTFiles->isEnabled());
+    EXPECT_EQ(merge->CurrentState(), frmMerge::State::Ready);
+    EXPECT_EQ(merge->strGetOSVersion, "windows vista (tm) ultimate");
+  };
+  int shown = 0;
+  whenModal<frmMerge>([&](frmMerge* merge) {
+    ++shown;
+    expectPreset(merge);
+    merge->optZipAttachments->setChecked(true);
+    merge->CmdCompressPSTFiles_Click();
+    EXPECT_EQ(merge->CurrentState(), frmMerge::State::Finished);
+    merge->cmdOk->click();
+  });
+  window->CmdCompress_Click();
+  EXPECT_EQ(shown, 1);
+
+  whenModal<frmMerge>([&](frmMerge* merge) {
+    ++shown;
+    expectPreset(merge);
+    merge->cmdOk_Click();
+  });
+  window->CmdCompress_Click();
+  EXPECT_EQ(shown, 2);
+  EXPECT_EQ(window->PstCount(), 1);  // the run only reads the list
+}
+
+}  // namespace
+}  // namespace varnolt::windows::test

@@ -1,0 +1,424 @@
+#include "windows/frm_main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTreeWidget>
+
+#include "controls/upb.h"
+#include "controls/xpstyle.h"
+#include "localisation/english_texts.h"
+#include "platform/dialogs.h"
+#include "platform/module1.h"
+#include "windows/artwork.h"
+#include "windows/frm_about.h"
+#include "windows/frm_merge.h"
+#include "windows/help_viewer.h"
+#include "windows/layout.h"
+#include "windows/texts.h"
+
+namespace varnolt::windows {
+
+using localisation::LanguageItem;
+
+namespace {
+
+constexpr int kClientWidthTwips = 8295;
+constexpr int kClientHeightTwips = 7305;
+const char* const kMessageTitle = "Varnolt";
+const char* const kPstFilter = "Outlook Personal Storage File (*.pst)|*.pst";
+const char* const kDestinationTitle = "Select Folder to Save Compressed PST File";
+
+// The window's client area: the banner picture at its top-left, and a
+// click on its background like a click on the window.
+class BannerArea : public ClickArea {
+ public:
+  explicit BannerArea(QWidget* parent) : ClickArea(parent), banner_(BannerPicture()) {}
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    ClickArea::paintEvent(event);
+    QPainter p(this);
+    p.drawPixmap(0, 0, banner_);
+  }
+
+ private:
+  QPixmap banner_;
+};
+
+QString withSlash(QString folder) {
+  if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+  return folder;
+}
+
+}  // namespace
+
+void ClickArea::mousePressEvent(QMouseEvent* event) {
+  QFrame::mousePressEvent(event);
+  if (event->button() == Qt::LeftButton) emit Clicked();
+}
+
+frmMain::frmMain(localisation::SatelliteLocalization& texts, RunServices services, QWidget* parent)
+    : QMainWindow(parent), texts_(texts), services_(std::move(services)), helpFiles_(DefaultHelpFiles()) {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(QStringLiteral("Varnolt"));  // never localized
+  setWindowIcon(ProgramIcon());
+  setFont(VerdanaFont());
+  buildControls();
+  buildMenus();
+  texts_.SetMenuState(this);
+}
+
+frmMain::~frmMain() { texts_.SetMenuState(nullptr); }
+
+void frmMain::buildControls() {
+  auto* client = new BannerArea(this);
+  client->setObjectName(QStringLiteral("frmMainClient"));
+  connect(client, &ClickArea::Clicked, this, &frmMain::Form_Click);
+
+  fraSelectPSTFiles = new ClickArea(client);
+  fraSelectPSTFiles->setObjectName(QStringLiteral("fraSelectPSTFiles"));
+  fraSelectPSTFiles->setFrameShape(QFrame::StyledPanel);
+  fraSelectPSTFiles->setFrameShadow(QFrame::Sunken);
+  fraSelectPSTFiles->setFont(ArialFont());
+  Place(fraSelectPSTFiles, 120, 1800, 8055, 4140);
+  connect(fraSelectPSTFiles, &ClickArea::Clicked, this, &frmMain::Form_Click);
+
+  picBack = new ClickArea(fraSelectPSTFiles);
+  picBack->setObjectName(QStringLiteral("picBack"));
+  picBack->setFont(ArialFont());
+  Place(picBack, 120, 240, 7815, 3825);
+  connect(picBack, &ClickArea::Clicked, this, &frmMain::Form_Click);
+
+  lblSelectPST = new QLabel(QStringLiteral("Select outlook pst file(s) to compress :"), picBack);
+  lblSelectPST->setObjectName(QStringLiteral("lblSelectPST"));
+  Place(lblSelectPST, 120, 120, 7620, 285);
+
+  PSTListView = new QTreeWidget(picBack);
+  PSTListView->setObjectName(QStringLiteral("PSTListView"));
+  PSTListView->setFont(VerdanaFont());
+  PSTListView->setColumnCount(1);
+  PSTListView->setHeaderLabels({QStringLiteral("File Name")});
+  PSTListView->setRootIsDecorated(false);
+  PSTListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  PSTListView->setUniformRowHeights(true);
+  PSTListView->header()->setStretchLastSection(false);
+  PSTListView->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  PSTListView->header()->setMinimumSectionSize(Px(5535) - 4);
+  Place(PSTListView, 120, 360, 5535, 2415);
+  connect(PSTListView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { PSTListView_ItemClick(item); });
+
+  CmdAddFile = new QPushButton(QStringLiteral("Add File"), picBack);
+  CmdAddFile->setObjectName(QStringLiteral("CmdAddFile"));
+  Place(CmdAddFile, 5880, 360, 1845, 375);
+  connect(CmdAddFile, &QPushButton::clicked, this, &frmMain::CmdAddFile_Click);
+
+  cmdAddFolder = new QPushButton(QStringLiteral("Add Folder"), picBack);
+  cmdAddFolder->setObjectName(QStringLiteral("cmdAddFolder"));
+  cmdAddFolder->setFont(VerdanaFont());
+  Place(cmdAddFolder, 5880, 840, 1845, 375);
+  connect(cmdAddFolder, &QPushButton::clicked, this, &frmMain::cmdAddFolder_Click);
+
+  CmdRemove = new QPushButton(QStringLiteral("Remove"), picBack);
+  CmdRemove->setObjectName(QStringLiteral("CmdRemove"));
+  Place(CmdRemove, 5880, 1320, 1845, 375);
+  connect(CmdRemove, &QPushButton::clicked, this, &frmMain::CmdRemove_Click);
+
+  lblSelectDestPath = new QLabel(QStringLiteral("Select folder to save compressed pst file :"), picBack);
+  lblSelectDestPath->setObjectName(QStringLiteral("lblSelectDestPath"));
+  Place(lblSelectDestPath, 120, 3000, 7575, 255);
+
+  txtDestFolderPath = new QLineEdit(picBack);
+  txtDestFolderPath->setObjectName(QStringLiteral("txtDestFolderPath"));
+  txtDestFolderPath->setEnabled(false);  // only Browse and Remove set it
+  Place(txtDestFolderPath, 120, 3240, 5535, 375);
+
+  CmdBrowse = new QPushButton(QStringLiteral("Browse"), picBack);
+  CmdBrowse->setObjectName(QStringLiteral("CmdBrowse"));
+  Place(CmdBrowse, 5880, 3240, 1845, 375);
+  connect(CmdBrowse, &QPushButton::clicked, this, &frmMain::CmdBrowse_Click);
+
+  CmdCompress = new QPushButton(QStringLiteral("Compress PST >>"), client);
+  CmdCompress->setObjectName(QStringLiteral("CmdCompress"));
+  CmdCompress->setEnabled(false);
+  Place(CmdCompress, 3360, 6240, 2205, 375);
+  connect(CmdCompress, &QPushButton::clicked, this, &frmMain::CmdCompress_Click);
+
+  XPStyle1 = new controls::XPStyle(client);
+  XPStyle1->setObjectName(QStringLiteral("XPStyle1"));
+
+  sbVarnolt = new QStatusBar(this);
+  sbVarnolt->setObjectName(QStringLiteral("sbVarnolt"));
+  sbVarnolt->setSizeGripEnabled(false);
+  sbVarnoltPanel1 = new QLabel(QString::fromStdString(localisation::EnglishText(115).value_or("")), sbVarnolt);
+  sbVarnoltPanel1->setObjectName(QStringLiteral("sbVarnoltPanel1"));
+  sbVarnoltPanel1->setTextFormat(Qt::PlainText);
+  sbVarnolt->addWidget(sbVarnoltPanel1, 1);
+  setStatusBar(sbVarnolt);
+
+  // The status bar sits at the bottom of the client area, over no control.
+  const int statusHeight = sbVarnolt->sizeHint().height();
+  client->setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips) - statusHeight);
+  setCentralWidget(client);
+}
+
+void frmMain::buildMenus() {
+  QMenuBar* bar = menuBar();
+  mnuFile = bar->addMenu(QStringLiteral("&File"));
+  mnuFile->setObjectName(QStringLiteral("mnuFile"));
+  mnuExit = mnuFile->addAction(QStringLiteral("E&xit"));
+  mnuExit->setObjectName(QStringLiteral("mnuExit"));
+  connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+
+  mnuOpt = bar->addMenu(QStringLiteral("&Options"));
+  mnuOpt->setObjectName(QStringLiteral("mnuOpt"));
+  mnuLang = mnuOpt->addMenu(QStringLiteral("Languages"));
+  mnuLang->setObjectName(QStringLiteral("mnuLang"));
+  const auto language = [&](const char* name, const char* caption, LanguageItem item) {
+    QAction* action = mnuLang->addAction(QString::fromLatin1(caption));
+    action->setObjectName(QString::fromLatin1(name));
+    action->setCheckable(true);
+    // Qt flips the mark before the handler runs; the handler then sets all four.
+    connect(action, &QAction::triggered, this, [this, item] { mnuLanguage_Click(item); });
+    return action;
+  };
+  mnuEng = language("mnuEng", "English", LanguageItem::mnuEng);
+  mnuFrench = language("mnuFrench", "French", LanguageItem::mnuFrench);
+  mnuGerman = language("mnuGerman", "German", LanguageItem::mnuGerman);
+  mnuSpanish = language("mnuSpanish", "Spanish", LanguageItem::mnuSpanish);
+
+  mnuHelp = bar->addMenu(QStringLiteral("Help"));
+  mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+  mnuContents = mnuHelp->addAction(QStringLiteral("Contents"));
+  mnuContents->setObjectName(QStringLiteral("mnuContents"));
+  connect(mnuContents, &QAction::triggered, this, &frmMain::mnuContents_Click);
+  mnuAbout = mnuHelp->addAction(QStringLiteral("About..."));
+  mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+  connect(mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
+}
+
+void frmMain::Load() {
+  // Centred on the screen, size unchanged.
+  adjustSize();
+  if (const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
+    const QRect area = screen->geometry();
+    const QRect frame = frameGeometry();
+    move(area.x() + (area.width() - frame.width()) / 2, area.y() + (area.height() - frame.height()) / 2);
+  }
+
+  if (texts_.LoadLanguageResources()) {
+    const auto set = [&](std::int32_t id, const auto& apply) {
+      if (auto text = TextById(texts_, id)) apply(*text);
+    };
+    set(101, [&](const QString& t) { lblSelectPST->setText(t); });
+    set(102, [&](const QString& t) { CmdAddFile->setText(t); });
+    set(103, [&](const QString& t) { cmdAddFolder->setText(t); });
+    set(104, [&](const QString& t) { CmdRemove->setText(t); });
+    set(105, [&](const QString& t) { lblSelectDestPath->setText(t); });
+    set(106, [&](const QString& t) { CmdBrowse->setText(t); });
+    set(107, [&](const QString& t) { CmdCompress->setText(t); });
+    set(108, [&](const QString& t) { PSTListView->headerItem()->setText(0, t); });
+    set(110, [&](const QString& t) { mnuFile->setTitle(t); });
+    set(111, [&](const QString& t) { mnuExit->setText(t); });
+    set(112, [&](const QString& t) { mnuHelp->setTitle(t); });
+    set(113, [&](const QString& t) { mnuContents->setText(t); });
+    set(114, [&](const QString& t) { mnuAbout->setText(t); });
+    set(115, [&](const QString& t) { sbVarnoltPanel1->setText(t); });
+    set(144, [&](const QString& t) { mnuOpt->setTitle(t); });
+    set(145, [&](const QString& t) { mnuLang->setTitle(t); });
+    set(146, [&](const QString& t) { mnuEng->setText(t); });
+    set(147, [&](const QString& t) { mnuFrench->setText(t); });
+    set(148, [&](const QString& t) { mnuGerman->setText(t); });
+    set(149, [&](const QString& t) { mnuSpanish->setText(t); });
+  }
+  CmdRemove->setEnabled(false);
+  CmdBrowse->setEnabled(false);
+}
+
+QAction* frmMain::languageAction(LanguageItem item) const {
+  switch (item) {
+    case LanguageItem::mnuGerman: return mnuGerman;
+    case LanguageItem::mnuFrench: return mnuFrench;
+    case LanguageItem::mnuSpanish: return mnuSpanish;
+    case LanguageItem::mnuEng: return mnuEng;
+  }
+  return mnuEng;
+}
+
+bool frmMain::IsChecked(LanguageItem item) const { return languageAction(item)->isChecked(); }
+
+void frmMain::mnuLanguage_Click(LanguageItem item) {
+  for (LanguageItem each : {LanguageItem::mnuEng, LanguageItem::mnuFrench, LanguageItem::mnuGerman,
+                            LanguageItem::mnuSpanish}) {
+    languageAction(each)->setChecked(each == item);
+  }
+  Load();
+  if (PSTListView->topLevelItemCount() >= 1) CmdBrowse->setEnabled(true);
+}
+
+void frmMain::Form_Click() { CmdRemove->setEnabled(false); }
+
+int frmMain::PstCount() const { return PSTListView->topLevelItemCount(); }
+
+QString frmMain::PstEntry(int i) const {
+  const QTreeWidgetItem* item = PSTListView->topLevelItem(i - 1);
+  return item != nullptr ? item->text(0) : QString();
+}
+
+QString frmMain::DestinationFolder() const { return txtDestFolderPath->text(); }
+
+bool frmMain::IsListed(const QString& path) const {
+  for (int i = 0; i < PSTListView->topLevelItemCount(); ++i) {
+    if (platform::SameFile(PSTListView->topLevelItem(i)->text(0), path)) return true;
+  }
+  return false;
+}
+
+void frmMain::appendEntry(const QString& path) {
+  auto* item = new QTreeWidgetItem(PSTListView, QStringList{path});
+  item->setToolTip(0, path);
+}
+
+std::optional<QStringList> frmMain::AllFiles(const QString& pattern) const {
+  const qsizetype slash = pattern.lastIndexOf(QLatin1Char('/'));
+  const QString folder = slash < 0 ? QStringLiteral(".") : pattern.left(slash + 1);
+  const QString wildcard = slash < 0 ? pattern : pattern.mid(slash + 1);
+  return platform::FilesInFolder(folder, wildcard);
+}
+
+void frmMain::CmdAddFile_Click() {
+  CmdAddFile->setEnabled(false);
+  const QString title = TextOr(texts_, 142, QStringLiteral("Select a PST file"));
+  const QString path = platform::CurrentDialogs().OpenFile(this, title, QString::fromLatin1(kPstFilter));
+  if (path.isEmpty()) {
+    CmdRemove->setEnabled(false);
+    CmdAddFile->setEnabled(true);
+    return;
+  }
+  if (IsListed(path)) {
+    platform::CurrentDialogs().MessageBox(this, TextOr(texts_, 139, QStringLiteral(" File is already selected ")),
+                                          QString::fromLatin1(kMessageTitle));
+    CmdAddFile->setEnabled(true);
+    return;
+  }
+  appendEntry(path);
+  CmdBrowse->setEnabled(true);
+  CmdRemove->setEnabled(false);
+  CmdAddFile->setEnabled(true);
+}
+
+void frmMain::cmdAddFolder_Click() {
+  cmdAddFolder->setEnabled(false);
+  QString folder = platform::BrowseForFolder(nullptr, TextOr(texts_, 143, QStringLiteral("Select a PST File Folder")));
+  if (folder.isEmpty()) {
+    if (txtDestFolderPath->text().isEmpty()) CmdCompress->setEnabled(false);
+    cmdAddFolder->setEnabled(true);
+    return;
+  }
+  folder = withSlash(folder);
+  // A folder that cannot be read is answered like one without PST files.
+  const QStringList names = AllFiles(folder + QStringLiteral("*.pst")).value_or(QStringList{});
+  if (names.isEmpty()) {
+    platform::CurrentDialogs().MessageBox(
+        this, TextOr(texts_, 140, QStringLiteral("The selected Folder doesn't contain PST File")),
+        QString::fromLatin1(kMessageTitle));
+    cmdAddFolder->setEnabled(true);
+    return;
+  }
+  for (const QString& name : names) {
+    const QString candidate = folder + name;
+    if (IsListed(candidate)) {
+      platform::CurrentDialogs().MessageBox(this, TextOr(texts_, 141, QStringLiteral("Folder is already selected ")),
+                                            QString::fromLatin1(kMessageTitle));
+      cmdAddFolder->setEnabled(true);
+      break;
+    }
+    appendEntry(candidate);
+    CmdBrowse->setEnabled(true);
+    cmdAddFolder->setEnabled(true);
+  }
+}
+
+void frmMain::CmdRemove_Click() {
+  const int n = PSTListView->topLevelItemCount();
+  for (int p = 1; p <= n && p <= PSTListView->topLevelItemCount();) {
+    QTreeWidgetItem* item = PSTListView->topLevelItem(p - 1);
+    if (item->isSelected()) {
+      delete item;  // the entries below move up: look at p again
+    } else {
+      ++p;
+    }
+  }
+  if (PSTListView->topLevelItemCount() == 0) {
+    CmdRemove->setEnabled(false);
+    CmdCompress->setEnabled(false);
+    CmdBrowse->setEnabled(false);
+    txtDestFolderPath->setText(QString());
+  }
+  if (!strSelectedDestFolder.isEmpty() && PSTListView->topLevelItemCount() > 0) CmdCompress->setEnabled(true);
+  CmdRemove->setEnabled(false);
+}
+
+void frmMain::PSTListView_ItemClick(QTreeWidgetItem* /*item*/) { CmdRemove->setEnabled(true); }
+
+void frmMain::CmdBrowse_Click() {
+  CmdBrowse->setEnabled(false);
+  strSelectedDestFolder = platform::BrowseForFolder(nullptr, QString::fromLatin1(kDestinationTitle));
+  if (!strSelectedDestFolder.isEmpty()) {
+    if (PSTListView->topLevelItemCount() >= 1) {
+      CmdCompress->setEnabled(true);
+      CmdBrowse->setEnabled(true);
+    }
+    strSelectedDestFolder = withSlash(strSelectedDestFolder);
+    txtDestFolderPath->setText(strSelectedDestFolder);
+  } else {
+    txtDestFolderPath->setText(QString());
+    CmdCompress->setEnabled(false);
+    CmdBrowse->setEnabled(true);
+  }
+}
+
+void frmMain::CmdCompress_Click() {
+  // The options window is made and loaded afresh for every run.
+  frmMerge merge(*this, texts_, services_, this);
+  merge.Load();
+  PrepareOptionsWindow(merge);
+  merge.exec();
+}
+
+void frmMain::PrepareOptionsWindow(frmMerge& merge) {
+  merge.optRemoveAttachments->setChecked(true);
+  merge.cmdOk->setEnabled(false);
+  for (QLabel* label : {merge.lblNameOfPSTFile, merge.lblNameOfPSTFolder, merge.lblNumOfMails, merge.lblCopy,
+                        merge.lblProcessing, merge.lblAttachmentCount}) {
+    label->setText(QString());
+  }
+  merge.UProgBarCntrl->SetEnabled(false);
+  merge.CmdCompressPSTFiles->setVisible(true);
+  merge.CmdCompressPSTFiles->setEnabled(true);
+}
+
+void frmMain::mnuContents_Click() { ShowHelp(this, helpFiles_); }
+
+void frmMain::mnuAbout_Click() {
+  frmAbout about(texts_, this);
+  about.Load();
+  about.exec();
+}
+
+void frmMain::mnuExit_Click() {
+  close();
+  QApplication::quit();
+}
+
+}  // namespace varnolt::windows

@@ -1,0 +1,145 @@
+#pragma once
+// frmMain, the program's start window: the list of PST files to compress,
+// the destination folder, the Compress button that opens the options
+// window, a status bar, and the menus File, Options (the language choice)
+// and Help.
+//
+// The language choice lives only in the check marks of the four language
+// entries; the window answers the localisation's questions about them.
+// Every handler is public so that tests can drive the window as a user
+// would, with the dialogs answered through platform::SetDialogs.
+
+#include <optional>
+#include <vector>
+
+#include <QFrame>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include "localisation/satellite_localization.h"
+#include "windows/run_services.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace varnolt::controls {
+class XPStyle;
+}
+
+namespace varnolt::windows {
+
+class frmMerge;
+
+// A frame or picture area that reports clicks on its own background.
+class ClickArea : public QFrame {
+  Q_OBJECT
+
+ public:
+  using QFrame::QFrame;
+
+ signals:
+  void Clicked();
+
+ protected:
+  void mousePressEvent(class QMouseEvent* event) override;
+};
+
+class frmMain : public QMainWindow, public localisation::LanguageMenuState, public MainWindowInputs {
+  Q_OBJECT
+
+ public:
+  frmMain(localisation::SatelliteLocalization& texts, RunServices services, QWidget* parent = nullptr);
+  ~frmMain() override;
+
+  // Centres the window, captions it in the chosen language and switches
+  // Remove and Browse off. Runs at start and after every language change.
+  void Load();
+
+  void CmdAddFile_Click();
+  void cmdAddFolder_Click();
+  void CmdRemove_Click();
+  void PSTListView_ItemClick(QTreeWidgetItem* item);
+  void CmdBrowse_Click();
+  void CmdCompress_Click();
+  void mnuLanguage_Click(localisation::LanguageItem item);
+  void mnuContents_Click();
+  void mnuAbout_Click();
+  void mnuExit_Click();
+  // A click on the window's or the panel's background.
+  void Form_Click();
+
+  // What Compress does to a freshly loaded options window before showing
+  // it: Remove Attachments selected, OK off, progress labels empty, the
+  // bar off, the Compress button shown and on.
+  static void PrepareOptionsWindow(frmMerge& merge);
+
+  // The names of the files matching pattern (a folder path followed by a
+  // wildcard such as "*.pst"), directly in that folder; nothing when the
+  // folder cannot be read.
+  std::optional<QStringList> AllFiles(const QString& pattern) const;
+  // Whether path names a file already in the list.
+  bool IsListed(const QString& path) const;
+
+  // localisation::LanguageMenuState
+  bool IsChecked(localisation::LanguageItem item) const override;
+
+  // MainWindowInputs
+  int PstCount() const override;
+  QString PstEntry(int i) const override;
+  QString DestinationFolder() const override;
+
+  // Where Contents looks for the help file, in order.
+  void SetHelpFiles(std::vector<QString> candidates) { helpFiles_ = std::move(candidates); }
+  const std::vector<QString>& HelpFiles() const { return helpFiles_; }
+
+  // Controls.
+  ClickArea* fraSelectPSTFiles = nullptr;
+  ClickArea* picBack = nullptr;
+  QLabel* lblSelectPST = nullptr;
+  QTreeWidget* PSTListView = nullptr;
+  QPushButton* CmdAddFile = nullptr;
+  QPushButton* cmdAddFolder = nullptr;
+  QPushButton* CmdRemove = nullptr;
+  QLabel* lblSelectDestPath = nullptr;
+  QLineEdit* txtDestFolderPath = nullptr;
+  QPushButton* CmdBrowse = nullptr;
+  QPushButton* CmdCompress = nullptr;
+  QStatusBar* sbVarnolt = nullptr;
+  QLabel* sbVarnoltPanel1 = nullptr;
+  controls::XPStyle* XPStyle1 = nullptr;
+
+  QMenu* mnuFile = nullptr;
+  QAction* mnuExit = nullptr;
+  QMenu* mnuOpt = nullptr;
+  QMenu* mnuLang = nullptr;
+  QAction* mnuEng = nullptr;
+  QAction* mnuFrench = nullptr;
+  QAction* mnuGerman = nullptr;
+  QAction* mnuSpanish = nullptr;
+  QMenu* mnuHelp = nullptr;
+  QAction* mnuContents = nullptr;
+  QAction* mnuAbout = nullptr;
+
+  // The last folder the destination picker returned, with "/" appended.
+  QString strSelectedDestFolder;
+
+ private:
+  void buildControls();
+  void buildMenus();
+  void appendEntry(const QString& path);
+  QAction* languageAction(localisation::LanguageItem item) const;
+
+  localisation::SatelliteLocalization& texts_;
+  RunServices services_;
+  std::vector<QString> helpFiles_;
+};
+
+}  // namespace varnolt::windows

@@ -1,0 +1,297 @@
+#include "windows/frm_merge.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStringList>
+
+#include "controls/property_bag.h"
+#include "controls/upb.h"
+#include "engine/compression_run.h"
+#include "platform/dialogs.h"
+#include "platform/module1.h"
+#include "windows/artwork.h"
+#include "windows/layout.h"
+#include "windows/texts.h"
+
+namespace varnolt::windows {
+
+namespace {
+
+// The layout gives no size for the window: it is the frame's extent with
+// the same margin on the right and room below the buttons.
+constexpr int kClientWidthTwips = 7095;
+constexpr int kClientHeightTwips = 5760;
+
+void endProgramNow() {
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
+void (*endProgram)() = endProgramNow;
+
+QLabel* valueLabel(QWidget* parent, const char* name) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
+  // File and folder names come from the mail: never read them as markup.
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
+}  // namespace
+
+QString StoredProgressBarValues() {
+  return QStringLiteral(
+      "forecolor = 33023\n"
+      "followcolor = 16777215\n"
+      "borders = 6\n"
+      "forespeed = 30\n"
+      "blocksize = 6\n");
+}
+
+void frmMerge::SetEndProgram(void (*replacement)()) { endProgram = replacement != nullptr ? replacement : endProgramNow; }
+
+frmMerge::frmMerge(const MainWindowInputs& main, localisation::SatelliteLocalization& texts, RunServices services,
+                   QWidget* parent)
+    : QDialog(parent), main_(main), texts_(texts), services_(std::move(services)) {
+  setObjectName(QStringLiteral("frmMerge"));
+  setWindowTitle(QStringLiteral("Compress PST"));
+  setWindowIcon(ProgramIcon());
+  setFont(VerdanaFont());
+  setModal(true);
+  // A close box and nothing else: no help button, no resizing.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  buildControls();
+  setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips));
+}
+
+frmMerge::~frmMerge() = default;
+
+void frmMerge::buildControls() {
+  CmdCompressPSTFiles = new QPushButton(QStringLiteral("Compress"), this);
+  CmdCompressPSTFiles->setObjectName(QStringLiteral("CmdCompressPSTFiles"));
+  Place(CmdCompressPSTFiles, 2520, 5160, 2175, 420);
+  connect(CmdCompressPSTFiles, &QPushButton::clicked, this, &frmMerge::CmdCompressPSTFiles_Click);
+
+  fraProgressReport = new QGroupBox(QStringLiteral("Progress Report"), this);
+  fraProgressReport->setObjectName(QStringLiteral("fraProgressReport"));
+  Place(fraProgressReport, 120, 2160, 6855, 2895);
+
+  UProgBarCntrl = new controls::UPB(fraProgressReport);
+  UProgBarCntrl->setObjectName(QStringLiteral("UProgBarCntrl"));
+  Place(UProgBarCntrl, 120, 2160, 6615, 255);
+  UProgBarCntrl->ReadProperties(controls::PropertyBag::FromText(StoredProgressBarValues()));
+
+  lblNameOfPSTFile = valueLabel(fraProgressReport, "lblNameOfPSTFile");
+  Place(lblNameOfPSTFile, 2880, 360, 3855, 255);
+  lblFolderName = new QLabel(QStringLiteral("Folder Name :"), fraProgressReport);
+  lblFolderName->setObjectName(QStringLiteral("lblFolderName"));
+  Place(lblFolderName, 120, 720, 2535, 255);
+  lblNameOfPSTFolder = valueLabel(fraProgressReport, "lblNameOfPSTFolder");
+  Place(lblNameOfPSTFolder, 2880, 720, 3855, 255);
+  lblTotalMailCnt = new QLabel(QStringLiteral("Mails # :"), fraProgressReport);
+  lblTotalMailCnt->setObjectName(QStringLiteral("lblTotalMailCnt"));
+  Place(lblTotalMailCnt, 120, 1080, 2535, 255);
+  lblNumOfMails = valueLabel(fraProgressReport, "lblNumOfMails");
+  Place(lblNumOfMails, 2880, 1080, 3855, 255);
+  lblNumOfAttachments = new QLabel(QStringLiteral("Attachments # :"), fraProgressReport);
+  lblNumOfAttachments->setObjectName(QStringLiteral("lblNumOfAttachments"));
+  Place(lblNumOfAttachments, 120, 1440, 2535, 255);
+  lblAttachmentCount = valueLabel(fraProgressReport, "lblAttachmentCount");
+  Place(lblAttachmentCount, 2880, 1440, 3855, 255);
+  lblCopy = valueLabel(fraProgressReport, "lblCopy");
+  lblCopy->setWordWrap(true);
+  Place(lblCopy, 120, 1800, 6615, 375);
+  lblProcessing = valueLabel(fraProgressReport, "lblProcessing");
+  Place(lblProcessing, 120, 2520, 3615, 255);
+  lblPSTName = new QLabel(QStringLiteral("PST File Name :"), fraProgressReport);
+  lblPSTName->setObjectName(QStringLiteral("lblPSTName"));
+  Place(lblPSTName, 120, 360, 2535, 255);
+
+  optZipAttachments = new QRadioButton(QStringLiteral("Extract, Save && Compress Attachments"), this);
+  optZipAttachments->setObjectName(QStringLiteral("optZipAttachments"));
+  Place(optZipAttachments, 120, 1560, 6735, 255);
+  optSaveAttachments = new QRadioButton(QStringLiteral("Extract && Save Attachments"), this);
+  optSaveAttachments->setObjectName(QStringLiteral("optSaveAttachments"));
+  Place(optSaveAttachments, 120, 1200, 6735, 255);
+  optRemoveAttachments = new QRadioButton(QStringLiteral("Remove Attachments"), this);
+  optRemoveAttachments->setObjectName(QStringLiteral("optRemoveAttachments"));
+  Place(optRemoveAttachments, 120, 840, 6735, 255);
+  optRemoveAttachments->setChecked(true);
+
+  cmdOk = new QPushButton(QStringLiteral("OK"), this);
+  cmdOk->setObjectName(QStringLiteral("cmdOk"));
+  Place(cmdOk, 2520, 5160, 2175, 420);
+  connect(cmdOk, &QPushButton::clicked, this, &frmMerge::cmdOk_Click);
+
+  cmdFailures = new QPushButton(QStringLiteral("Failed steps..."), this);
+  cmdFailures->setObjectName(QStringLiteral("cmdFailures"));
+  Place(cmdFailures, 4800, 5160, 2175, 420);
+  cmdFailures->setVisible(false);
+  connect(cmdFailures, &QPushButton::clicked, this, &frmMerge::cmdFailures_Click);
+
+  lblCompressframe = new QLabel(QStringLiteral(" Compression Options"), this);
+  lblCompressframe->setObjectName(QStringLiteral("lblCompressframe"));
+  Place(lblCompressframe, 360, 240, 2415, 255);
+  QFont heading = lblCompressframe->font();
+  heading.setBold(true);
+  lblCompressframe->setFont(heading);
+  lblCompressframe->setAutoFillBackground(true);  // the heading sits on the line
+
+  Line1 = new QFrame(this);
+  Line1->setObjectName(QStringLiteral("Line1"));
+  Line1->setGeometry(Px(120), Px(360), Px(6960) - Px(120), 1);
+  Line1->setStyleSheet(QStringLiteral("background-color: #808080;"));
+  Line1->lower();
+}
+
+void frmMerge::Load() {
+  CmdCompressPSTFiles->setVisible(true);
+  CmdCompressPSTFiles->setEnabled(true);
+  cmdOk->setVisible(false);
+  cmdOk->setEnabled(false);
+
+  for (QLabel* label :
+       {lblNameOfPSTFile, lblNameOfPSTFolder, lblNumOfMails, lblCopy, lblProcessing, lblAttachmentCount}) {
+    label->setText(QString());
+  }
+  UProgBarCntrl->SetEnabled(false);
+
+  if (texts_.LoadLanguageResources()) {
+    const auto set = [&](std::int32_t id, const auto& apply) {
+      if (auto text = TextById(texts_, id)) apply(*text);
+    };
+    set(116, [&](const QString& t) { optRemoveAttachments->setText(t); });
+    set(117, [&](const QString& t) { optSaveAttachments->setText(t); });
+    set(118, [&](const QString& t) { optZipAttachments->setText(t); });
+    set(119, [&](const QString& t) { CmdCompressPSTFiles->setText(t); });
+    set(120, [&](const QString& t) { lblCompressframe->setText(t); });
+    set(121, [&](const QString& t) { setWindowTitle(t); });
+    set(122, [&](const QString& t) { lblPSTName->setText(t); });
+    set(123, [&](const QString& t) { lblFolderName->setText(t); });
+    set(124, [&](const QString& t) { lblTotalMailCnt->setText(t); });
+    set(125, [&](const QString& t) { lblNumOfAttachments->setText(t); });
+    set(126, [&](const QString& t) { cmdOk->setText(t); });
+    set(127, [&](const QString& t) { fraProgressReport->setTitle(t); });
+  }
+  lblCompressframe->adjustSize();
+
+  const auto key = platform::OpenProductKey(services_.productKeyFiles);
+  if (!key) {
+    platform::CurrentDialogs().MessageBox(this, QStringLiteral("Error opening key."), platform::ApplicationTitle());
+  }
+  const std::string product =
+      key ? platform::ReadRegistryString(*key, "ProductName") : std::string(platform::kRegistryError);
+  strGetOSVersion = QString::fromStdString(product).toLower().toStdString();
+
+  QCoreApplication::processEvents();
+}
+
+void frmMerge::CmdCompressPSTFiles_Click() {
+  if (running_) return;
+  engine::SystemClock systemClock;
+  engine::Clock& clock = services_.clock != nullptr ? *services_.clock : systemClock;
+  engine::CompressionEngine run(*this, *this, services_.sessions, strGetOSVersion, clock);
+  running_ = true;
+  run.CompressionRun();
+  running_ = false;
+  failures_ = run.failures();
+  if (!failures_.empty()) {
+    cmdFailures->setVisible(true);
+    cmdFailures->setEnabled(true);
+  }
+}
+
+void frmMerge::cmdOk_Click() {
+  unloading_ = true;
+  done(QDialog::Accepted);
+}
+
+void frmMerge::cmdFailures_Click() {
+  QStringList lines;
+  for (const engine::Failure& failure : failures_.list()) lines << QString::fromStdString(failure.describe());
+  const QString text = failures_.count() == 1 ? QStringLiteral("1 step of the run failed.")
+                                              : QStringLiteral("%1 steps of the run failed.").arg(failures_.count());
+  platform::CurrentDialogs().MessageBoxWithDetails(this, text, QStringLiteral("Varnolt"), lines.join(QLatin1Char('\n')));
+}
+
+frmMerge::State frmMerge::CurrentState() const {
+  if (cmdOk->isVisibleTo(this) && cmdOk->isEnabled()) return State::Finished;
+  if (!CmdCompressPSTFiles->isVisibleTo(this) || running_) return State::Running;
+  return State::Ready;
+}
+
+void frmMerge::closeEvent(QCloseEvent* event) {
+  if (unloading_) {
+    event->accept();
+    return;
+  }
+  // Not the window's own unloading: the program ends here, run or no run.
+  event->ignore();
+  endProgram();
+}
+
+std::int32_t frmMerge::PstCount() { return main_.PstCount(); }
+
+std::string frmMerge::PstEntry(std::int32_t i) { return main_.PstEntry(i).toStdString(); }
+
+std::string frmMerge::DestinationFolder() { return main_.DestinationFolder().toStdString(); }
+
+engine::AttachmentTreatment frmMerge::SelectedTreatment() {
+  if (optZipAttachments->isChecked()) return engine::AttachmentTreatment::ExtractZip;
+  if (optSaveAttachments->isChecked()) return engine::AttachmentTreatment::Extract;
+  return engine::AttachmentTreatment::Remove;
+}
+
+bool frmMerge::LoadLanguageResources() { return texts_.LoadLanguageResources(); }
+
+std::string frmMerge::LocalizedText(std::int32_t id) { return texts_.LocalizedText(id); }
+
+QLabel* frmMerge::labelFor(engine::Label label) const {
+  switch (label) {
+    case engine::Label::lblNameOfPSTFile: return lblNameOfPSTFile;
+    case engine::Label::lblNameOfPSTFolder: return lblNameOfPSTFolder;
+    case engine::Label::lblNumOfMails: return lblNumOfMails;
+    case engine::Label::lblAttachmentCount: return lblAttachmentCount;
+    case engine::Label::lblCopy: return lblCopy;
+    case engine::Label::lblProcessing: return lblProcessing;
+  }
+  return lblCopy;
+}
+
+void frmMerge::SetLabel(engine::Label label, const std::string& text) {
+  labelFor(label)->setText(QString::fromStdString(text));
+}
+
+void frmMerge::SetProgressBarEnabled(bool enabled) { UProgBarCntrl->SetEnabled(enabled); }
+
+void frmMerge::SetCompressButtonEnabled(bool enabled) { CmdCompressPSTFiles->setEnabled(enabled); }
+
+void frmMerge::SetCompressButtonVisible(bool visible) { CmdCompressPSTFiles->setVisible(visible); }
+
+void frmMerge::SetOptionButtonEnabled(engine::AttachmentTreatment treatment, bool enabled) {
+  switch (treatment) {
+    case engine::AttachmentTreatment::Remove: optRemoveAttachments->setEnabled(enabled); break;
+    case engine::AttachmentTreatment::Extract: optSaveAttachments->setEnabled(enabled); break;
+    case engine::AttachmentTreatment::ExtractZip: optZipAttachments->setEnabled(enabled); break;
+  }
+}
+
+void frmMerge::SetOkButtonVisible(bool visible) { cmdOk->setVisible(visible); }
+
+void frmMerge::SetOkButtonEnabled(bool enabled) { cmdOk->setEnabled(enabled); }
+
+void frmMerge::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+
+void frmMerge::ShowMessageBox(const std::string& text, const std::string& title) {
+  platform::CurrentDialogs().MessageBox(this, QString::fromStdString(text), QString::fromStdString(title));
+}
+
+}  // namespace varnolt::windows
