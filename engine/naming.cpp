@@ -69,13 +69,6 @@ std::string AttachmentFileName(const std::string& fileName, const std::tm& local
   return SafeFileName(name);
 }
 
-std::tm CurrentLocalTime() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return local;
-}
-
 std::string SafeFileName(const std::string& name) {
   if (name.empty()) return "_";
   if (name == ".") return "_";

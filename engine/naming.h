@@ -27,9 +27,6 @@ inline constexpr std::size_t kMaxFileNameBytes = 255;
 // FileName can never name a file outside the attachment folder.
 std::string AttachmentFileName(const std::string& fileName, const std::tm& localTime);
 
-// The moment an attachment is handled, in local time.
-std::tm CurrentLocalTime();
-
 // Makes one path component safe to create inside a folder: "/", NUL and
 // control characters become "_"; "", "." and ".." become "_", "_" and "__";
 // a name longer than kMaxFileNameBytes is shortened, keeping its extension
