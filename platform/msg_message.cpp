@@ -1,0 +1,283 @@
+// Messages and attachments of the mail session: a message of a source PST,
+// a message of an Outlook item file and a new item of a PST being written
+// share one in-memory form (mapi::Message) and differ only in where their
+// content comes from and where Commit puts it.
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <system_error>
+
+#include "mapi/body/body.h"
+#include "mapi/cfb/atomic_file.h"
+#include "mapi/msg/msg_file.h"
+#include "mapi/tags.h"
+#include "platform/mail_session_parts.h"
+
+namespace varnolt::platform::detail {
+
+namespace {
+
+using engine::StoreError;
+
+constexpr std::int32_t kMsgFlagHasAttach = 0x10;
+
+std::string hexId(pst::NodeId nid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", nid);
+  return text;
+}
+
+bool endsWithIgnoringCase(const std::string& s, const std::string& tail) {
+  if (s.size() < tail.size()) return false;
+  return std::equal(tail.begin(), tail.end(), s.end() - static_cast<std::ptrdiff_t>(tail.size()), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
+// A subject as readers show it: without the prefix-length marker some
+// stores put in front (U+0001 and a length character).
+std::string shownSubject(std::string s) {
+  if (s.size() >= 2 && s[0] == '\x01') s.erase(0, 2);
+  return s;
+}
+
+void writeFileAtomically(const std::string& path, const mapi::Bytes& bytes) {
+  mapi::cfb::AtomicFile file(path);
+  file.write(bytes.data(), bytes.size());
+  file.commit();
+}
+
+// With its last attachment gone, a message no longer says it has any.
+void noteAttachmentsGone(mapi::PropertyBag& props) {
+  if (auto flags = props.getInt32(mapi::tag::MessageFlags))
+    props.set(mapi::tag::MessageFlags, mapi::PropValue::int32(*flags & ~kMsgFlagHasAttach));
+  if (props.has(mapi::tag::HasAttachments)) props.set(mapi::tag::HasAttachments, mapi::PropValue::boolean(false));
+}
+
+}  // namespace
+
+// ---- MessageContent
+
+void MessageContent::replace(mapi::Message m) {
+  message = std::move(m);
+  attachmentIds.clear();
+  for (std::size_t i = 0; i < message.attachments.size(); ++i) attachmentIds.push_back(nextAttachmentId++);
+  ++revision;
+}
+
+std::optional<std::size_t> MessageContent::indexOf(std::uint64_t id) const {
+  auto it = std::find(attachmentIds.begin(), attachmentIds.end(), id);
+  if (it == attachmentIds.end()) return std::nullopt;
+  return static_cast<std::size_t>(it - attachmentIds.begin());
+}
+
+// ---- attachments
+
+std::string AttachmentFileName(const mapi::Attachment& a) {
+  const bool embedded = a.embedded != nullptr || a.method() == mapi::kAttachEmbeddedMessage;
+  if (!embedded) return a.fileName().value_or("");
+  for (mapi::PropTag t : {mapi::tag::AttachLongFilename, mapi::tag::AttachFilename}) {
+    if (auto s = a.props.getString(mapi::propId(t)); s && !s->empty()) return *s;
+  }
+  std::string name = a.props.getString(mapi::propId(mapi::tag::DisplayName)).value_or("");
+  if (name.empty() && a.embedded) name = shownSubject(a.embedded->props.getString(mapi::propId(mapi::tag::Subject)).value_or(""));
+  if (name.empty()) name = "Untitled";
+  return endsWithIgnoringCase(name, ".msg") ? name : name + ".msg";
+}
+
+mapi::Bytes AttachmentContent(const mapi::Attachment& a) {
+  const std::int32_t method = a.method();
+  if (a.embedded) return mapi::msg::writeMessage(*a.embedded);
+  switch (method) {
+    case mapi::kAttachEmbeddedMessage:
+      throw StoreError("the embedded message of this attachment is missing");
+    case mapi::kAttachByReference:
+    case mapi::kAttachByRefResolve:
+    case mapi::kAttachByRefOnly:
+    case mapi::kAttachByWebReference: {
+      std::string where = a.props.getString(mapi::propId(mapi::tag::AttachLongPathname))
+                              .value_or(a.props.getString(mapi::propId(mapi::tag::AttachPathname)).value_or(""));
+      throw StoreError("the attachment only refers to a file elsewhere" + (where.empty() ? "" : " (" + where + ")") +
+                       " and holds no data to save");
+    }
+    case mapi::kAttachOle:
+      // The storage of the OLE object, as the compound file it is.
+      if (const mapi::PropValue* object = a.props.get(mapi::tag::AttachDataObject); object && !object->data.empty())
+        return object->data;
+      break;
+    default:
+      break;
+  }
+  if (const mapi::Bytes* data = a.dataBinary()) return *data;
+  throw StoreError("the attachment holds no data to save");
+}
+
+std::int32_t MessageAttachments::Count() {
+  return content_->attachmentIds.size() > 0x7FFFFFFF ? 0x7FFFFFFF
+                                                     : static_cast<std::int32_t>(content_->attachmentIds.size());
+}
+
+std::shared_ptr<engine::MailAttachment> MessageAttachments::Item(std::int32_t i) {
+  const std::size_t n = content_->attachmentIds.size();
+  if (i < 1 || static_cast<std::size_t>(i) > n)
+    throw StoreError("Item(" + std::to_string(i) + "): the message has " + std::to_string(n) + " attachment(s)");
+  return std::make_shared<MessageAttachment>(content_, content_->attachmentIds[static_cast<std::size_t>(i - 1)]);
+}
+
+mapi::Attachment& MessageAttachment::attachment() {
+  std::optional<std::size_t> at = content_->indexOf(id_);
+  if (!at) throw StoreError("the attachment has been deleted from its message");
+  return content_->message.attachments[*at];
+}
+
+std::string MessageAttachment::FileName() {
+  return guarded("FileName", [&] { return AttachmentFileName(attachment()); });
+}
+
+void MessageAttachment::SaveAsFile(const std::string& path) {
+  guarded("SaveAsFile " + path, [&] { writeFileAtomically(path, AttachmentContent(attachment())); });
+}
+
+void MessageAttachment::Delete() {
+  guarded("Delete", [&] {
+    attachment();  // one already deleted fails here
+    const std::size_t at = *content_->indexOf(id_);
+    auto& atts = content_->message.attachments;
+    atts.erase(atts.begin() + static_cast<std::ptrdiff_t>(at));
+    content_->attachmentIds.erase(content_->attachmentIds.begin() + static_cast<std::ptrdiff_t>(at));
+    if (atts.empty()) noteAttachmentsGone(content_->message.props);
+    ++content_->revision;
+  });
+}
+
+// ---- MessageBase
+
+MessageContent& MessageBase::content() {
+  if (!content_) {
+    auto c = std::make_shared<MessageContent>();
+    c->replace(load());
+    content_ = std::move(c);
+  }
+  return *content_;
+}
+
+void MessageBase::SaveToFile(const std::string& path) {
+  guarded("SaveToFile " + path + " (" + describe() + ")", [&] { mapi::msg::writeMessageFile(path, content().message); });
+}
+
+void MessageBase::ImportFromFile(const std::string& path, std::int32_t kind) {
+  guarded("ImportFromFile " + path, [&] {
+    if (kind != engine::kImportMsgFile)
+      throw StoreError("ImportFromFile: kind " + std::to_string(kind) + " is not an Outlook item file (" +
+                       std::to_string(engine::kImportMsgFile) + ")");
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) throw StoreError("ImportFromFile: " + path + ": no such file");
+    mapi::Message m = mapi::msg::readMessageFile(path);
+    if (!content_) content_ = std::make_shared<MessageContent>();
+    content_->replace(std::move(m));
+  });
+}
+
+std::shared_ptr<engine::AttachmentList> MessageBase::AttachmentList() {
+  return guarded("AttachmentList of " + describe(), [&] {
+    content();
+    return std::make_shared<MessageAttachments>(content_);
+  });
+}
+
+std::string MessageBase::Body() {
+  return guarded("Body of " + describe(), [&] { return mapi::body::plainBody(content().message.props); });
+}
+
+void MessageBase::Body(const std::string& text) {
+  guarded("Body of " + describe(), [&] {
+    mapi::PropertyBag props = content().message.props;
+    mapi::body::writePlainBody(props, text);
+    content_->message.props = std::move(props);
+    ++content_->revision;
+  });
+}
+
+std::string MessageBase::HTMLBody() {
+  return guarded("HTMLBody of " + describe(), [&] { return mapi::body::htmlBody(content().message.props); });
+}
+
+// PR_HTML takes the new body, the native body becomes HTML, PR_BODY its
+// text, and the compressed RTF goes: Outlook makes it anew from PR_HTML,
+// and no older RTF can show instead of the new body.
+void MessageBase::HTMLBody(const std::string& text) {
+  guarded("HTMLBody of " + describe(), [&] {
+    mapi::PropertyBag props = content().message.props;
+    mapi::body::writeHtmlBody(props, text, mapi::body::RtfOnHtmlWrite::Remove);
+    content_->message.props = std::move(props);
+    ++content_->revision;
+  });
+}
+
+// ---- SourceMessage
+
+std::string SourceMessage::describe() const { return "message " + hexId(nid_) + " of " + state_->path().string(); }
+
+// Read whole or not at all: a message that cannot be read completely is
+// reported rather than copied with parts missing.
+mapi::Message SourceMessage::load() { return state_->source().readMessage(nid_); }
+
+void SourceMessage::Commit() {
+  guarded("Commit (" + describe() + ")", [&] { state_->writer(); });  // throws: a source is read-only
+}
+
+// ---- FileMessage
+
+FileMessage::FileMessage(std::filesystem::path path) : path_(std::move(path)) {
+  guarded("GetMessageFromMsgFile " + path_.string(), [&] {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path_, ec)) throw StoreError(path_.string() + ": no such file");
+    content();
+  });
+}
+
+std::string FileMessage::describe() const { return path_.string(); }
+
+mapi::Message FileMessage::load() { return mapi::msg::readMessageFile(path_); }
+
+void FileMessage::Commit() {
+  guarded("Commit " + path_.string(), [&] { mapi::msg::writeMessageFile(path_, content().message); });
+}
+
+// ---- NewMessage
+
+NewMessage::NewMessage(std::shared_ptr<StoreState> state, pst::NodeId folder)
+    : state_(std::move(state)), folder_(folder) {
+  content_ = std::make_shared<MessageContent>();
+  content_->replace(load());
+}
+
+std::string NewMessage::describe() const {
+  return "new item of folder " + hexId(folder_) + " of " + state_->path().string();
+}
+
+// An empty message of the class a new item has in Outlook.
+mapi::Message NewMessage::load() {
+  mapi::Message m;
+  m.props.set(mapi::tag::MessageClass, mapi::PropValue::unicode("IPM.Note"));
+  return m;
+}
+
+void NewMessage::Commit() {
+  guarded("Commit (" + describe() + ")", [&] {
+    MessageContent& c = content();
+    if (committed_) {
+      if (*committed_ == c.revision) return;
+      throw StoreError("Commit: the item is already saved in " + state_->path().string() +
+                       ", and a saved message of a PST being written cannot be changed");
+    }
+    // The store computes the size of what it holds; a size brought from
+    // elsewhere (before attachments were taken out) would be wrong.
+    c.message.props.remove(mapi::tag::MessageSize);
+    state_->writer().addMessage(folder_, c.message);
+    committed_ = c.revision;
+  });
+}
+
+}  // namespace varnolt::platform::detail

@@ -1,0 +1,378 @@
+// Stores and folders of the mail session: a source PST read through
+// pst::Store, a new PST written through pst::Writer.
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <system_error>
+
+#include "mapi/tags.h"
+#include "platform/mail_session_parts.h"
+
+namespace varnolt::platform::detail {
+
+namespace {
+
+using engine::StoreError;
+
+std::string hexId(pst::NodeId nid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", nid);
+  return text;
+}
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// "IPF.Note" matches "IPF.Note" and "IPF.Note.Anything", whatever the case.
+bool isClassOrSubclass(const std::string& cls, const std::string& base) {
+  if (cls.size() < base.size() || !equalsIgnoringCase(cls.substr(0, base.size()), base)) return false;
+  return cls.size() == base.size() || cls[base.size()] == '.';
+}
+
+std::int32_t count32(std::size_t n) {
+  return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(n);
+}
+
+std::string nameIn(const mapi::PropertyBag& props) { return props.getString(mapi::propId(mapi::tag::DisplayName)).value_or(""); }
+
+// Each member of a list as it stood when the pass began.
+template <class T>
+class SnapshotEnumerator : public engine::Enumerator<T> {
+ public:
+  explicit SnapshotEnumerator(std::vector<std::shared_ptr<T>> members) : members_(std::move(members)) {}
+  std::shared_ptr<T> Next() override { return next_ < members_.size() ? members_[next_++] : nullptr; }
+
+ private:
+  std::vector<std::shared_ptr<T>> members_;
+  std::size_t next_ = 0;
+};
+
+// Subfolders of a source folder. Search folders are left out: they hold
+// only the results of a search over other folders.
+class SourceFolderList : public engine::FolderList {
+ public:
+  SourceFolderList(std::shared_ptr<StoreState> state, pst::NodeId nid) : state_(std::move(state)), nid_(nid) {}
+
+  std::int32_t Count() override {
+    return guarded("Subfolders.Count", [&] { return count32(ids().size()); });
+  }
+  std::unique_ptr<engine::Enumerator<engine::MailFolder>> Enumerate() override {
+    return guarded("Subfolders", [&] {
+      std::vector<std::shared_ptr<engine::MailFolder>> folders;
+      for (pst::NodeId id : ids()) folders.push_back(std::make_shared<SourceFolder>(state_, id));
+      return std::make_unique<SnapshotEnumerator<engine::MailFolder>>(std::move(folders));
+    });
+  }
+  std::shared_ptr<engine::MailFolder> AddSubfolder(const std::string&) override {
+    return guarded("AddSubfolder", [&]() -> std::shared_ptr<engine::MailFolder> {
+      state_->writer();  // throws: a source is read-only
+      return nullptr;
+    });
+  }
+
+ private:
+  std::vector<pst::NodeId> ids() const {
+    std::vector<pst::NodeId> out;
+    for (pst::NodeId id : state_->source().folder(nid_).subfolderIds())
+      if (pst::nidType(id) != pst::nid_type::SearchFolder) out.push_back(id);
+    return out;
+  }
+  std::shared_ptr<StoreState> state_;
+  pst::NodeId nid_;
+};
+
+class SourceItemList : public engine::ItemList {
+ public:
+  SourceItemList(std::shared_ptr<StoreState> state, pst::NodeId nid) : state_(std::move(state)), nid_(nid) {}
+
+  std::int32_t Count() override {
+    return guarded("ItemList.Count", [&] { return count32(state_->source().folder(nid_).messageIds().size()); });
+  }
+  std::unique_ptr<engine::Enumerator<engine::MailMessage>> Enumerate() override {
+    return guarded("ItemList", [&] {
+      std::vector<std::shared_ptr<engine::MailMessage>> items;
+      for (pst::NodeId id : state_->source().folder(nid_).messageIds())
+        items.push_back(std::make_shared<SourceMessage>(state_, id));
+      return std::make_unique<SnapshotEnumerator<engine::MailMessage>>(std::move(items));
+    });
+  }
+  std::shared_ptr<engine::MailMessage> NewItem() override {
+    return guarded("NewItem", [&]() -> std::shared_ptr<engine::MailMessage> {
+      state_->writer();  // throws: a source is read-only
+      return nullptr;
+    });
+  }
+
+ private:
+  std::shared_ptr<StoreState> state_;
+  pst::NodeId nid_;
+};
+
+// Subfolders of a folder being written, without the ones kept out of sight.
+class DestinationFolderList : public engine::FolderList {
+ public:
+  DestinationFolderList(std::shared_ptr<StoreState> state, pst::NodeId id) : state_(std::move(state)), id_(id) {}
+
+  std::int32_t Count() override {
+    return guarded("Subfolders.Count", [&] { return count32(visible().size()); });
+  }
+  std::unique_ptr<engine::Enumerator<engine::MailFolder>> Enumerate() override {
+    return guarded("Subfolders", [&] {
+      std::vector<std::shared_ptr<engine::MailFolder>> folders;
+      for (pst::NodeId id : visible()) folders.push_back(std::make_shared<DestinationFolder>(state_, id));
+      return std::make_unique<SnapshotEnumerator<engine::MailFolder>>(std::move(folders));
+    });
+  }
+
+  // A folder of the type of its parent (mail under the top of the store).
+  // A folder the file must keep that was removed earlier comes back under
+  // the same name, with the role it has in the store.
+  std::shared_ptr<engine::MailFolder> AddSubfolder(const std::string& name) override {
+    return guarded("AddSubfolder \"" + name + "\"", [&]() -> std::shared_ptr<engine::MailFolder> {
+      if (name.empty()) throw StoreError("AddSubfolder: a folder needs a name");
+      pst::Writer& w = state_->writer();
+      for (pst::NodeId child : w.subfolders(id_)) {
+        if (state_->hidden.count(child) != 0 && nameIn(w.folderProperties(child)) == name) {
+          state_->hidden.erase(child);
+          return std::make_shared<DestinationFolder>(state_, child);
+        }
+      }
+      std::string cls = "IPF.Note";
+      if (id_ != w.ipmSubtree() && id_ != w.rootFolder()) {
+        if (auto parentClass = w.folderProperties(id_).getString(mapi::propId(mapi::tag::ContainerClass));
+            parentClass && !parentClass->empty())
+          cls = *parentClass;
+      }
+      return std::make_shared<DestinationFolder>(state_, w.createFolder(id_, name, cls));
+    });
+  }
+
+ private:
+  std::vector<pst::NodeId> visible() {
+    std::vector<pst::NodeId> out;
+    for (pst::NodeId id : state_->writer().subfolders(id_))
+      if (state_->hidden.count(id) == 0) out.push_back(id);
+    return out;
+  }
+  std::shared_ptr<StoreState> state_;
+  pst::NodeId id_;
+};
+
+class DestinationItemList : public engine::ItemList {
+ public:
+  DestinationItemList(std::shared_ptr<StoreState> state, pst::NodeId id) : state_(std::move(state)), id_(id) {}
+
+  std::int32_t Count() override {
+    return guarded("ItemList.Count", [&] { return count32(state_->writer().messageCount(id_)); });
+  }
+  // The writer keeps what it wrote on disk only; it does not read it back.
+  std::unique_ptr<engine::Enumerator<engine::MailMessage>> Enumerate() override {
+    throw StoreError("ItemList: the messages of a PST being written cannot be read back before it is closed");
+  }
+  std::shared_ptr<engine::MailMessage> NewItem() override {
+    return guarded("NewItem", [&] {
+      state_->writer().messageCount(id_);  // the folder must still be there
+      return std::make_shared<NewMessage>(state_, id_);
+    });
+  }
+
+ private:
+  std::shared_ptr<StoreState> state_;
+  pst::NodeId id_;
+};
+
+}  // namespace
+
+std::int32_t ItemKindOfClass(const std::optional<std::string>& containerClass) {
+  if (!containerClass || containerClass->empty()) return engine::kMailItemKind;
+  const std::string& c = *containerClass;
+  if (isClassOrSubclass(c, "IPF.Note") || isClassOrSubclass(c, "IPF.Imap")) return engine::kMailItemKind;
+  if (isClassOrSubclass(c, "IPF.Appointment")) return kAppointmentItemKind;
+  if (isClassOrSubclass(c, "IPF.Contact")) return kContactItemKind;
+  if (isClassOrSubclass(c, "IPF.Task")) return kTaskItemKind;
+  if (isClassOrSubclass(c, "IPF.Journal")) return kJournalItemKind;
+  if (isClassOrSubclass(c, "IPF.StickyNote")) return kNoteItemKind;
+  return kPostItemKind;
+}
+
+// ---- StoreState
+
+std::shared_ptr<StoreState> StoreState::openSource(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw StoreError(path.string() + " is a folder, not a PST file");
+  std::shared_ptr<StoreState> state(new StoreState(path, true));
+  state->source_ = guarded(path.string() + " cannot be opened as a PST file", [&] { return pst::Store::open(path); });
+  return state;
+}
+
+std::shared_ptr<StoreState> StoreState::create(const std::filesystem::path& path, const std::string& displayName) {
+  std::shared_ptr<StoreState> state(new StoreState(path, false));
+  state->writer_ =
+      guarded("the PST file " + path.string() + " cannot be created", [&] { return pst::Writer::create(path, displayName); });
+  return state;
+}
+
+StoreState::~StoreState() {
+  // A destructor cannot report; the engine closes its stores itself and
+  // hears of failures there. This is the last chance for a store that was
+  // only let go.
+  try {
+    close();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "varnolt: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "varnolt: the PST file %s could not be finished\n", path_.string().c_str());
+  }
+}
+
+void StoreState::throwClosed() const { throw StoreError("the store " + path_.string() + " is closed"); }
+
+const pst::Store& StoreState::source() const {
+  if (!isSource_) throw StoreError("the store " + path_.string() + " is being written and cannot be read yet");
+  if (!source_) throwClosed();
+  return *source_;
+}
+
+pst::Writer& StoreState::writer() {
+  if (isSource_) throw StoreError("the source store is read-only: " + path_.string());
+  if (!writer_) throwClosed();
+  return *writer_;
+}
+
+void StoreState::close() {
+  source_.reset();
+  if (!writer_) return;
+  // Whatever close() does, the store is finished with: a file that could
+  // not be completed has been discarded by the writer.
+  std::unique_ptr<pst::Writer> w = std::move(writer_);
+  guarded("the PST file " + path_.string() + " could not be finished", [&] {
+    if (!w->closed()) w->close();
+  });
+}
+
+// ---- PstMailStore
+
+std::shared_ptr<engine::MailFolder> PstMailStore::TopFolder() {
+  return guarded("TopFolder of " + state_->path().string(), [&]() -> std::shared_ptr<engine::MailFolder> {
+    if (state_->isSource()) {
+      std::optional<pst::Folder> top = state_->source().ipmSubtree();
+      if (!top) throw StoreError("the store " + state_->path().string() + " has no top of personal folders");
+      return std::make_shared<SourceFolder>(state_, top->id());
+    }
+    return std::make_shared<DestinationFolder>(state_, state_->writer().ipmSubtree());
+  });
+}
+
+void PstMailStore::Close() { state_->close(); }
+
+// ---- SourceFolder
+
+std::string SourceFolder::describe() const { return "folder " + hexId(nid_) + " of " + state_->path().string(); }
+
+std::string SourceFolder::FolderName() {
+  return guarded("FolderName of " + describe(), [&] { return state_->source().folder(nid_).displayName(); });
+}
+
+std::shared_ptr<engine::FolderList> SourceFolder::Subfolders() {
+  return guarded("Subfolders of " + describe(), [&] {
+    state_->source();  // a closed store fails here, not later
+    return std::make_shared<SourceFolderList>(state_, nid_);
+  });
+}
+
+std::shared_ptr<engine::ItemList> SourceFolder::ItemList() {
+  return guarded("ItemList of " + describe(), [&] {
+    state_->source();
+    return std::make_shared<SourceItemList>(state_, nid_);
+  });
+}
+
+std::int32_t SourceFolder::DefaultItemKind() {
+  return guarded("DefaultItemKind of " + describe(),
+                 [&] { return ItemKindOfClass(state_->source().folder(nid_).containerClass()); });
+}
+
+void SourceFolder::RemoveFolder() {
+  guarded("RemoveFolder", [&] { state_->writer(); });  // throws: a source is read-only
+}
+
+// The folder whole, with its messages, associated contents and subfolders;
+// the writer gives named properties the new file's ids. What cannot be
+// read is left out and named in the error, and everything else stays
+// copied: the source still holds it all.
+void SourceFolder::CopyInto(const std::shared_ptr<engine::MailFolder>& destination) {
+  guarded("CopyInto from " + describe(), [&] {
+    auto* target = dynamic_cast<DestinationFolder*>(destination.get());
+    if (target == nullptr) {
+      if (dynamic_cast<SourceFolder*>(destination.get()) != nullptr)
+        throw StoreError("CopyInto: the source store is read-only");
+      throw StoreError("CopyInto: the destination is not a folder of a PST being written");
+    }
+    const pst::Store& source = state_->source();
+    pst::Writer& writer = target->state()->writer();
+    pst::CopyReport report;
+    writer.copyFolderFrom(source, nid_, target->id(), &report);
+    if (!report.problems.empty()) {
+      std::string reason = "CopyInto: " + std::to_string(report.problems.size()) + " part(s) of \"" +
+                           source.folder(nid_).displayName() + "\" could not be read and were left out: ";
+      for (std::size_t i = 0; i < report.problems.size() && i < 5; ++i) reason += (i ? "; " : "") + report.problems[i];
+      throw StoreError(reason);
+    }
+  });
+}
+
+// ---- DestinationFolder
+
+std::string DestinationFolder::describe() { return "folder " + hexId(id_) + " of " + state_->path().string(); }
+
+std::string DestinationFolder::FolderName() {
+  return guarded("FolderName of " + describe(), [&] { return nameIn(state_->writer().folderProperties(id_)); });
+}
+
+std::shared_ptr<engine::FolderList> DestinationFolder::Subfolders() {
+  return guarded("Subfolders of " + describe(), [&] {
+    state_->writer().subfolders(id_);  // the folder must still be there
+    return std::make_shared<DestinationFolderList>(state_, id_);
+  });
+}
+
+std::shared_ptr<engine::ItemList> DestinationFolder::ItemList() {
+  return guarded("ItemList of " + describe(), [&] {
+    state_->writer().messageCount(id_);
+    return std::make_shared<DestinationItemList>(state_, id_);
+  });
+}
+
+std::int32_t DestinationFolder::DefaultItemKind() {
+  return guarded("DefaultItemKind of " + describe(), [&] {
+    return ItemKindOfClass(state_->writer().folderProperties(id_).getString(mapi::propId(mapi::tag::ContainerClass)));
+  });
+}
+
+// Deleted Items belongs to every file and the writer keeps it: removing it
+// empties it and takes it out of sight instead, so the store never points
+// at a folder that is gone, and AddSubfolder of its name brings it back.
+void DestinationFolder::RemoveFolder() {
+  guarded("RemoveFolder " + describe(), [&] {
+    pst::Writer& w = state_->writer();
+    if (id_ == w.deletedItems()) {
+      if (w.messageCount(id_) != 0 || w.messageCount(id_, true) != 0)
+        throw StoreError("RemoveFolder: \"" + nameIn(w.folderProperties(id_)) +
+                         "\" belongs to every PST file and still holds messages, which cannot be taken out of it");
+      for (pst::NodeId child : w.subfolders(id_)) w.removeFolder(child);
+      state_->hidden.insert(id_);
+      return;
+    }
+    w.removeFolder(id_);  // refuses the other folders every file has
+  });
+}
+
+void DestinationFolder::CopyInto(const std::shared_ptr<engine::MailFolder>&) {
+  throw StoreError("CopyInto: a folder of a PST being written cannot be read back before the file is closed");
+}
+
+}  // namespace varnolt::platform::detail
