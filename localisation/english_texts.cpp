@@ -60,6 +60,9 @@ constexpr Entry kEnglish[] = {
     {147, "French"},
     {148, "German"},
     {149, "Spanish"},
+    // The end of a run in which some steps failed.
+    {150, "Compress finished with errors"},
+    {151, "Failed steps :"},
 };
 
 }  // namespace
