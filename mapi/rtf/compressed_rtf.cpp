@@ -150,8 +150,9 @@ class MatchFinder {
   }
 
   // Longest match for the bytes at `pos` among the last 4095 positions;
-  // between matches of equal length the lower dictionary offset wins, as
-  // in the published examples.
+  // between shorter matches of equal length the lower dictionary offset
+  // wins, as in the published examples; the first full-length one ends
+  // the search.
   std::size_t find(std::size_t pos, std::size_t& bestOffset) const {
     std::size_t limit = std::min(kMaxMatch, stream_.size() - pos);
     if (limit < kMinMatch) return 0;
@@ -168,6 +169,7 @@ class MatchFinder {
       if (len > best || (len == best && len >= kMinMatch && offset < bestOffset)) {
         best = len;
         bestOffset = offset;
+        if (best == limit) break;  // nothing longer to find
       }
     }
     return best >= kMinMatch ? best : 0;

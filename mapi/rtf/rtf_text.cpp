@@ -42,6 +42,12 @@ class TextSink {
   void byte(std::uint8_t b, std::uint32_t codepage) {
     if (!pending_.empty() && codepage != pendingCodepage_) flushBytes();
     dropSurrogate();
+    // ASCII is ASCII in every code page RTF names, unless it is the second
+    // byte of a double-byte character.
+    if (b < 0x80 && pending_.empty()) {
+      out_ += static_cast<char>(b);
+      return;
+    }
     pending_.push_back(b);
     pendingCodepage_ = codepage;
   }

@@ -9,6 +9,7 @@
 #include "mapi/body/body.h"
 #include "mapi/body/html_text.h"
 #include "mapi/msg/msg_file.h"
+#include "mapi/pst/store.h"
 #include "mapi/rtf/compressed_rtf.h"
 #include "mapi/rtf/rtf_text.h"
 #include "mapi/tags.h"
@@ -166,6 +167,45 @@ TEST(BodySamples, PlainLinkAppendedToPlainBody) {
   EXPECT_EQ(body::htmlBody(back.props), htmlBefore);
   if (!haveMsgreader()) return;
   EXPECT_EQ(msgreaderBodies(dir / "plain.msg")["body"], text);
+}
+
+void collectMessages(const m::pst::Store& store, const m::pst::Folder& folder, std::vector<m::pst::NodeId>& out,
+                     int depth = 0) {
+  if (depth > 32) return;
+  for (m::pst::NodeId id : folder.messageIds()) out.push_back(id);
+  for (m::pst::NodeId id : folder.subfolderIds()) collectMessages(store, store.folder(id), out, depth + 1);
+}
+
+// Every message of the sample stores: whatever form its body is in, the
+// HTML body reads, takes a link, and reads back with it and with the old
+// text before it.
+TEST(BodySamples, EveryStoredMessageTakesALink) {
+  VARNOLT_REQUIRE_SAMPLES();
+  std::map<body::BodySource, int> seen;
+  for (const auto& file : t::sampleFiles("pst", ".pst")) {
+    SCOPED_TRACE(file.filename().string());
+    auto store = m::pst::Store::open(file);
+    std::vector<m::pst::NodeId> ids;
+    collectMessages(*store, store->rootFolder(), ids);
+    for (m::pst::NodeId id : ids) {
+      m::Message message = store->readMessage(id);
+      body::BodyText before = body::readHtmlBody(message.props);
+      ++seen[before.source];
+      if (before.source == body::BodySource::None) continue;
+      const std::string plainBefore = body::htmlToText(body::declareUtf8(before.text));
+      body::writeHtmlBody(message.props, before.text + kLink);
+      m::Message back = m::msg::readMessage(m::msg::writeMessage(message));
+      EXPECT_EQ(body::htmlBody(back.props), body::declareUtf8(before.text + kLink));
+      std::string plain = body::plainBody(back.props);
+      EXPECT_EQ(plain.substr(0, plainBefore.size()), plainBefore);
+      EXPECT_EQ(plain.substr(plain.size() - std::min(plain.size(), kLinkText.size())), kLinkText);
+    }
+  }
+  // The samples hold HTML bodies and plain ones (their RTF bodies all
+  // come with PR_BODY, which is what the HTML is made of then); the
+  // messages without any body are contacts and the like.
+  EXPECT_GT(seen[body::BodySource::Html], 5);
+  EXPECT_GT(seen[body::BodySource::PlainText], 5);
 }
 
 }  // namespace
