@@ -420,6 +420,39 @@ TEST(PstCheck, FolderTablesAgainstTheNodeBTree) {
   EXPECT_NE(f[0].message.find(p::hexText(gone)), std::string::npos) << f[0].line();
 }
 
+TEST(PstCheck, AttachmentTableAgainstAttachments) {
+  VARNOLT_REQUIRE_SAMPLES();
+  Image img(kUnicode);
+  // Renumber the message's attachment subnode: its attachment table still
+  // lists the old id.
+  bool done = false;
+  img.db->nodeTree().forEachNode([&](const p::NbtEntry& n) {
+    if (done || p::nidType(n.nid) != p::nid_type::NormalMessage || n.bidSub == 0) return;
+    p::BbtEntry sl = img.db->block(n.bidSub);
+    m::ByteView v(img.bytes.data() + sl.bref.ib, sl.cb);
+    if (v.u8(1) != 0) return;  // an SIBLOCK
+    std::size_t count = v.u16(2);
+    std::optional<std::size_t> at;
+    for (std::size_t i = 0; i < count && !at; ++i) {
+      std::size_t off = img.l().slHeaderSize + i * img.l().slEntrySize;
+      p::NodeId nid = v.u32(off);
+      // The next id of the same type, if the entries stay in order.
+      bool fits = i + 1 == count || v.u32(off + img.l().slEntrySize) > nid + 0x20;
+      if (p::nidType(nid) == p::nid_type::Attachment && fits) at = off;
+    }
+    if (!at) return;
+    m::setU32(img.bytes, static_cast<std::size_t>(sl.bref.ib + *at), v.u32(*at) + 0x20);
+    img.fixBlockCrc(sl);
+    chk::CheckResult r = check(img.bytes);
+    auto f = withRule(r, "message.attachment-rows");
+    ASSERT_EQ(f.size(), 1u) << describe(r);
+    EXPECT_EQ(f[0].where, "node " + p::hexText(n.nid));
+    EXPECT_EQ(r.totalFindings, 1u) << describe(r);
+    done = true;
+  });
+  EXPECT_TRUE(done);
+}
+
 TEST(PstCheck, MaxFindingsKeepsTheTotal) {
   VARNOLT_REQUIRE_SAMPLES();
   Image img(kUnicode);

@@ -479,30 +479,59 @@ std::vector<std::uint16_t> requiredProperties(NodeId nid, bool top) {
   }
 }
 
-void checkObject(Context& c, NodeId nid, BlockId bidData, BlockId bidSub, std::uint64_t at, const std::string& where,
-                 bool top, unsigned depth) {
+// Checks one object and the objects inside it; returns the row ids of a
+// table that could be read.
+std::optional<std::vector<std::uint32_t>> checkObject(Context& c, NodeId nid, BlockId bidData, BlockId bidSub,
+                                                      std::uint64_t at, const std::string& where, bool top,
+                                                      unsigned depth) {
   Kind kind = kindOf(nid, top);
-  if (kind == Kind::None) return;
+  if (kind == Kind::None) return std::nullopt;
   auto blocks = dataBlocksOf(c, bidData);
   auto subnodes = subnodesOf(c, bidSub);
-  if (!blocks || !subnodes) return;  // the block checks said why
-  LtpCheck ltp(c, blocks->empty() ? at : (*blocks)[0]->ib, where, *subnodes);
-  if (!ltp.heap(*blocks)) return;
+  if (!blocks || !subnodes) return std::nullopt;  // the block checks said why
+  const std::uint64_t here = blocks->empty() ? at : (*blocks)[0]->ib;
+  LtpCheck ltp(c, here, where, *subnodes);
+  if (!ltp.heap(*blocks)) return std::nullopt;
+  std::optional<std::vector<std::uint32_t>> rows;
   if (kind == Kind::Pc) {
     ltp.propertyContext(requiredProperties(nid, top));
   } else {
-    auto rows = ltp.tableContext(nidType(nid) == nid_type::SearchContentsTable);
-    if (rows && top) c.tableRows[nid] = std::move(*rows);
+    rows = ltp.tableContext(nidType(nid) == nid_type::SearchContentsTable);
+    if (rows && top) c.tableRows[nid] = *rows;
   }
   // The attachments and recipients of messages, and messages inside
   // attachments, are subnodes.
-  if (depth >= limits::kMaxEmbeddingDepth) return;
+  if (depth >= limits::kMaxEmbeddingDepth) return rows;
+  bool attachmentTable = false;
+  std::optional<std::vector<std::uint32_t>> attachmentRows;
+  std::vector<std::uint32_t> attachments;
   for (const SlEntry& s : *subnodes) {
     std::uint8_t t = nidType(s.nid);
-    if (t == nid_type::Attachment || t == nid_type::AttachmentTable || t == nid_type::RecipientTable ||
-        t == nid_type::NormalMessage)
-      checkObject(c, s.nid, s.bidData, s.bidSub, at, where + " subnode " + hexText(s.nid), false, depth + 1);
+    if (t != nid_type::Attachment && t != nid_type::AttachmentTable && t != nid_type::RecipientTable &&
+        t != nid_type::NormalMessage)
+      continue;
+    auto sub = checkObject(c, s.nid, s.bidData, s.bidSub, at, where + " subnode " + hexText(s.nid), false, depth + 1);
+    if (s.nid == nid::MessageAttachmentTable) {
+      attachmentTable = true;
+      attachmentRows = std::move(sub);
+    }
+    if (t == nid_type::Attachment) attachments.push_back(s.nid);
   }
+  const std::uint8_t type = nidType(nid);
+  if (kind == Kind::Pc && (type == nid_type::NormalMessage || type == nid_type::AssocMessage)) {
+    // A message without recipients may go without a recipient table: Outlook
+    // writes such messages (contacts, drafts), so its absence is no finding.
+    if (!attachments.empty() && !attachmentTable)
+      c.report(here, "message.attachment-table", where, "the message has attachments but no attachment table (subnode 0x671)");
+    if (attachmentRows) {
+      std::sort(attachmentRows->begin(), attachmentRows->end());
+      if (*attachmentRows != attachments)
+        c.report(here, "message.attachment-rows", where,
+                 "the attachment table lists " + std::to_string(attachmentRows->size()) +
+                     " rows whose ids are not the message's " + std::to_string(attachments.size()) + " attachment subnodes");
+    }
+  }
+  return rows;
 }
 
 }  // namespace
