@@ -43,6 +43,8 @@ struct BodyText {
 // else the charset its <meta> declares, else PR_MESSAGE_CODEPAGE, else
 // Windows-1252); else the HTML inside the compressed RTF; else the plain
 // body turned into HTML. Empty, source None, when the message has no body.
+// A charset the document declares is left as written, though the text is
+// now UTF-8; writeHtmlBody() makes the declaration match again.
 BodyText readHtmlBody(const PropertyBag& props);
 inline std::string htmlBody(const PropertyBag& props) { return readHtmlBody(props).text; }
 
