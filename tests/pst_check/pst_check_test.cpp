@@ -12,7 +12,9 @@
 #include "mapi/pst/crypt.h"
 #include "mapi/pst/describe.h"
 #include "mapi/pst/heap.h"
+#include "mapi/pst/name_to_id_map.h"
 #include "mapi/pst/node_database.h"
+#include "mapi/pst/property_context.h"
 #include "mapi/pst/table_context.h"
 #include "tests/support/test_support.h"
 
@@ -451,6 +453,43 @@ TEST(PstCheck, AttachmentTableAgainstAttachments) {
     done = true;
   });
   EXPECT_TRUE(done);
+}
+
+TEST(PstCheck, NameToIdMap) {
+  VARNOLT_REQUIRE_SAMPLES();
+  for (const char* sample : {kUnicode, "empty-default-folders.pst"}) {
+    SCOPED_TRACE(sample);
+    Image img(sample);
+    p::Node node = img.db->node(p::nid::NameToIdMap);
+    ASSERT_FALSE(p::isInternalBid(node.dataBid()));
+    p::PropertyContext pc(node);
+    std::optional<std::uint32_t> entries;
+    for (const auto& r : pc.records())
+      if (r.tag == p::kTagNameidStreamEntry) entries = r.valueOrHnid;
+    ASSERT_TRUE(entries.has_value());
+    // Point the first entry at a GUID the GUID stream does not have.
+    auto breakGuid = [](m::Bytes& d, std::size_t entry) {
+      m::setU16(d, entry + 4, static_cast<std::uint16_t>(0x7FF0 | (m::ByteView(d).u16(entry + 4) & 1)));
+    };
+    if (p::isHid(*entries)) {
+      ASSERT_EQ(*entries >> 16, 0u);
+      img.editBlock(img.db->block(node.dataBid()), [&](m::Bytes& d) {
+        std::size_t ibHnpm = m::ByteView(d).u16(0);
+        std::size_t index = (*entries >> 5) & 0x7FF;
+        breakGuid(d, m::ByteView(d).u16(ibHnpm + 4 + 2 * (index - 1)));
+      });
+    } else {
+      p::Node stream = node.subnode(*entries);
+      ASSERT_FALSE(p::isInternalBid(stream.dataBid()));
+      img.editBlock(img.db->block(stream.dataBid()), [&](m::Bytes& d) { breakGuid(d, 0); });
+    }
+    chk::CheckResult r = check(img.bytes);
+    auto f = withRule(r, "namemap.entry");
+    ASSERT_EQ(f.size(), 1u) << describe(r);
+    EXPECT_EQ(f[0].where, "node 0x61");
+    // The entry's hash changed with its GUID, so its bucket no longer fits.
+    EXPECT_FALSE(withRule(r, "namemap.bucket").empty()) << describe(r);
+  }
 }
 
 TEST(PstCheck, MaxFindingsKeepsTheTotal) {

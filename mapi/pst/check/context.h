@@ -4,6 +4,7 @@
 // list the findings go to. Internal to the checker.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -118,6 +119,22 @@ class Context {
 std::optional<std::vector<const BlockInfo*>> dataBlocksOf(Context& c, BlockId bid);
 // The SLENTRYs of a subnode tree by NID, or nullopt when it cannot be read.
 std::optional<std::vector<SlEntry>> subnodesOf(Context& c, BlockId bidSub);
+
+// One record of a property context.
+struct PcRecord {
+  std::uint16_t id = 0;
+  std::uint16_t type = 0;
+  std::uint32_t hnid = 0;  // or the value itself
+};
+
+// What the name-to-id map's property context holds: the bucket count and
+// its binary values (the streams 0x0002-0x0004, the buckets from 0x1000).
+inline constexpr std::uint16_t kNameMapFirstBucket = 0x1000;
+struct NameMapValues {
+  std::optional<std::uint32_t> bucketCount;
+  std::map<std::uint16_t, Bytes> binary;
+};
+void checkNameMap(Context& c, std::uint64_t at, const std::string& where, const NameMapValues& values);
 
 // Ids in findings.
 inline std::string bidText(BlockId bid) { return "block " + hexText(bid); }

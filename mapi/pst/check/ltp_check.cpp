@@ -236,16 +236,18 @@ class LtpCheck {
     return t;
   }
 
-  void propertyContext(const std::vector<std::uint16_t>& required) {
+  // Checks the property context; returns its records.
+  std::vector<PcRecord> propertyContext(const std::vector<std::uint16_t>& required) {
+    std::vector<PcRecord> out;
     if (h_.clientSig != heap_client::PropertyContext) {
       fail("pc.client", "heap client " + hexText(h_.clientSig) + " where a property context (0xBC) belongs");
-      return;
+      return out;
     }
     auto t = bth(h_.userRoot, "property context");
-    if (!t) return;
+    if (!t) return out;
     if (t->keySize != 2 || t->valueSize != 6) {
       fail("pc.bth", "property BTree-on-heap has cbKey " + std::to_string(t->keySize) + " and cbEnt " + std::to_string(t->valueSize) + ", not 2 and 6");
-      return;
+      return out;
     }
     std::set<std::uint16_t> ids;
     for (auto& [key, value] : t->records) {
@@ -253,6 +255,7 @@ class LtpCheck {
       std::uint16_t type = value.u16(0);
       std::uint32_t hnid = value.u32(2);
       ids.insert(id);
+      out.push_back({id, type, hnid});
       std::string prop = "property " + hexText((std::uint32_t{id} << 16) | type) + " ";
       auto size = typeSize(type);
       if (!size) {
@@ -273,6 +276,28 @@ class LtpCheck {
     for (std::uint16_t id : required) {
       if (!ids.count(id)) fail("pc.required", "the object lacks property " + hexText(id) + ", which every object of its kind has");
     }
+    return out;
+  }
+
+  // The stored bytes behind an HNID: a heap allocation or a subnode's data.
+  std::optional<Bytes> value(std::uint32_t hnid) {
+    if (hnid == 0) return Bytes{};
+    if (isHid(hnid)) {
+      auto item = h_.item(hnid);
+      if (!item) return std::nullopt;
+      return item->copy();
+    }
+    auto sl = std::lower_bound(subnodes_.begin(), subnodes_.end(), hnid, [](const SlEntry& a, NodeId n) { return a.nid < n; });
+    if (sl == subnodes_.end() || sl->nid != hnid) return std::nullopt;
+    auto blocks = dataBlocksOf(c_, sl->bidData);
+    if (!blocks) return std::nullopt;
+    Bytes out;
+    for (const BlockInfo* b : *blocks) {
+      auto data = c_.blockData(*b);
+      if (!data) return std::nullopt;
+      out.insert(out.end(), data->begin(), data->end());
+    }
+    return out;
   }
 
   // Returns the row ids in row order, or nullopt when the rows cannot be read.
@@ -494,7 +519,19 @@ std::optional<std::vector<std::uint32_t>> checkObject(Context& c, NodeId nid, Bl
   if (!ltp.heap(*blocks)) return std::nullopt;
   std::optional<std::vector<std::uint32_t>> rows;
   if (kind == Kind::Pc) {
-    ltp.propertyContext(requiredProperties(nid, top));
+    auto records = ltp.propertyContext(requiredProperties(nid, top));
+    if (top && nid == nid::NameToIdMap) {
+      NameMapValues values;
+      for (const PcRecord& r : records) {
+        if (r.id == 0x0001 && r.type == 0x0003) values.bucketCount = r.hnid;
+        bool stream = r.id >= 0x0002 && r.id <= 0x0004;
+        bool bucket = r.id >= kNameMapFirstBucket;
+        if ((stream || bucket) && r.type == 0x0102) {
+          if (auto v = ltp.value(r.hnid)) values.binary[r.id] = std::move(*v);
+        }
+      }
+      checkNameMap(c, here, where, values);
+    }
   } else {
     rows = ltp.tableContext(nidType(nid) == nid_type::SearchContentsTable);
     if (rows && top) c.tableRows[nid] = *rows;
