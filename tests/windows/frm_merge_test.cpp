@@ -1,0 +1,322 @@
+// The options-and-progress window hosting a run over the in-memory store:
+// load, captions and product name, the ready, running and finished states,
+// the failure list, OK, and close requests that end the program.
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <gmock/gmock.h>
+
+#include "controls/upb.h"
+#include "engine/clock.h"
+#include "localisation/satellite_localization.h"
+#include "platform/module1.h"
+#include "scripted_dialogs.h"
+#include "tests/engine/memory_store.h"
+#include "tests/support/test_support.h"
+#include "windows/frm_merge.h"
+#include "window_fixture.h"
+
+namespace varnolt::windows::test {
+namespace {
+
+using engine::AttachmentTreatment;
+using memstore::AttachmentData;
+using memstore::MessageData;
+
+class ListInputs : public MainWindowInputs {
+ public:
+  QStringList list;
+  QString destination;
+  int PstCount() const override { return static_cast<int>(list.size()); }
+  QString PstEntry(int i) const override { return list.value(i - 1); }
+  QString DestinationFolder() const override { return destination; }
+};
+
+class GermanChecked : public localisation::LanguageMenuState {
+ public:
+  bool IsChecked(localisation::LanguageItem item) const override {
+    return item == localisation::LanguageItem::mnuGerman;
+  }
+};
+
+// Counts the pumps of a run and lets a test look at the window then.
+class WatchedMerge : public frmMerge {
+ public:
+  using frmMerge::frmMerge;
+  std::function<void(WatchedMerge&)> onPump;
+  int pumps = 0;
+  void ProcessPendingEvents() override {
+    ++pumps;
+    if (onPump) onPump(*this);
+    frmMerge::ProcessPendingEvents();
+  }
+};
+
+class MergeWindow : public ::testing::Test {
+ protected:
+  MergeWindow() {
+    fs::create_directories(dir / "lang");
+    fs::create_directories(dir / "dest");
+    inputs.destination = q(dir / "dest") + "/";
+    varnolt::test::writeFile(dir / "os-release", std::string("NAME=\"Windows\"\nVERSION=\"Vista Business\"\n"));
+    services.sessions = world.factory();
+    services.productKeyFiles = {dir / "os-release"};
+  }
+
+  // A source PST with an Inbox of three messages, two of them with
+  // attachments.
+  void addSourcePst(const std::string& name) {
+    const std::string path = (dir / "src" / name).string();
+    fs::create_directories(dir / "src");
+    auto top = world.addSourcePst(path);
+    auto inbox = top->add("Inbox");
+    inbox->items.push_back(MessageData::make("one", "plain one", "",
+                                             {AttachmentData::value("report one.pdf", "PDF-1"),
+                                              AttachmentData::value("photo.jpg", "JPEG")}));
+    inbox->items.push_back(MessageData::make("two", "", "<p>two</p>"));
+    inbox->items.push_back(
+        MessageData::make("three", "plain three", "", {AttachmentData::value("sheet.xlsx", "XLSX")}));
+    inputs.list << QString::fromStdString(path);
+  }
+
+  void useSatellites(const std::vector<std::string>& codes) {
+    for (const auto& code : codes) {
+      const std::string name = localisation::SatelliteProgID(code);
+      fs::copy_file(varnolt::test::sourceDir() / "lang" / name, dir / "lang" / name,
+                    fs::copy_options::overwrite_existing);
+    }
+  }
+
+  std::unique_ptr<WatchedMerge> makeMerge() {
+    auto merge = std::make_unique<WatchedMerge>(inputs, texts, services);
+    merge->Load();
+    frmMain::PrepareOptionsWindow(*merge);
+    return merge;
+  }
+
+  std::vector<fs::path> runFolders() const {
+    std::vector<fs::path> out;
+    for (const auto& e : fs::directory_iterator(dir / "dest")) out.push_back(e.path());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  varnolt::test::TempDir dir;
+  ScriptedDialogs dialogs;
+  memstore::MemoryWorld world;
+  ListInputs inputs;
+  RunServices services;
+  localisation::SatelliteLocalization texts{nullptr, {dir / "lang"}, localeOf("en_US.UTF-8")};
+};
+
+TEST_F(MergeWindow, LoadWithoutSatellitesKeepsTheStoredCaptions) {
+  auto merge = makeMerge();
+  EXPECT_EQ(merge->windowTitle(), QStringLiteral("Compress PST"));
+  EXPECT_EQ(merge->optRemoveAttachments->text(), QStringLiteral("Remove Attachments"));
+  EXPECT_EQ(merge->optSaveAttachments->text(), QStringLiteral("Extract && Save Attachments"));
+  EXPECT_EQ(merge->optZipAttachments->text(), QStringLiteral("Extract, Save && Compress Attachments"));
+  EXPECT_EQ(merge->CmdCompressPSTFiles->text(), QStringLiteral("Compress"));
+  EXPECT_EQ(merge->lblCompressframe->text(), QStringLiteral(" Compression Options"));
+  EXPECT_EQ(merge->lblPSTName->text(), QStringLiteral("PST File Name :"));
+  EXPECT_EQ(merge->lblFolderName->text(), QStringLiteral("Folder Name :"));
+  EXPECT_EQ(merge->lblTotalMailCnt->text(), QStringLiteral("Mails # :"));
+  EXPECT_EQ(merge->lblNumOfAttachments->text(), QStringLiteral("Attachments # :"));
+  EXPECT_EQ(merge->cmdOk->text(), QStringLiteral("OK"));
+  EXPECT_EQ(merge->fraProgressReport->title(), QStringLiteral("Progress Report"));
+  EXPECT_EQ(merge->CurrentState(), frmMerge::State::Ready);
+  EXPECT_FALSE(merge->cmdOk->isVisibleTo(merge.get()));
+  // The bar is configured from its stored values.
+  EXPECT_EQ(merge->UProgBarCntrl->ForeSpeed(), 30);
+  EXPECT_EQ(merge->UProgBarCntrl->BlockSize(), 6);
+  EXPECT_EQ(merge->UProgBarCntrl->size(), QSize(441, 17));
+  EXPECT_FALSE(merge->UProgBarCntrl->TimerActive());
+}
+
+TEST_F(MergeWindow, LoadTakesTheTextsOfTheCheckedLanguage) {
+  useSatellites({"407"});
+  GermanChecked german;
+  texts.SetMenuState(&german);
+  auto merge = makeMerge();
+  const std::vector<std::pair<std::int32_t, QString>> shown = {
+      {116, merge->optRemoveAttachments->text()}, {117, merge->optSaveAttachments->text()},
+      {118, merge->optZipAttachments->text()},    {119, merge->CmdCompressPSTFiles->text()},
+      {120, merge->lblCompressframe->text()},     {121, merge->windowTitle()},
+      {122, merge->lblPSTName->text()},           {123, merge->lblFolderName->text()},
+      {124, merge->lblTotalMailCnt->text()},      {125, merge->lblNumOfAttachments->text()},
+      {126, merge->cmdOk->text()},                {127, merge->fraProgressReport->title()}};
+  for (const auto& [id, text] : shown) EXPECT_EQ(text, satelliteText("407", id)) << "id " << id;
+  texts.SetMenuState(nullptr);
+}
+
+TEST_F(MergeWindow, ProductNameIsReadInLowerCase) {
+  auto merge = makeMerge();
+  EXPECT_EQ(merge->strGetOSVersion, "windows vista business");
+  EXPECT_TRUE(dialogs.messages().empty());
+
+  services.productKeyFiles = {dir / "no such file"};
+  auto unreadable = makeMerge();
+  ASSERT_EQ(dialogs.messages().size(), 1u);
+  EXPECT_EQ(dialogs.messages()[0].text, QStringLiteral("Error opening key."));
+  EXPECT_EQ(dialogs.messages()[0].title, platform::ApplicationTitle());
+  EXPECT_EQ(unreadable->strGetOSVersion, "<error>");
+  EXPECT_EQ(unreadable->CurrentState(), frmMerge::State::Ready);  // start-up went on
+}
+
+TEST_F(MergeWindow, ReadyRunningFinished) {
+  addSourcePst("mail.pst");
+  auto merge = makeMerge();
+  merge->show();
+  merge->optSaveAttachments->setChecked(true);
+  int runningPumps = 0;
+  bool barSeenOn = false;
+  merge->onPump = [&](WatchedMerge& m) {
+    if (m.CurrentState() != frmMerge::State::Running) return;
+    ++runningPumps;
+    EXPECT_FALSE(m.CmdCompressPSTFiles->isVisible());
+    EXPECT_FALSE(m.cmdOk->isVisible());
+    EXPECT_FALSE(m.optRemoveAttachments->isEnabled());
+    EXPECT_TRUE(m.optSaveAttachments->isEnabled());
+    EXPECT_FALSE(m.optZipAttachments->isEnabled());
+    barSeenOn = barSeenOn || m.UProgBarCntrl->Enabled();
+  };
+  merge->CmdCompressPSTFiles_Click();
+  EXPECT_GT(runningPumps, 3);
+  EXPECT_TRUE(barSeenOn);
+
+  EXPECT_EQ(merge->CurrentState(), frmMerge::State::Finished);
+  EXPECT_TRUE(merge->cmdOk->isVisible());
+  EXPECT_TRUE(merge->cmdOk->isEnabled());
+  EXPECT_FALSE(merge->CmdCompressPSTFiles->isVisible());
+  EXPECT_FALSE(merge->UProgBarCntrl->Enabled());
+  EXPECT_EQ(merge->lblProcessing->text(), QStringLiteral("Compress Successfully!!!"));
+  EXPECT_EQ(merge->lblCopy->text(), QString());
+  EXPECT_EQ(merge->lblNameOfPSTFile->text(), QStringLiteral("mail.pst"));
+  EXPECT_EQ(merge->lblAttachmentCount->text(), QStringLiteral("3"));
+  EXPECT_FALSE(merge->cmdFailures->isVisible());
+  EXPECT_TRUE(merge->RunFailures().empty());
+
+  // The treatment came from the option button: three files beside the PST.
+  const auto folders = runFolders();
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_NO_THROW(memstore::readPstFile((folders[0] / "KestrikCompress.pst").string()));
+  int saved = 0;
+  for (const auto& e : fs::directory_iterator(folders[0] / "Outlook_Attachments")) saved += e.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(saved, 3);
+  EXPECT_FALSE(fs::exists(folders[0] / "MSG Folder"));
+}
+
+TEST_F(MergeWindow, FailedStepsAreSaidAndListed) {
+  addSourcePst("mail.pst");
+  world.inject({"SaveAsFile", "photo.jpg", 0, -1, memstore::FailureMode::Throw});
+  auto merge = makeMerge();
+  merge->show();
+  merge->optZipAttachments->setChecked(true);
+  merge->CmdCompressPSTFiles_Click();
+  EXPECT_EQ(merge->CurrentState(), frmMerge::State::Finished);
+  ASSERT_FALSE(merge->RunFailures().empty());
+  EXPECT_NE(merge->lblProcessing->text(), QStringLiteral("Compress Successfully!!!"));
+  EXPECT_TRUE(merge->cmdFailures->isVisible());
+
+  merge->cmdFailures->click();
+  const auto messages = dialogs.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].kind, "details");
+  EXPECT_TRUE(messages[0].details.contains(QLatin1String("photo.jpg")));
+  EXPECT_EQ(messages[0].details.split(QLatin1Char('\n')).size(), static_cast<qsizetype>(merge->RunFailures().count()));
+}
+
+TEST_F(MergeWindow, OkClosesTheModalWindowAndEscapeDoesNot) {
+  addSourcePst("mail.pst");
+  auto merge = makeMerge();
+  bool escapeIgnored = false;
+  QTimer::singleShot(0, [&] {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(merge.get(), &escape);
+    escapeIgnored = merge->isVisible();
+    merge->CmdCompressPSTFiles_Click();
+    merge->cmdOk->click();
+  });
+  EXPECT_EQ(merge->exec(), QDialog::Accepted);
+  EXPECT_TRUE(escapeIgnored);
+  EXPECT_FALSE(merge->isVisible());
+}
+
+// A close request ends the program; a death test watches it from outside.
+class MergeWindowDeath : public MergeWindow {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+
+  // The child ends without cleaning up: remove the scratch folder it named.
+  void removeChildScratch(const std::string& childOutput) {
+    const auto at = childOutput.find("scratch=");
+    if (at == std::string::npos) return;
+    const auto end = childOutput.find('\n', at);
+    const fs::path scratch = childOutput.substr(at + 8, end == std::string::npos ? std::string::npos : end - at - 8);
+    if (scratch.parent_path() == dir.path().parent_path() && scratch != dir.path()) fs::remove_all(scratch);
+  }
+};
+
+TEST_F(MergeWindowDeath, CloseBoxInTheReadyStateEndsTheProgram) {
+  std::string childOutput;
+  EXPECT_EXIT(
+      {
+        std::fprintf(stderr, "scratch=%s\n", dir.path().c_str());
+        auto merge = makeMerge();
+        merge->show();
+        merge->close();
+        std::fprintf(stderr, "still running\n");
+        std::abort();
+      },
+      ::testing::ExitedWithCode(0), ::testing::Truly([&](const std::string& err) {
+        childOutput = err;
+        return err.find("still running") == std::string::npos;
+      }));
+  removeChildScratch(childOutput);
+}
+
+TEST_F(MergeWindowDeath, CloseRequestDuringARunEndsTheProgramAtOnce) {
+  // The child process runs this test again up to the death statement; it
+  // writes its run into the parent's folder, named in the environment, and
+  // names its own scratch folder on stderr so the parent can remove it.
+  if (std::getenv("VARNOLT_TEST_DEST") == nullptr) ::setenv("VARNOLT_TEST_DEST", (dir / "dest").c_str(), 1);
+  std::string childOutput;
+  EXPECT_EXIT(
+      {
+        std::fprintf(stderr, "scratch=%s\n", dir.path().c_str());
+        inputs.destination = QString::fromLocal8Bit(std::getenv("VARNOLT_TEST_DEST")) + "/";
+        addSourcePst("mail.pst");
+        auto merge = makeMerge();
+        merge->show();
+        // Closed while the walk copies the Inbox's messages.
+        merge->onPump = [](WatchedMerge& m) {
+          if (!m.lblNumOfMails->text().isEmpty()) m.close();
+        };
+        merge->CmdCompressPSTFiles_Click();
+        std::fprintf(stderr, "the run went on after the close request\n");
+        std::abort();
+      },
+      ::testing::ExitedWithCode(0), ::testing::Truly([&](const std::string& err) {
+        childOutput = err;
+        return err.find("went on") == std::string::npos;
+      }));
+  ::unsetenv("VARNOLT_TEST_DEST");
+  removeChildScratch(childOutput);
+  // The run had started: its folder is there, its PST never finished.
+  const auto folders = runFolders();
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_TRUE(fs::exists(folders[0] / "MSG Folder"));
+  EXPECT_THROW(memstore::readPstFile((folders[0] / "KestrikCompress.pst").string()), engine::StoreError);
+}
+
+}  // namespace
+}  // namespace varnolt::windows::test
