@@ -1,5 +1,6 @@
 // varnolt-cli check FILE [--max-findings N]: checks a PST or OST file
-// against the rules of the format and prints one line per broken rule.
+// against the rules of the format and prints one line per broken rule, at
+// most N of them (1,000 unless told; 0 prints all), then a summary.
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,15 +19,20 @@ namespace check = varnolt::mapi::pst::check;
 int runCheck(const std::vector<std::string>& args) {
   std::string path;
   check::CheckOptions options;
+  // A wrecked file can break a rule in every block; past this many lines
+  // nobody reads on, and the count in the summary stays exact.
+  options.maxFindings = 1000;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--max-findings") {
+      const std::string n = i + 1 < args.size() ? args[i + 1] : "";
       char* end = nullptr;
-      if (i + 1 >= args.size() || args[i + 1].empty() ||
-          (options.maxFindings = std::strtoull(args[i + 1].c_str(), &end, 10), *end != '\0')) {
+      unsigned long long value = std::strtoull(n.c_str(), &end, 10);
+      if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos || *end != '\0') {
         std::fprintf(stderr, "varnolt-cli check: --max-findings needs a number\n");
         return kExitFailed;
       }
+      options.maxFindings = static_cast<std::size_t>(value);
       ++i;
     } else if (!a.empty() && a[0] == '-') {
       std::fprintf(stderr, "varnolt-cli check: unknown option '%s'\n", a.c_str());
