@@ -194,6 +194,17 @@ TEST(PstCheck, HeaderChecksumsAndFields) {
   }
 }
 
+TEST(PstCheck, OstFilesAreCheckedByTheRulesTheyShare) {
+  VARNOLT_REQUIRE_SAMPLES();
+  Image img(kUnicode);
+  m::setU16(img.bytes, 8, p::kClientOst);
+  img.fixHeaderCrcs();
+  chk::CheckResult r = check(img.bytes);
+  EXPECT_TRUE(r.clean()) << describe(r);
+  ASSERT_EQ(r.notChecked.size(), 2u);
+  for (const auto& n : r.notChecked) EXPECT_EQ(n.rfind("OST: not checked", 0), 0u) << n;
+}
+
 TEST(PstCheck, PageTrailers) {
   VARNOLT_REQUIRE_SAMPLES();
   Image img(kUnicode);
@@ -286,6 +297,21 @@ TEST(PstCheck, BTreeOrderAndLevels) {
     auto order = withRule(r, "nbt.order");
     ASSERT_FALSE(order.empty()) << describe(r);
     EXPECT_EQ(order[0].offset, leaf);
+  }
+  {
+    // A branch whose child is the branch itself.
+    Image img("mixed-attachments.pst");
+    const p::Bref root = img.db->header().bbtRoot;
+    ASSERT_GT(p::BtPageMeta::parse(m::ByteView(img.bytes.data() + root.ib, 512), img.l()).cLevel, 0);
+    std::size_t child = static_cast<std::size_t>(root.ib) + img.l().idSize;  // BREF of entry 0
+    m::setU64(img.bytes, child, root.bid);
+    m::setU64(img.bytes, child + 8, root.ib);
+    img.fixPageCrc(root.ib);
+    chk::CheckResult r = check(img.bytes);
+    auto loop = withRule(r, "bbt.loop");
+    ASSERT_EQ(loop.size(), 1u) << describe(r);
+    EXPECT_EQ(loop[0].offset, root.ib);
+    EXPECT_FALSE(r.notChecked.empty());  // reference counts need the whole tree
   }
   {
     // Entry counts past what the page holds.
