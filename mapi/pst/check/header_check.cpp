@@ -126,10 +126,14 @@ void checkHeader(Context& c, ByteView h) {
   }
   if (hd.amapValid > 2)
     c.report(o.fAMapValid, "header.amap-valid", "", "fAMapValid " + hexText(hd.amapValid) + " is not 0x00, 0x01 or 0x02");
-  for (auto [bref, name] : {std::pair{hd.nbtRoot, "BREFNBT"}, std::pair{hd.bbtRoot, "BREFBBT"}}) {
-    if (bref.ib % l.pageSize != 0 || bref.ib < kFirstAMapOffset || bref.ib >= hd.ibFileEof)
-      c.report(name[4] == 'N' ? o.brefNbt : o.brefBbt, "header.root", "",
-               std::string(name) + " points to " + hexText(bref.ib) + ", not a page inside the file");
+  struct RootRef {
+    Bref bref;
+    std::size_t offset;
+    const char* name;
+  };
+  for (const RootRef& r : {RootRef{hd.nbtRoot, o.brefNbt, "BREFNBT"}, RootRef{hd.bbtRoot, o.brefBbt, "BREFBBT"}}) {
+    if (r.bref.ib % l.pageSize != 0 || r.bref.ib < kFirstAMapOffset || r.bref.ib >= hd.ibFileEof)
+      c.report(r.offset, "header.root", "", std::string(r.name) + " points to " + hexText(r.bref.ib) + ", not a page inside the file");
   }
 
   std::vector<ZeroField> zeros;
