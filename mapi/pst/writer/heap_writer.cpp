@@ -49,6 +49,15 @@ Hid HeapWriter::allocate(ByteView data) {
   return (block << 16) | (index << 5);
 }
 
+void HeapWriter::fill(Hid hid, ByteView data) {
+  std::size_t block = hid >> 16;
+  std::size_t index = (hid >> 5) & 0x7FF;
+  if (block >= blocks_.size() || index == 0 || index > blocks_[block].items.size() ||
+      blocks_[block].items[index - 1].size() != data.size())
+    throw Error(ErrorKind::InvalidArgument, "no heap allocation of that size to fill");
+  blocks_[block].items[index - 1] = data.copy();
+}
+
 std::vector<Bytes> HeapWriter::finish() const {
   const std::size_t max = Layout::unicode().maxBlockData;
   std::vector<Block> blocks = blocks_;
@@ -99,7 +108,9 @@ std::vector<Bytes> HeapWriter::finish() const {
   return out;
 }
 
-Hid writeBTreeOnHeap(HeapWriter& heap, std::size_t keySize, std::size_t valueSize, const std::vector<Bytes>& records) {
+Hid writeBTreeOnHeap(HeapWriter& heap, std::size_t keySize, std::size_t valueSize, const std::vector<Bytes>& records,
+                     Hid reservedHeader) {
+  Hid headerHid = reservedHeader != 0 ? reservedHeader : reserveBTreeHeader(heap);
   Hid root = 0;
   std::uint8_t levels = 0;
   if (!records.empty()) {
@@ -136,7 +147,8 @@ Hid writeBTreeOnHeap(HeapWriter& heap, std::size_t keySize, std::size_t valueSiz
   putU8(header, static_cast<std::uint8_t>(valueSize));
   putU8(header, levels);
   putU32(header, root);
-  return heap.allocate(header);
+  heap.fill(headerHid, header);
+  return headerHid;
 }
 
 }  // namespace varnolt::mapi::pst

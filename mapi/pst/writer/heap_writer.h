@@ -37,6 +37,8 @@ class HeapWriter {
 
   // A new allocation of at most kMaxHeapAllocation bytes.
   Hid allocate(ByteView data);
+  // Fills an earlier allocation anew, with bytes of the same size.
+  void fill(Hid hid, ByteView data);
   void setUserRoot(Hid hid) { userRoot_ = hid; }
   std::vector<Bytes> finish() const;
 
@@ -54,7 +56,14 @@ class HeapWriter {
 };
 
 // A BTree-on-heap over records (key then value, sorted by key, keys
-// unique); returns the HID of its header.
-Hid writeBTreeOnHeap(HeapWriter& heap, std::size_t keySize, std::size_t valueSize, const std::vector<Bytes>& records);
+// unique); returns the HID of its header. The header is allocated before
+// the records: readers such as pst-extractor expect a structure's
+// BTree-on-heap header to be the heap's first allocation, as Outlook
+// writes it.
+Hid writeBTreeOnHeap(HeapWriter& heap, std::size_t keySize, std::size_t valueSize, const std::vector<Bytes>& records,
+                     Hid reservedHeader = 0);
+// Takes the place of a BTree-on-heap header before anything else is
+// allocated; pass it to writeBTreeOnHeap.
+inline Hid reserveBTreeHeader(HeapWriter& heap) { return heap.allocate(Bytes(8, 0)); }
 
 }  // namespace varnolt::mapi::pst

@@ -63,6 +63,7 @@ std::uint32_t storeValue(HeapWriter& heap, ByteView stored, NodeDatabaseWriter& 
 
 LtpNode buildPropertyContext(NodeDatabaseWriter& db, const PropertyRefs& props, SubnodeIds& ids) {
   HeapWriter heap(kPropertyContextSig);
+  Hid header = reserveBTreeHeader(heap);
   LtpNode node;
   std::vector<Bytes> records;
   std::set<std::uint16_t> seen;
@@ -87,7 +88,7 @@ LtpNode buildPropertyContext(NodeDatabaseWriter& db, const PropertyRefs& props, 
     }
     records.push_back(std::move(r));
   }
-  heap.setUserRoot(writeBTreeOnHeap(heap, 2, 6, records));
+  heap.setUserRoot(writeBTreeOnHeap(heap, 2, 6, records, header));
   node.blocks = heap.finish();
   return node;
 }
@@ -147,9 +148,26 @@ LtpNode buildTableContext(NodeDatabaseWriter& db, const TableLayout& layout, con
   LtpNode node;
   std::size_t rowSize = layout.rowSize();
   std::size_t ceb = layout.rgib[2];
+  // The row index first, so its BTree-on-heap header is the first allocation.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> index;
+  for (const PackedRow& row : rows) index.emplace_back(row.rowId(), static_cast<std::uint32_t>(index.size()));
+  std::sort(index.begin(), index.end());
+  for (std::size_t i = 1; i < index.size(); ++i) {
+    if (index[i].first == index[i - 1].first)
+      throw Error(ErrorKind::InvalidArgument, "two table rows with the id " + hexText(index[i].first));
+  }
+  std::vector<Bytes> records;
+  records.reserve(index.size());
+  for (const auto& [id, row] : index) {
+    Bytes r;
+    putU32(r, id);
+    putU32(r, row);
+    records.push_back(std::move(r));
+  }
+  Hid rowIndex = writeBTreeOnHeap(heap, 4, 4, records);
+
   Bytes matrix;
   matrix.reserve(rows.size() * rowSize);
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> index;
   for (const PackedRow& row : rows) {
     std::size_t base = matrix.size();
     matrix.resize(base + rowSize, 0);
@@ -171,23 +189,7 @@ LtpNode buildTableContext(NodeDatabaseWriter& db, const TableLayout& layout, con
       }
       setBit(c.bit);
     });
-    index.emplace_back(row.rowId(), static_cast<std::uint32_t>(index.size()));
   }
-
-  std::sort(index.begin(), index.end());
-  for (std::size_t i = 1; i < index.size(); ++i) {
-    if (index[i].first == index[i - 1].first)
-      throw Error(ErrorKind::InvalidArgument, "two table rows with the id " + hexText(index[i].first));
-  }
-  std::vector<Bytes> records;
-  records.reserve(index.size());
-  for (const auto& [id, row] : index) {
-    Bytes r;
-    putU32(r, id);
-    putU32(r, row);
-    records.push_back(std::move(r));
-  }
-  Hid rowIndex = writeBTreeOnHeap(heap, 4, 4, records);
 
   std::uint32_t hnidRows = 0;
   if (!matrix.empty()) {

@@ -46,8 +46,6 @@ constexpr NodeId kSpamSearchCriteria = 0x2227;
 constexpr PropTag kTagSearchCriteriaFlags = 0x660B0003;
 constexpr PropTag kTagReceiveFolder = 0x66050003;
 constexpr PropTag kTagAttachDataObjectRaw = makeTag(0x3701, pt::Object);
-// FOLDER_IPM_SUBTREE_VALID | FOLDER_IPM_WASTEBASKET_VALID | FOLDER_FINDER_VALID
-constexpr std::int32_t kValidFolderMask = 0x89;
 constexpr std::int32_t kMsgFlagRead = 0x01;
 constexpr std::int32_t kMsgFlagHasAttach = 0x10;
 
@@ -214,7 +212,9 @@ Writer::FolderId Writer::newFolder(FolderId parent, PropertyBag props, NodeId ni
   FolderState f;
   f.nid = nid;
   f.parent = parent;
-  for (PropTag t : {tag::ContentCount, tag::ContentUnreadCount, tag::Subfolders}) props.remove(t);
+  // Counts come from the tables; row ids and versions belong to table rows.
+  for (PropTag t : {tag::ContentCount, tag::ContentUnreadCount, tag::Subfolders, kTagLtpRowId, kTagLtpRowVersion})
+    props.remove(t);
   if (!props.getString(0x3001)) props.set(tag::DisplayName, PropValue::unicode(""));
   f.props = std::move(props);
   folders_.emplace(nid, std::move(f));
@@ -262,7 +262,7 @@ void Writer::setFolderProperties(FolderId folder, const PropertyBag& props) {
   FolderState& f = folderState(folder);
   PropertyBag mapped = mapBag(props);
   for (const auto& [t, v] : mapped.all()) {
-    if (computedFolderTag(t)) continue;
+    if (computedFolderTag(t) || t == kTagLtpRowId || t == kTagLtpRowVersion) continue;
     f.props.set(t, v);
     if (const NamedProperty* n = mapped.nameOf(propId(t))) f.props.setName(propId(t), *n);
   }
@@ -286,8 +286,8 @@ void Writer::removeFolder(FolderId folder) {
   }
   auto& siblings = folderState(f.parent).children;
   siblings.erase(std::remove(siblings.begin(), siblings.end(), folder), siblings.end());
-  for (auto it = copiedFolders_.begin(); it != copiedFolders_.end();) {
-    it = it->second == folder ? copiedFolders_.erase(it) : std::next(it);
+  for (auto it = copiedNodes_.begin(); it != copiedNodes_.end();) {
+    it = it->second == folder ? copiedNodes_.erase(it) : std::next(it);
   }
   folders_.erase(folder);
 }
@@ -451,7 +451,6 @@ PropertyBag Writer::storeProperties() const {
   p.set(tag::IpmSubtreeEntryId, PropValue::binary(entryId(ipm_)));
   p.set(tag::IpmWastebasketEntryId, PropValue::binary(entryId(deleted_)));
   p.set(tag::FinderEntryId, PropValue::binary(entryId(finder_)));
-  p.set(tag::ValidFolderMask, PropValue::int32(kValidFolderMask));
   return p;
 }
 
@@ -469,32 +468,39 @@ void Writer::setStoreProperties(const PropertyBag& props) {
 // folders the copy made.
 void Writer::finishProperties(PropertyRefs& refs, PropertyBag& storage) const {
   if (!sourceUid_) return;
+  // An entry id of an object that was not copied (a search folder) would
+  // point into the old file; it is left out.
+  enum class Kind { Other, Mapped, Dangling };
   auto remap = [&](const Bytes& v, Bytes& out) {
     if (v.size() != 24 || ByteView(v).u32(0) != 0 || !std::equal(sourceUid_->begin(), sourceUid_->end(), v.begin() + 4))
-      return false;
-    auto it = copiedFolders_.find(ByteView(v).u32(20));
-    if (it == copiedFolders_.end()) return false;
+      return Kind::Other;
+    auto it = copiedNodes_.find(ByteView(v).u32(20));
+    if (it == copiedNodes_.end()) return Kind::Dangling;
     out = entryId(it->second);
-    return true;
+    return Kind::Mapped;
   };
+  std::vector<PropTag> dangling;
   for (const auto& [t, v] : refs.all()) {
     PropType type = propType(t);
     if (type == pt::Binary) {
       Bytes out;
-      if (remap(v->data, out)) storage.set(t, PropValue::binary(std::move(out)));
+      Kind k = remap(v->data, out);
+      if (k == Kind::Mapped) storage.set(t, PropValue::binary(std::move(out)));
+      if (k == Kind::Dangling) dangling.push_back(t);
     } else if (type == (pt::Binary | pt::MultiValued)) {
       PropValue copy = *v;
       bool changed = false;
       for (Bytes& e : copy.values) {
         Bytes out;
-        if (remap(e, out)) {
-          e = std::move(out);
-          changed = true;
-        }
+        Kind k = remap(e, out);
+        if (k == Kind::Other) continue;
+        e = k == Kind::Mapped ? std::move(out) : Bytes{};
+        changed = true;
       }
       if (changed) storage.set(t, std::move(copy));
     }
   }
+  for (PropTag t : dangling) refs.remove(t);
   for (const auto& [t, v] : storage.all()) refs.borrow(t, v);
 }
 
@@ -606,6 +612,15 @@ void Writer::close() {
       mapInto(store, refs);
       PropertyBag storage;
       finishProperties(refs, storage);
+      // Which special folders the store names, from the entry ids it holds.
+      std::int32_t mask = 0;
+      const std::pair<std::uint16_t, std::int32_t> special[] = {{0x35E0, 0x01}, {0x35E2, 0x04}, {0x35E3, 0x08},
+                                                                {0x35E4, 0x10}, {0x35E5, 0x20}, {0x35E6, 0x40},
+                                                                {0x35E7, 0x80}};
+      for (const auto& [id, bit] : special) {
+        if (refs.get(makeTag(id, pt::Binary))) mask |= bit;
+      }
+      refs.own(tag::ValidFolderMask, PropValue::int32(mask));
       SubnodeIds ids;
       WrittenNode w = writeNode(buildPropertyContext(*db_, refs, ids));
       db_->setNode({nid::MessageStore, w.bidData, w.bidSub, 0});
@@ -634,7 +649,7 @@ void Writer::copyContents(const Store& source, NodeId sourceFolder, FolderId tar
       std::vector<std::string> problems;
       try {
         Message m = source.readMessage(id, report ? &problems : nullptr);
-        addMessage(target, m, associated);
+        copiedNodes_[id] = addMessage(target, m, associated);
         if (report) ++report->messages;
       } catch (const Error& e) {
         if (!report) throw;
@@ -676,7 +691,7 @@ void Writer::mergeFolder(const Store& source, NodeId sourceFolder, FolderId targ
   PropertyBag props = source.folder(sourceFolder).properties();
   for (PropTag t : {tag::ContentCount, tag::ContentUnreadCount, tag::Subfolders}) props.remove(t);
   setFolderProperties(target, props);
-  copiedFolders_[sourceFolder] = target;
+  copiedNodes_[sourceFolder] = target;
   if (report) ++report->folders;
   copyContents(source, sourceFolder, target, report);
 }
@@ -691,7 +706,7 @@ Writer::FolderId Writer::copyFolderFrom(const Store& source, NodeId sourceFolder
   }
   PropertyBag props = source.folder(sourceFolder).properties();
   FolderId id = createFolder(parent, props);
-  copiedFolders_[sourceFolder] = id;
+  copiedNodes_[sourceFolder] = id;
   if (report) ++report->folders;
   copyContents(source, sourceFolder, id, report);
   return id;
@@ -715,7 +730,7 @@ void Writer::copyStoreFrom(const Store& source, CopyReport* report) {
     report->problems.push_back(std::string("top of personal folders: ") + e.what());
   }
   Folder root = source.rootFolder();
-  copiedFolders_[root.id()] = nid::RootFolder;
+  copiedNodes_[root.id()] = nid::RootFolder;
   std::vector<NodeId> children = root.subfolderIds();
   for (NodeId c : children) {
     if (nidType(c) == nid_type::SearchFolder) continue;
@@ -723,7 +738,7 @@ void Writer::copyStoreFrom(const Store& source, CopyReport* report) {
       mergeFolder(source, c, ipm_, report);
     } else if (finder && c == *finder) {
       // The search root holds search folders, which are not copied.
-      copiedFolders_[c] = finder_;
+      copiedNodes_[c] = finder_;
     } else {
       copyFolderFrom(source, c, nid::RootFolder, report);
     }
@@ -732,7 +747,7 @@ void Writer::copyStoreFrom(const Store& source, CopyReport* report) {
   Folder rootFolder = source.rootFolder();
   for (NodeId id : rootFolder.messageIds()) {
     try {
-      addMessage(nid::RootFolder, source.readMessage(id));
+      copiedNodes_[id] = addMessage(nid::RootFolder, source.readMessage(id));
       if (report) ++report->messages;
     } catch (const Error& e) {
       if (!report) throw;

@@ -86,8 +86,8 @@ class Writer {
   NodeId addMessage(FolderId folder, const Message& message, bool associated = false);
 
   PropertyBag storeProperties() const;
-  // Sets store properties; the record key and the entry ids of the special
-  // folders stay the writer's own.
+  // Sets store properties; the record key, the entry ids of the special
+  // folders and the mask of valid ones stay the writer's own.
   void setStoreProperties(const PropertyBag& props);
 
   // A folder of another store with its messages and subfolders, under
@@ -150,9 +150,10 @@ class Writer {
   FolderId ipm_ = 0, deleted_ = 0, finder_ = 0;
   TableLayout hierarchyLayout_, contentsLayout_, assocLayout_, searchLayout_, attachmentLayout_, recipientLayout_,
       receiveLayout_;
-  // Entry ids of a store being copied: its unique id and where its folders went.
+  // Entry ids of a store being copied: its unique id and where its folders
+  // and messages went.
   std::optional<std::array<std::uint8_t, 16>> sourceUid_;
-  std::map<NodeId, NodeId> copiedFolders_;
+  std::map<NodeId, NodeId> copiedNodes_;
   std::uint64_t random_ = 0;
   std::uint64_t clock_ = 0;
   bool closed_ = false;

@@ -1,0 +1,97 @@
+// Files at the scale users keep: 100,000 small messages in 100 folders, a
+// single 300 MiB attachment, and a file past 2 GiB (past the old ANSI
+// limit, with the free-page map that only files that large hold). Each
+// must pass `varnolt-cli check`, pffinfo and readpst. Minutes of work and
+// gigabytes of disk: labelled slow, run with `ctest -L slow`.
+
+#include <sys/statvfs.h>
+
+#include "tests/pst_writer/writer_fixtures.h"
+
+namespace varnolt::test::pstw {
+namespace {
+
+fs::path cli() { return binDir() / "varnolt-cli"; }
+
+bool roomFor(const fs::path& dir, std::uint64_t bytes) {
+  struct statvfs v {};
+  if (::statvfs(dir.c_str(), &v) != 0) return false;
+  return std::uint64_t{v.f_bavail} * v.f_frsize > bytes;
+}
+
+void independentReadersAccept(const fs::path& file, const TempDir& dir) {
+  auto check = run({cli().string(), "check", file.string()}, 3600);
+  EXPECT_EQ(check.exitCode, 0) << check.out.substr(0, 4000) << check.err;
+  if (!haveProgram("pffinfo") || !haveProgram("readpst")) {
+    ADD_FAILURE() << "pff-tools and pst-utils are needed for this test";
+    return;
+  }
+  auto info = run({"pffinfo", file.string()}, 3600);
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  fs::path out = dir / "readpst";
+  fs::create_directories(out);
+  auto rp = run({"readpst", "-q", "-o", out.string(), file.string()}, 3600);
+  EXPECT_EQ(rp.exitCode, 0) << rp.out << rp.err;
+  fs::remove_all(out);
+}
+
+TEST(PstWriterScale, HundredThousandSmallMessagesInHundredFolders) {
+  TempDir dir;
+  if (!roomFor(dir.path(), 2ull << 30)) GTEST_SKIP() << "needs 2 GiB of free disk";
+  fs::path file = dir / "small.pst";
+  auto r = run({cli().string(), "generate", file.string(), "--folders", "100", "--messages", "100000",
+                "--attachments-per-message", "0", "--seed", "5"},
+               3600);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  independentReadersAccept(file, dir);
+  auto s = p::Store::open(file);
+  std::size_t messages = 0, folders = 0;
+  std::function<void(const p::Folder&)> walk = [&](const p::Folder& f) {
+    for (p::NodeId id : f.subfolderIds()) {
+      p::Folder c = s->folder(id);
+      ++folders;
+      messages += c.messageIds().size();
+      walk(c);
+    }
+  };
+  walk(*s->ipmSubtree());
+  EXPECT_EQ(messages, 100000u);
+  EXPECT_EQ(folders, 101u);  // and Deleted Items
+}
+
+TEST(PstWriterScale, OneAttachmentOf300MiB) {
+  TempDir dir;
+  if (!roomFor(dir.path(), 2ull << 30)) GTEST_SKIP() << "needs 2 GiB of free disk";
+  fs::path file = dir / "big-attachment.pst";
+  m::Bytes data = pattern(300u << 20, 7);
+  std::string digest = sha256Hex(data);
+  {
+    auto w = p::Writer::create(file, "Big");
+    m::Message msg = simpleMessage("a very large attachment");
+    msg.attachments.push_back(byValue("large.bin", std::move(data)));
+    w->addMessage(w->createFolder(w->ipmSubtree(), "Inbox", "IPF.Note"), msg);
+    w->close();
+  }
+  EXPECT_GT(fs::file_size(file), 300u << 20);
+  independentReadersAccept(file, dir);
+  auto s = p::Store::open(file);
+  p::Folder inbox = *childNamed(*s, *s->ipmSubtree(), "Inbox");
+  m::Message back = s->readMessage(inbox.messageIds().at(0));
+  ASSERT_TRUE(back.attachments.at(0).dataBinary());
+  EXPECT_EQ(sha256Hex(*back.attachments[0].dataBinary()), digest);
+}
+
+TEST(PstWriterScale, FileLargerThanTwoGiB) {
+  TempDir dir;
+  if (!roomFor(dir.path(), 6ull << 30)) GTEST_SKIP() << "needs 6 GiB of free disk";
+  fs::path file = dir / "past-2gib.pst";
+  auto r = run({cli().string(), "generate", file.string(), "--folders", "20", "--messages", "2200",
+                "--attachments-per-message", "1", "--attachment-size", "1048576", "--seed", "9"},
+               3600);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_GT(fs::file_size(file), 2ull << 30);
+  independentReadersAccept(file, dir);
+}
+
+}  // namespace
+}  // namespace varnolt::test::pstw
