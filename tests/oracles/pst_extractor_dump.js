@@ -1,0 +1,97 @@
+#!/usr/bin/env node
+// Reads a PST file with the npm package pst-extractor and prints what it
+// holds as JSON: every folder below the root (path of display names, root
+// excluded, container class), and per message its subject, its plain and
+// HTML bodies, and its attachments (file name, method, size and SHA-256 of
+// the bytes; embedded messages by subject). Anything pst-extractor throws
+// on goes into an "errors" list of the object it belongs to. An
+// independent reader for the tests.
+//
+// Usage: node pst_extractor_dump.js FILE.pst
+
+'use strict';
+
+const crypto = require('crypto');
+const path = require('path');
+
+const { PSTFile } = require(path.join(__dirname, 'node_modules', 'pst-extractor'));
+
+function sha(bytes) {
+  return crypto.createHash('sha256').update(bytes).digest('hex');
+}
+
+function attachment(att) {
+  const out = { filename: att.longFilename || att.filename || att.displayName || null, method: att.attachMethod };
+  if (att.attachMethod === 5) {
+    const inner = att.embeddedPSTMessage;
+    out.embedded = inner ? inner.subject : null;
+    return out;
+  }
+  const stream = att.fileInputStream;
+  if (stream) {
+    const data = Buffer.alloc(att.filesize);
+    stream.readCompletely(data);
+    out.size = data.length;
+    out.sha256 = sha(data);
+  }
+  return out;
+}
+
+function message(msg) {
+  const out = { subject: msg.subject, body: msg.body, html: msg.bodyHTML, attachments: [] };
+  try {
+    for (let i = 0; i < msg.numberOfAttachments; i++) {
+      try {
+        out.attachments.push(attachment(msg.getAttachment(i)));
+      } catch (err) {
+        out.attachments.push({ errors: [String(err)] });
+      }
+    }
+  } catch (err) {
+    out.errors = [String(err)];
+  }
+  return out;
+}
+
+function walk(folder, names, out) {
+  let subs = [];
+  try {
+    // Not trusting hasSubfolders: a folder may hold subfolders while its
+    // flag says it has none.
+    subs = folder.getSubFolders();
+  } catch (err) {
+    out.push({ path: names, errors: [String(err)] });
+    return;
+  }
+  for (const sub of subs) {
+    const p = names.concat([sub.displayName]);
+    const entry = { path: p, container_class: sub.containerClass || null, messages: [] };
+    try {
+      if (sub.contentCount > 0) {
+        let child = sub.getNextChild();
+        while (child !== null) {
+          entry.messages.push(message(child));
+          child = sub.getNextChild();
+        }
+      }
+    } catch (err) {
+      entry.errors = [String(err)];
+    }
+    out.push(entry);
+    walk(sub, p, out);
+  }
+}
+
+function main() {
+  const file = process.argv[2];
+  if (!file) {
+    process.stderr.write('usage: node pst_extractor_dump.js FILE.pst\n');
+    process.exit(2);
+  }
+  const pst = new PSTFile(path.resolve(file));
+  const folders = [];
+  walk(pst.getRootFolder(), [], folders);
+  process.stdout.write(JSON.stringify({ folders }, null, 1) + '\n');
+}
+
+main();

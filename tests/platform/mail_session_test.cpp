@@ -1,0 +1,492 @@
+// The mail session's contract, operation by operation, over PST files the
+// writer makes here and over the sample files: what each operation does,
+// and that each failure reaches the caller as a StoreError with a reason
+// while the object stays as it was.
+
+#include <gmock/gmock.h>
+
+#include "engine/naming.h"
+#include "mapi/body/body.h"
+#include "mapi/msg/msg_file.h"
+#include "mapi/tags.h"
+#include "platform/mail_session.h"
+#include "platform/mail_session_parts.h"
+#include "tests/support/test_support.h"
+
+namespace e = varnolt::engine;
+namespace m = varnolt::mapi;
+namespace pst = varnolt::mapi::pst;
+namespace t = varnolt::test;
+using varnolt::platform::NewMailSession;
+using ::testing::HasSubstr;
+
+namespace {
+
+// The StoreError an operation throws, so a test can look at its reason.
+template <class F>
+std::string storeError(F&& f) {
+  try {
+    f();
+  } catch (const e::StoreError& err) {
+    EXPECT_STRNE(err.what(), "");
+    return err.what();
+  } catch (const std::exception& other) {
+    ADD_FAILURE() << "not a StoreError: " << other.what();
+    return "";
+  }
+  ADD_FAILURE() << "no error";
+  return "";
+}
+
+m::Attachment attachment(const std::string& longName, const std::string& shortName, const std::string& display) {
+  m::Attachment a;
+  a.props.set(m::tag::AttachMethod, m::PropValue::int32(m::kAttachByValue));
+  if (!longName.empty()) a.props.set(m::tag::AttachLongFilename, m::PropValue::unicode(longName));
+  if (!shortName.empty()) a.props.set(m::tag::AttachFilename, m::PropValue::unicode(shortName));
+  if (!display.empty()) a.props.set(m::tag::DisplayName, m::PropValue::unicode(display));
+  return a;
+}
+
+m::Message mail(const std::string& subject, const std::string& body) {
+  m::Message msg;
+  msg.props.set(m::tag::MessageClass, m::PropValue::unicode("IPM.Note"));
+  msg.props.set(m::tag::Subject, m::PropValue::unicode(subject));
+  msg.props.set(m::tag::Body, m::PropValue::unicode(body));
+  msg.props.setNamed(m::NamedProperty::byName(m::psetid::PublicStrings, "Keywords"), m::pt::Unicode,
+                     m::PropValue::unicode("kept"));
+  m::PropertyBag to;
+  to.set(m::tag::DisplayName, m::PropValue::unicode("Ann Example"));
+  to.set(m::tag::EmailAddress, m::PropValue::unicode("ann@example.org"));
+  to.set(m::tag::RecipientType, m::PropValue::int32(1));
+  msg.recipients.push_back(to);
+  return msg;
+}
+
+// A message with one attachment of each kind: by value (long name), by
+// value with only a short name, an embedded message without a name, an OLE
+// object, and a link to a file elsewhere.
+m::Message messageWithEveryAttachment() {
+  m::Message msg = mail("Every kind", "Five attachments.");
+  m::Attachment byValue = attachment("Q3 report.pdf", "Q3REPO~1.PDF", "Q3 report");
+  byValue.props.set(m::tag::AttachDataBinary, m::PropValue::binary({'%', 'P', 'D', 'F', 0, 1, 2}));
+  msg.attachments.push_back(byValue);
+  m::Attachment shortOnly = attachment("", "NOTES.TXT", "notes");
+  shortOnly.props.set(m::tag::AttachDataBinary, m::PropValue::binary({'h', 'i'}));
+  msg.attachments.push_back(shortOnly);
+  m::Attachment embedded = attachment("", "", "");
+  embedded.props.set(m::tag::AttachMethod, m::PropValue::int32(m::kAttachEmbeddedMessage));
+  embedded.embedded = std::make_unique<m::Message>(mail("Inner news", "inside"));
+  msg.attachments.push_back(embedded);
+  m::Attachment ole = attachment("", "", "Picture");
+  ole.props.set(m::tag::AttachMethod, m::PropValue::int32(m::kAttachOle));
+  ole.props.set(m::tag::AttachDataObject, m::PropValue{m::pt::Object, m::msg::writeMessage(mail("ole", "storage")), {}});
+  msg.attachments.push_back(ole);
+  m::Attachment link = attachment("plan.xlsx", "", "");
+  link.props.set(m::tag::AttachMethod, m::PropValue::int32(m::kAttachByReference));
+  link.props.set(m::tag::AttachLongPathname, m::PropValue::unicode("\\\\server\\share\\plan.xlsx"));
+  msg.attachments.push_back(link);
+  return msg;
+}
+
+// A source PST: Inbox (mail) with two messages and a subfolder, Calendar
+// with an appointment and an associated message.
+t::fs::path makeSource(const t::TempDir& dir) {
+  const t::fs::path path = dir / "source.pst";
+  pst::WriterOptions options;
+  options.seed = 7;
+  auto w = pst::Writer::create(path, "Source", options);
+  auto inbox = w->createFolder(w->ipmSubtree(), "Inbox", "IPF.Note");
+  w->addMessage(inbox, messageWithEveryAttachment());
+  w->addMessage(inbox, mail("Plain one", "Just text."));
+  w->createFolder(inbox, "Old", "IPF.Note");
+  auto calendar = w->createFolder(w->ipmSubtree(), "Calendar", "IPF.Appointment");
+  m::Message meeting = mail("Weekly meeting", "Agenda");
+  meeting.props.set(m::tag::MessageClass, m::PropValue::unicode("IPM.Appointment"));
+  w->addMessage(calendar, meeting);
+  m::Message view;
+  view.props.set(m::tag::MessageClass, m::PropValue::unicode("IPM.Microsoft.FolderDesign.NamedView"));
+  w->addMessage(calendar, view, true);
+  w->close();
+  return path;
+}
+
+template <class T>
+std::vector<std::shared_ptr<T>> all(std::unique_ptr<e::Enumerator<T>> each) {
+  std::vector<std::shared_ptr<T>> out;
+  while (auto x = each->Next()) out.push_back(x);
+  return out;
+}
+
+std::shared_ptr<e::MailFolder> subfolder(const std::shared_ptr<e::MailFolder>& parent, const std::string& name) {
+  for (auto& f : all(parent->Subfolders()->Enumerate()))
+    if (f->FolderName() == name) return f;
+  return nullptr;
+}
+
+std::vector<std::string> names(const std::shared_ptr<e::MailFolder>& parent) {
+  std::vector<std::string> out;
+  for (auto& f : all(parent->Subfolders()->Enumerate())) out.push_back(f->FolderName());
+  return out;
+}
+
+struct Fixture {
+  t::TempDir dir;
+  t::fs::path sourcePath = makeSource(dir);
+  std::shared_ptr<e::MailSession> session = NewMailSession();
+  std::shared_ptr<e::MailStore> source =
+      session->StoreList()->AttachPstFile(sourcePath.string(), e::kFormatUnicodePst, std::nullopt);
+  std::shared_ptr<e::MailFolder> inbox = subfolder(source->TopFolder(), "Inbox");
+
+  std::shared_ptr<e::MailMessage> inboxMessage(std::size_t i) { return all(inbox->ItemList()->Enumerate()).at(i); }
+  // The first message of the Inbox as a message of a .msg file.
+  std::shared_ptr<e::MailMessage> msgFileMessage(const std::string& name = "1.msg") {
+    inboxMessage(0)->SaveToFile((dir / name).string());
+    return session->GetMessageFromMsgFile((dir / name).string());
+  }
+  std::shared_ptr<e::MailStore> newStore(const std::string& name = "new.pst") {
+    return session->StoreList()->AttachPstFile((dir / name).string(), e::kFormatUnicodePst, std::string("New"));
+  }
+};
+
+// ---- session and stores
+
+TEST(MailSession, LogsOnSilentlyAndReportsAVersionThatGetsHtmlLinks) {
+  auto session = NewMailSession();
+  EXPECT_NO_THROW(session->LogOnDefault());
+  const std::string version = session->OutlookVersion();
+  EXPECT_GE(e::OutlookMajorVersion(version).value_or(0), 11);
+  EXPECT_FALSE(e::UsePlainTextLink("debian gnu/linux 12 (bookworm)", version));
+}
+
+TEST(AttachPstFile, CreatesAMissingFileAndFinishesItOnCloseOrRelease) {
+  t::TempDir dir;
+  auto session = NewMailSession();
+  auto stores = session->StoreList();
+  auto closed = stores->AttachPstFile((dir / "closed.pst").string(), e::kFormatUnicodePst, std::string("Kept PST"));
+  EXPECT_FALSE(t::fs::exists(dir / "closed.pst")) << "a file that is not finished must not look whole";
+  EXPECT_EQ(stores->Count(), 1);
+  closed->Close();
+  ASSERT_TRUE(t::fs::exists(dir / "closed.pst"));
+  EXPECT_EQ(pst::Store::open(dir / "closed.pst")->storeProperties().getString(0x3001), "Kept PST");
+  EXPECT_THAT(storeError([&] { closed->TopFolder(); }), HasSubstr("closed"));
+
+  {
+    auto released = stores->AttachPstFile((dir / "released.pst").string(), e::kFormatUnicodePst, std::nullopt);
+    released->TopFolder()->Subfolders()->AddSubfolder("Inbox");
+  }
+  ASSERT_TRUE(t::fs::exists(dir / "released.pst"));
+  auto reread = pst::Store::open(dir / "released.pst");
+  EXPECT_EQ(reread->storeProperties().getString(0x3001), "released");
+  EXPECT_EQ(stores->Count(), 1) << "a released store leaves the list";
+}
+
+TEST(AttachPstFile, OpensAnExistingFileOnceAndNeverWritesIt) {
+  Fixture f;
+  const std::string before = t::fileSha256(f.sourcePath);
+  auto again = f.session->StoreList()->AttachPstFile(f.sourcePath.string(), e::kFormatUnicodePst, std::string("x"));
+  EXPECT_EQ(again, f.source);
+  auto top = f.source->TopFolder();
+  auto item = f.inboxMessage(1);
+  for (const std::string& reason : {
+           storeError([&] { f.inbox->RemoveFolder(); }),
+           storeError([&] { top->Subfolders()->AddSubfolder("New"); }),
+           storeError([&] { f.inbox->ItemList()->NewItem(); }),
+           storeError([&] { item->Commit(); }),
+           storeError([&] { subfolder(top, "Calendar")->CopyInto(f.inbox); }),
+       })
+    EXPECT_THAT(reason, HasSubstr("the source store is read-only"));
+  // Changes in memory are fine; they never reach the file.
+  item->Body("changed");
+  EXPECT_EQ(item->Body(), "changed");
+  EXPECT_EQ(all(f.inbox->ItemList()->Enumerate()).at(1)->Body(), "Just text.");
+  f.source->Close();
+  EXPECT_EQ(t::fileSha256(f.sourcePath), before);
+}
+
+TEST(AttachPstFile, RefusesWhatIsNotAPst) {
+  t::TempDir dir;
+  auto stores = NewMailSession()->StoreList();
+  std::vector<t::fs::path> bad;
+  if (!t::samplesDir().empty()) bad = t::sampleFiles("bad", ".pst");
+  t::writeFile(dir / "text.pst", std::string("This is not a personal folders file at all.\n"));
+  bad.push_back(dir / "text.pst");
+  for (const auto& file : bad) {
+    SCOPED_TRACE(file.string());
+    EXPECT_THAT(storeError([&] { stores->AttachPstFile(file.string(), e::kFormatUnicodePst, std::nullopt); }),
+                HasSubstr(file.string()));
+  }
+  EXPECT_THAT(storeError([&] { stores->AttachPstFile(dir.path().string(), e::kFormatUnicodePst, std::nullopt); }),
+              HasSubstr("folder"));
+  EXPECT_THAT(storeError([&] { stores->AttachPstFile((dir / "x.pst").string(), 2, std::nullopt); }),
+              HasSubstr("format 2"));
+  storeError([&] { stores->AttachPstFile((dir / "no/such/x.pst").string(), e::kFormatUnicodePst, std::nullopt); });
+  EXPECT_EQ(stores->Count(), 0);
+  EXPECT_FALSE(t::fs::exists(dir / "x.pst"));
+}
+
+// ---- folders
+
+TEST(Folders, SourceTreeKindsAndCounts) {
+  Fixture f;
+  auto top = f.source->TopFolder();
+  EXPECT_EQ(top->FolderName(), "Top of Personal Folders");
+  EXPECT_THAT(names(top), ::testing::ElementsAre("Deleted Items", "Inbox", "Calendar"));
+  EXPECT_EQ(top->Subfolders()->Count(), 3);
+  EXPECT_EQ(f.inbox->DefaultItemKind(), e::kMailItemKind);
+  EXPECT_NE(subfolder(top, "Calendar")->DefaultItemKind(), e::kMailItemKind);
+  EXPECT_EQ(f.inbox->ItemList()->Count(), 2);
+  EXPECT_EQ(subfolder(top, "Calendar")->ItemList()->Count(), 1) << "associated messages are not items";
+  EXPECT_THAT(names(f.inbox), ::testing::ElementsAre("Old"));
+  f.source->Close();
+  EXPECT_THAT(storeError([&] { f.inbox->FolderName(); }), HasSubstr("closed"));
+}
+
+TEST(Folders, ItemKindFollowsTheContainerClass) {
+  using varnolt::platform::detail::ItemKindOfClass;
+  for (const char* mailClass : {"IPF.Note", "IPF.Note.OutlookHomepage", "ipf.note", "IPF.Imap", ""})
+    EXPECT_EQ(ItemKindOfClass(std::string(mailClass)), e::kMailItemKind) << mailClass;
+  EXPECT_EQ(ItemKindOfClass(std::nullopt), e::kMailItemKind);
+  const std::pair<const char*, std::int32_t> others[] = {
+      {"IPF.Appointment", 1}, {"IPF.Appointment.Birthday", 1}, {"IPF.Contact", 2}, {"IPF.Task", 3},
+      {"IPF.Journal", 4},     {"IPF.StickyNote", 5},           {"IPF.Post", 6},    {"IPF.Configuration", 6},
+      {"IPF.Notes", 6},       {"Outlook.Reminder", 6},
+  };
+  for (const auto& [cls, kind] : others) EXPECT_EQ(ItemKindOfClass(std::string(cls)), kind) << cls;
+}
+
+TEST(Folders, DeletedItemsKeepsItsRoleWhenRemovedAndAddedAgain) {
+  Fixture f;
+  auto store = f.newStore();
+  auto top = store->TopFolder();
+  ASSERT_THAT(names(top), ::testing::ElementsAre("Deleted Items"));
+  auto deleted = subfolder(top, "Deleted Items");
+  deleted->Subfolders()->AddSubfolder("Old stuff");
+  storeError([&] { top->RemoveFolder(); });  // the top stays
+
+  for (auto& folder : all(top->Subfolders()->Enumerate())) folder->RemoveFolder();
+  EXPECT_EQ(top->Subfolders()->Count(), 0);
+  auto inbox = top->Subfolders()->AddSubfolder("Inbox");
+  auto back = top->Subfolders()->AddSubfolder("Deleted Items");
+  EXPECT_THAT(names(top), ::testing::ElementsAre("Deleted Items", "Inbox"));
+  EXPECT_EQ(back->Subfolders()->Count(), 0) << "removing it emptied it";
+  auto item = back->ItemList()->NewItem();
+  storeError([&] { item->ImportFromFile((f.dir / "1.msg").string(), e::kImportMsgFile); });  // no file yet
+  f.inboxMessage(1)->SaveToFile((f.dir / "1.msg").string());
+  item->ImportFromFile((f.dir / "1.msg").string(), e::kImportMsgFile);
+  item->Commit();
+  EXPECT_THAT(storeError([&] { back->RemoveFolder(); }), HasSubstr("holds messages"));
+  EXPECT_EQ(top->Subfolders()->Count(), 2);
+  store->Close();
+
+  // The store's wastebasket is that folder, with its message.
+  auto written = pst::Store::open(f.dir / "new.pst");
+  const m::Bytes* id = written->storeProperties().getBinary(m::tag::IpmWastebasketEntryId);
+  ASSERT_TRUE(id != nullptr && id->size() == 24);
+  const pst::NodeId nid = m::ByteView(*id).u32(20);
+  EXPECT_EQ(written->folder(nid).displayName(), "Deleted Items");
+  EXPECT_EQ(written->folder(nid).messageIds().size(), 1u);
+  EXPECT_EQ(written->ipmSubtree()->subfolderIds().size(), 2u);
+}
+
+TEST(Folders, RemoveFolderTakesAnOrdinaryFolderWithEverythingInIt) {
+  Fixture f;
+  auto store = f.newStore();
+  auto top = store->TopFolder();
+  auto doomed = top->Subfolders()->AddSubfolder("Doomed");
+  doomed->Subfolders()->AddSubfolder("Inside");
+  auto kept = top->Subfolders()->AddSubfolder("Kept");
+  EXPECT_EQ(kept->DefaultItemKind(), e::kMailItemKind);
+  EXPECT_THAT(storeError([&] { top->Subfolders()->AddSubfolder(""); }), HasSubstr("name"));
+  doomed->RemoveFolder();
+  EXPECT_THAT(names(top), ::testing::ElementsAre("Deleted Items", "Kept"));
+  storeError([&] { doomed->FolderName(); });
+  storeError([&] { doomed->RemoveFolder(); });
+}
+
+TEST(Folders, CopyIntoCopiesAFolderWhole) {
+  Fixture f;
+  auto store = f.newStore();
+  auto top = store->TopFolder();
+  auto calendar = subfolder(f.source->TopFolder(), "Calendar");
+  calendar->CopyInto(top);
+  EXPECT_NE(subfolder(top, "Calendar")->DefaultItemKind(), e::kMailItemKind);
+  EXPECT_EQ(subfolder(top, "Calendar")->ItemList()->Count(), 1);
+  EXPECT_THAT(storeError([&] { subfolder(top, "Calendar")->CopyInto(top); }), HasSubstr("cannot be read back"));
+  store->Close();
+  EXPECT_THAT(storeError([&] { calendar->CopyInto(top); }), HasSubstr("closed"));
+
+  auto written = pst::Store::open(f.dir / "new.pst");
+  auto source = pst::Store::open(f.sourcePath);
+  std::optional<pst::Folder> copied;
+  for (pst::NodeId id : written->ipmSubtree()->subfolderIds())
+    if (written->folder(id).displayName() == "Calendar") copied = written->folder(id);
+  ASSERT_TRUE(copied);
+  EXPECT_EQ(copied->containerClass(), "IPF.Appointment");
+  ASSERT_EQ(copied->messageIds().size(), 1u);
+  EXPECT_EQ(copied->associatedMessageIds().size(), 1u);
+  EXPECT_EQ(written->readMessage(copied->messageIds()[0]).props.getString(0x0037), "Weekly meeting");
+}
+
+// ---- messages
+
+TEST(Messages, GoFromSourceThroughAMsgFileIntoANewStoreWhole) {
+  Fixture f;
+  auto store = f.newStore();
+  auto folder = store->TopFolder()->Subfolders()->AddSubfolder("Inbox");
+  auto x = f.msgFileMessage();
+  x->Commit();
+  auto item = folder->ItemList()->NewItem();
+  item->ImportFromFile((f.dir / "1.msg").string(), e::kImportMsgFile);
+  item->Commit();
+  item->Commit();  // nothing changed: nothing more is written
+  EXPECT_EQ(folder->ItemList()->Count(), 1);
+  item->Body("changed after saving");
+  EXPECT_THAT(storeError([&] { item->Commit(); }), HasSubstr("already saved"));
+  EXPECT_EQ(folder->ItemList()->Count(), 1);
+  storeError([&] { folder->ItemList()->Enumerate(); });
+  store->Close();
+
+  auto source = pst::Store::open(f.sourcePath);
+  auto written = pst::Store::open(f.dir / "new.pst");
+  m::Message original = source->readMessage(source->folder(*[&] {
+    for (pst::NodeId id : source->ipmSubtree()->subfolderIds())
+      if (source->folder(id).displayName() == "Inbox") return std::optional<pst::NodeId>(id);
+    return std::optional<pst::NodeId>();
+  }()).messageIds()[0]);
+  pst::NodeId inboxId = written->ipmSubtree()->subfolderIds().back();
+  ASSERT_EQ(written->folder(inboxId).messageIds().size(), 1u);
+  m::Message copy = written->readMessage(written->folder(inboxId).messageIds()[0]);
+  EXPECT_EQ(copy.recipients, original.recipients);
+  ASSERT_EQ(copy.attachments.size(), original.attachments.size());
+  for (std::size_t i = 0; i < copy.attachments.size(); ++i) {
+    EXPECT_EQ(copy.attachments[i].fileName(), original.attachments[i].fileName());
+    EXPECT_EQ(copy.attachments[i].dataBinary() ? *copy.attachments[i].dataBinary() : m::Bytes(),
+              original.attachments[i].dataBinary() ? *original.attachments[i].dataBinary() : m::Bytes());
+  }
+  EXPECT_EQ(copy.props.getString(0x0037), "Every kind");
+  const m::PropValue* keywords =
+      copy.props.getNamed(m::NamedProperty::byName(m::psetid::PublicStrings, "Keywords"), m::pt::Unicode);
+  ASSERT_NE(keywords, nullptr);
+  EXPECT_EQ(keywords->asString(), "kept");
+}
+
+TEST(Messages, FailuresLeaveTheMessageAsItWas) {
+  Fixture f;
+  auto store = f.newStore();
+  auto item = store->TopFolder()->Subfolders()->AddSubfolder("Inbox")->ItemList()->NewItem();
+  f.inboxMessage(1)->SaveToFile((f.dir / "plain.msg").string());
+  item->ImportFromFile((f.dir / "plain.msg").string(), e::kImportMsgFile);
+  t::writeFile(f.dir / "junk.msg", std::string(4096, 'x'));
+  EXPECT_THAT(storeError([&] { item->ImportFromFile((f.dir / "plain.msg").string(), 1); }), HasSubstr("kind 1"));
+  EXPECT_THAT(storeError([&] { item->ImportFromFile((f.dir / "none.msg").string(), e::kImportMsgFile); }),
+              HasSubstr("no such file"));
+  EXPECT_THAT(storeError([&] { item->ImportFromFile((f.dir / "junk.msg").string(), e::kImportMsgFile); }),
+              HasSubstr("junk.msg"));
+  EXPECT_EQ(item->Body(), "Just text.");
+
+  EXPECT_THAT(storeError([&] { f.session->GetMessageFromMsgFile((f.dir / "none.msg").string()); }),
+              HasSubstr("no such file"));
+  storeError([&] { f.session->GetMessageFromMsgFile((f.dir / "junk.msg").string()); });
+  storeError([&] { f.inboxMessage(0)->SaveToFile((f.dir / "no/such/folder/1.msg").string()); });
+
+  // A message of a closed source cannot be read.
+  auto unread = f.inboxMessage(1);
+  f.source->Close();
+  EXPECT_THAT(storeError([&] { unread->SaveToFile((f.dir / "late.msg").string()); }), HasSubstr("closed"));
+  EXPECT_FALSE(t::fs::exists(f.dir / "late.msg"));
+}
+
+TEST(Messages, CommitOfAMsgFileMessageWritesTheFileBack) {
+  Fixture f;
+  auto x = f.msgFileMessage();
+  x->AttachmentList()->Item(1)->Delete();
+  x->Body("New text");
+  x->Commit();
+  m::Message back = m::msg::readMessageFile(f.dir / "1.msg");
+  EXPECT_EQ(back.attachments.size(), 4u);
+  EXPECT_EQ(m::body::plainBody(back.props), "New text");
+}
+
+TEST(Messages, HtmlBodyWrittenIsWhatEveryReaderShows) {
+  Fixture f;
+  auto x = f.msgFileMessage();
+  const std::string html = x->HTMLBody();
+  EXPECT_THAT(html, HasSubstr("Five attachments."));
+  const std::string link = e::HtmlLink("/tmp/a b/x.pdf", "x.pdf");
+  x->HTMLBody(html + link);
+  EXPECT_THAT(x->HTMLBody(), HasSubstr(link));
+  EXPECT_THAT(x->Body(), HasSubstr("Five attachments."));
+  EXPECT_THAT(x->Body(), HasSubstr("file:///tmp/a b/x.pdf"));
+  x->Commit();
+  m::Message back = m::msg::readMessageFile(f.dir / "1.msg");
+  EXPECT_EQ(back.props.getInt32(m::tag::NativeBody), m::body::kNativeHtml);
+  EXPECT_FALSE(back.props.has(m::tag::RtfCompressed));
+
+  // Writing the plain body leaves the HTML alone.
+  x->Body("Only text now");
+  EXPECT_EQ(x->Body(), "Only text now");
+  EXPECT_THAT(x->HTMLBody(), HasSubstr(link));
+}
+
+// ---- attachments
+
+TEST(Attachments, IndexesFromOneStayValidBelowADeletion) {
+  Fixture f;
+  auto x = f.msgFileMessage();
+  auto list = x->AttachmentList();
+  ASSERT_EQ(list->Count(), 5);
+  EXPECT_THAT(storeError([&] { list->Item(0); }), HasSubstr("5 attachment"));
+  EXPECT_THAT(storeError([&] { list->Item(6); }), HasSubstr("5 attachment"));
+  auto first = list->Item(1);
+  auto third = list->Item(3);
+  auto last = list->Item(5);
+  last->Delete();
+  EXPECT_THAT(storeError([&] { last->FileName(); }), HasSubstr("deleted"));
+  storeError([&] { last->Delete(); });
+  storeError([&] { list->Item(5); });  // past the end now
+  third->Delete();
+  EXPECT_EQ(list->Count(), 3);
+  EXPECT_EQ(first->FileName(), "Q3 report.pdf");
+  EXPECT_EQ(list->Item(1)->FileName(), "Q3 report.pdf");
+  EXPECT_EQ(list->Item(2)->FileName(), "NOTES.TXT");
+  EXPECT_EQ(list->Item(3)->FileName(), "Picture");
+  for (int i = 3; i >= 1; --i) list->Item(i)->Delete();
+  x->Commit();
+  m::Message back = m::msg::readMessageFile(f.dir / "1.msg");
+  EXPECT_TRUE(back.attachments.empty());
+  EXPECT_EQ(back.props.getInt32(m::tag::MessageFlags).value_or(0) & 0x10, 0) << "still says it has attachments";
+}
+
+TEST(Attachments, FileNamesAndSavedContent) {
+  Fixture f;
+  auto list = f.msgFileMessage()->AttachmentList();
+  EXPECT_EQ(list->Item(3)->FileName(), "Inner news.msg");
+  EXPECT_EQ(list->Item(5)->FileName(), "plan.xlsx");
+
+  list->Item(1)->SaveAsFile((f.dir / "report.pdf").string());
+  EXPECT_EQ(t::readFile(f.dir / "report.pdf"), (std::vector<std::uint8_t>{'%', 'P', 'D', 'F', 0, 1, 2}));
+  list->Item(3)->SaveAsFile((f.dir / "inner.msg").string());
+  EXPECT_EQ(m::msg::readMessageFile(f.dir / "inner.msg").props.getString(0x0037), "Inner news");
+  list->Item(4)->SaveAsFile((f.dir / "picture.bin").string());
+  EXPECT_EQ(m::msg::readMessageFile(f.dir / "picture.bin").props.getString(0x0037), "ole")
+      << "the OLE storage is written as the compound file it is";
+  EXPECT_THAT(storeError([&] { list->Item(5)->SaveAsFile((f.dir / "plan.xlsx").string()); }),
+              HasSubstr("\\\\server\\share\\plan.xlsx"));
+  EXPECT_FALSE(t::fs::exists(f.dir / "plan.xlsx"));
+  storeError([&] { list->Item(1)->SaveAsFile((f.dir / "no/such/dir/x").string()); });
+
+  using varnolt::platform::detail::AttachmentFileName;
+  m::Attachment named = attachment("", "", "Minutes");
+  named.props.set(m::tag::AttachMethod, m::PropValue::int32(m::kAttachEmbeddedMessage));
+  EXPECT_EQ(AttachmentFileName(named), "Minutes.msg");
+  named.props.set(m::tag::DisplayName, m::PropValue::unicode("Minutes.MSG"));
+  EXPECT_EQ(AttachmentFileName(named), "Minutes.MSG");
+  m::Attachment bare = attachment("", "", "");
+  bare.embedded = std::make_unique<m::Message>();
+  bare.embedded->props.set(m::tag::Subject, m::PropValue::unicode(std::string("\x01\x04RE: Hello")));
+  EXPECT_EQ(AttachmentFileName(bare), "RE: Hello.msg");
+  bare.embedded->props = {};
+  EXPECT_EQ(AttachmentFileName(bare), "Untitled.msg");
+}
+
+}  // namespace
