@@ -280,7 +280,8 @@ TEST(Folders, DeletedItemsKeepsItsRoleWhenRemovedAndAddedAgain) {
 
   // The store's wastebasket is that folder, with its message.
   auto written = pst::Store::open(f.dir / "new.pst");
-  const m::Bytes* id = written->storeProperties().getBinary(m::tag::IpmWastebasketEntryId);
+  const m::PropertyBag storeProps = written->storeProperties();
+  const m::Bytes* id = storeProps.getBinary(m::tag::IpmWastebasketEntryId);
   ASSERT_TRUE(id != nullptr && id->size() == 24);
   const pst::NodeId nid = m::ByteView(*id).u32(20);
   EXPECT_EQ(written->folder(nid).displayName(), "Deleted Items");
@@ -394,6 +395,33 @@ TEST(Messages, FailuresLeaveTheMessageAsItWas) {
   f.source->Close();
   EXPECT_THAT(storeError([&] { unread->SaveToFile((f.dir / "late.msg").string()); }), HasSubstr("closed"));
   EXPECT_FALSE(t::fs::exists(f.dir / "late.msg"));
+}
+
+TEST(Messages, AnUnreadableMessageFailsAloneAndWritesNothing) {
+  t::TempDir dir;
+  t::fs::path path = makeSource(dir);
+  {
+    // Damage the data block of the Inbox's second message.
+    auto store = pst::Store::open(path);
+    std::optional<pst::NodeId> victim;
+    for (pst::NodeId id : store->ipmSubtree()->subfolderIds())
+      if (store->folder(id).displayName() == "Inbox") victim = store->folder(id).messageIds().at(1);
+    ASSERT_TRUE(victim);
+    const pst::BbtEntry block = store->database().block(store->database().findNode(*victim)->bidData);
+    std::vector<std::uint8_t> bytes = t::readFile(path);
+    bytes.at(block.bref.ib + 4) ^= 0xFF;
+    t::writeFile(path, bytes);
+  }
+  auto session = NewMailSession();
+  auto source = session->StoreList()->AttachPstFile(path.string(), e::kFormatUnicodePst, std::nullopt);
+  auto items = all(subfolder(source->TopFolder(), "Inbox")->ItemList()->Enumerate());
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_THAT(storeError([&] { items[1]->SaveToFile((dir / "2.msg").string()); }), HasSubstr("message 0x"));
+  EXPECT_FALSE(t::fs::exists(dir / "2.msg"));
+  storeError([&] { items[1]->AttachmentList(); });
+  storeError([&] { items[1]->HTMLBody(); });
+  EXPECT_NO_THROW(items[0]->SaveToFile((dir / "1.msg").string()));
+  EXPECT_EQ(m::msg::readMessageFile(dir / "1.msg").attachments.size(), 5u);
 }
 
 TEST(Messages, CommitOfAMsgFileMessageWritesTheFileBack) {
