@@ -39,7 +39,11 @@ QUrl topicUrl(const QString& local) {
 std::vector<QString> DefaultHelpFiles() {
   std::vector<QString> files;
   const QString program = QCoreApplication::applicationDirPath();
-  if (!program.isEmpty()) files.push_back(QDir(program).filePath(QString::fromLatin1(kHelpFileName)));
+  if (!program.isEmpty()) {
+    files.push_back(QDir(program).filePath(QString::fromLatin1(kHelpFileName)));
+    // An installed program: <prefix>/bin/varnolt beside <prefix>/share/varnolt.
+    files.push_back(QDir::cleanPath(program + QStringLiteral("/../share/varnolt/") + QString::fromLatin1(kHelpFileName)));
+  }
 #ifdef VARNOLT_HELP_INSTALL_DIR
   files.push_back(QDir(QStringLiteral(VARNOLT_HELP_INSTALL_DIR)).filePath(QString::fromLatin1(kHelpFileName)));
 #endif

@@ -19,6 +19,9 @@
 #include <QTreeWidget>
 
 #include "controls/upb.h"
+#include "controls/xpstyle.h"
+#include "windows/artwork.h"
+#include "windows/layout.h"
 #include "windows/frm_about.h"
 #include "windows/frm_merge.h"
 #include "windows/help_viewer.h"
@@ -50,6 +53,22 @@ QStringList entries(const frmMain& w) {
   QStringList out;
   for (int i = 1; i <= w.PstCount(); ++i) out << w.PstEntry(i);
   return out;
+}
+
+TEST_F(WindowFixture, LayoutFromTwipsFontsAndBanner) {
+  EXPECT_EQ(window->centralWidget()->width(), 553);  // 8295 twips
+  EXPECT_EQ(window->CmdCompress->geometry(), QRect(224, 416, 147, 25));
+  EXPECT_EQ(window->PSTListView->geometry(), QRect(8, 24, 369, 161));
+  EXPECT_EQ(window->PSTListView->parentWidget(), window->picBack);
+  EXPECT_EQ(window->picBack->parentWidget(), window->fraSelectPSTFiles);
+  EXPECT_EQ(BannerPicture().size(), QSize(601, 107));
+  const QString verdana = FirstInstalledFamily({QStringLiteral("Verdana")});
+  EXPECT_EQ(window->font().family(), verdana.isEmpty() ? VerdanaFont().family() : verdana);
+  EXPECT_DOUBLE_EQ(window->font().pointSizeF(), 8.25);
+  EXPECT_DOUBLE_EQ(window->CmdAddFile->font().pointSizeF(), 8.25);
+  EXPECT_EQ(window->cmdAddFolder->font().family(), window->font().family());
+  EXPECT_FALSE(window->XPStyle1->isVisible());
+  EXPECT_EQ(window->XPStyle1->size(), QSize(54, 54));
 }
 
 // --- the button rules, one row at a time --------------------------------
