@@ -17,6 +17,7 @@
 #include "mapi/msg/msg_file.h"
 #include "mapi/pst/store.h"
 #include "platform/mail_session.h"
+#include "platform/mail_session_parts.h"
 #include "tests/support/test_support.h"
 
 namespace e = varnolt::engine;
@@ -461,5 +462,78 @@ INSTANTIATE_TEST_SUITE_P(Samples, HtmlLink, ::testing::ValuesIn(kLinkSamples),
                          [](const ::testing::TestParamInfo<LinkSample>& sample) {
                            return std::string(sample.param.name);
                          });
+
+// ---- the compress command over the session
+
+// varnolt-cli compress with the extract treatment: every attachment of a
+// mail folder is saved beside the new PST and linked from its message;
+// calendars and contacts keep theirs; the new PST passes the check.
+TEST(CompressCommand, ExtractsEveryMailAttachmentAndLinksIt) {
+  VARNOLT_REQUIRE_SAMPLES();
+  if (!havePypff()) GTEST_SKIP() << "python3-pypff is missing";
+  const t::fs::path source = t::samplesDir() / "pst" / "mixed-attachments.pst";
+  t::TempDir dest;
+  const std::string cli = (t::binDir() / "varnolt-cli").string();
+  t::CommandResult r = t::run({cli, "compress", "--treatment", "extract", "--dest", dest.path().string(), source.string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("Compress Successfully!!!"), std::string::npos) << r.err;
+
+  std::vector<t::fs::path> runs;
+  for (const auto& entry : t::fs::directory_iterator(dest.path())) runs.push_back(entry.path());
+  ASSERT_EQ(runs.size(), 1u);
+  const t::fs::path copy = runs[0] / "KestrikCompress.pst";
+  EXPECT_FALSE(t::fs::exists(runs[0] / "MSG Folder"));
+  EXPECT_EQ(t::run({cli, "check", copy.string()}).exitCode, 0);
+
+  json before =
+      underTop(mustRunJson({"/usr/bin/python3", oracle("pst_pypff_dump.py"), source.string()}), topName(source), true);
+  json after =
+      underTop(mustRunJson({"/usr/bin/python3", oracle("pst_pypff_dump.py"), copy.string()}), topName(copy), true);
+  json bodies = underTop(mustRunJson({"/usr/bin/python3", bodiesScript(), "pypff", copy.string()}), topName(copy));
+  ASSERT_EQ(before.size(), after.size());
+  ASSERT_EQ(after.size(), bodies.size());
+
+  // The saved files: one per attachment of a mail folder, the bytes of
+  // each attachment by value among them.
+  std::multiset<std::string> saved;
+  std::size_t files = 0;
+  for (const auto& entry : t::fs::directory_iterator(runs[0] / "Outlook_Attachments")) {
+    saved.insert(t::fileSha256(entry.path()));
+    ++files;
+  }
+  std::size_t mailAttachments = 0;
+  std::string links;
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    const std::string where = before[i]["path"].dump();
+    const json cls = before[i].value("container_class", json());
+    const bool mail = varnolt::platform::detail::ItemKindOfClass(
+                          cls.is_string() ? std::optional<std::string>(cls.get<std::string>()) : std::nullopt) ==
+                      e::kMailItemKind;
+    if (!mail) {
+      expectSameContent(json::array({before[i]}), json::array({after[i]}), "a folder that is not mail, untouched");
+      continue;
+    }
+    for (const auto& msg : after[i]["messages"])
+      EXPECT_TRUE(msg.value("attachments", json::array()).empty()) << where << " " << msg.dump().substr(0, 300);
+    for (const auto& msg : before[i]["messages"]) {
+      for (const auto& a : msg.value("attachments", json::array())) {
+        ++mailAttachments;
+        if (!a.contains("sha256")) continue;
+        auto it = saved.find(a["sha256"].get<std::string>());
+        EXPECT_NE(it, saved.end()) << "not saved: " << a.dump();
+        if (it != saved.end()) saved.erase(it);
+      }
+    }
+    for (const auto& msg : bodies[i]["messages"])
+      if (msg.value("html", json()).is_string()) links += msg["html"].get<std::string>();
+  }
+  EXPECT_GT(mailAttachments, 0u);
+  EXPECT_EQ(files, mailAttachments);
+  for (const auto& entry : t::fs::directory_iterator(runs[0] / "Outlook_Attachments")) {
+    std::string target = entry.path().string();
+    for (std::size_t at; (at = target.find(' ')) != std::string::npos;) target.replace(at, 1, "%20");
+    EXPECT_NE(links.find("file://" + target), std::string::npos) << "no link to " << entry.path();
+  }
+}
 
 }  // namespace
