@@ -38,6 +38,9 @@ auto guarded(const std::string& what, F&& f) -> decltype(f()) {
   }
 }
 
+// A node id as error texts show it ("0x200024").
+std::string hexId(pst::NodeId nid);
+
 // DefaultItemKind codes, as Outlook numbers its item types.
 inline constexpr std::int32_t kAppointmentItemKind = 1;
 inline constexpr std::int32_t kContactItemKind = 2;

@@ -15,12 +15,6 @@ namespace {
 
 using engine::StoreError;
 
-std::string hexId(pst::NodeId nid) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", nid);
-  return text;
-}
-
 bool equalsIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
@@ -187,6 +181,12 @@ class DestinationItemList : public engine::ItemList {
 
 }  // namespace
 
+std::string hexId(pst::NodeId nid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", nid);
+  return text;
+}
+
 std::int32_t ItemKindOfClass(const std::optional<std::string>& containerClass) {
   if (!containerClass || containerClass->empty()) return engine::kMailItemKind;
   const std::string& c = *containerClass;
@@ -205,7 +205,7 @@ std::shared_ptr<StoreState> StoreState::openSource(const std::filesystem::path& 
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) throw StoreError(path.string() + " is a folder, not a PST file");
   std::shared_ptr<StoreState> state(new StoreState(path, true));
-  state->source_ = guarded(path.string() + " cannot be opened as a PST file", [&] { return pst::Store::open(path); });
+  state->source_ = guarded(path.string() + " cannot be opened", [&] { return pst::Store::open(path); });
   return state;
 }
 
