@@ -298,8 +298,10 @@ TEST(Folders, RemoveFolderTakesAnOrdinaryFolderWithEverythingInIt) {
   auto kept = top->Subfolders()->AddSubfolder("Kept");
   EXPECT_EQ(kept->DefaultItemKind(), e::kMailItemKind);
   EXPECT_THAT(storeError([&] { top->Subfolders()->AddSubfolder(""); }), HasSubstr("name"));
+  // Folders of one name side by side, as sources have them: none is lost.
+  top->Subfolders()->AddSubfolder("Kept");
   doomed->RemoveFolder();
-  EXPECT_THAT(names(top), ::testing::ElementsAre("Deleted Items", "Kept"));
+  EXPECT_THAT(names(top), ::testing::ElementsAre("Deleted Items", "Kept", "Kept"));
   storeError([&] { doomed->FolderName(); });
   storeError([&] { doomed->RemoveFolder(); });
 }
