@@ -8,6 +8,7 @@
 #include <QSplitter>
 #include <QTextDocument>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include "platform/dialogs.h"
 #include "windows/artwork.h"
@@ -113,6 +114,14 @@ bool HelpViewer::Open(const QString& path) {
 void HelpViewer::ShowTopic(const QString& local) {
   if (local.isEmpty()) return;
   browser_->setSource(topicUrl(local), QTextDocument::HtmlResource);
+  // Mark the page in the contents, when it is listed there.
+  const QString page = topicUrl(local).path();
+  for (QTreeWidgetItemIterator it(contents_); *it != nullptr; ++it) {
+    if (topicUrl((*it)->data(0, Qt::UserRole).toString()).path() == page) {
+      contents_->setCurrentItem(*it);
+      break;
+    }
+  }
 }
 
 QString HelpViewer::CurrentTopic() const { return browser_->source().path().mid(1); }

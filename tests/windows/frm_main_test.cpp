@@ -466,6 +466,8 @@ TEST_F(WindowFixture, ContentsShowsTheBuiltHelpFile) {
   EXPECT_EQ(viewer->ContentsTree()->topLevelItemCount(), 7);
   viewer->ShowTopic(QStringLiteral("treatments.html"));
   EXPECT_TRUE(viewer->Browser()->toPlainText().contains(QLatin1String("Extract, Save & Compress Attachments")));
+  ASSERT_NE(viewer->ContentsTree()->currentItem(), nullptr);
+  EXPECT_EQ(viewer->ContentsTree()->currentItem()->text(0), QStringLiteral("The three treatments"));
   // A second Contents raises the same viewer.
   window->mnuContents_Click();
   EXPECT_EQ(window->findChildren<HelpViewer*>().size(), 1);

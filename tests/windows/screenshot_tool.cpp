@@ -1,8 +1,8 @@
 // varnolt-screenshots: draws the desktop program's windows and saves them
 // as PNG files, for people to look at (scripts/screenshots runs it under
 // Xvfb). The main window in each of the four languages, the options window
-// ready, running and finished, and the About box. Runs go over the
-// in-memory test store, so no sample files are needed and every picture
+// ready, running and finished, the About box and the help viewer. Runs go
+// over the in-memory test store, so no sample files are needed and every picture
 // shows the same content.
 
 #include <cstdio>
@@ -24,6 +24,7 @@
 #include "windows/frm_about.h"
 #include "windows/frm_main.h"
 #include "windows/frm_merge.h"
+#include "windows/help_viewer.h"
 
 namespace {
 
@@ -141,6 +142,12 @@ int main(int argc, char** argv) {
   about.show();
   ok = save(&about, out + QStringLiteral("/frmAbout.png")) && ok;
   about.close();
+
+  if (windows::HelpViewer* viewer = windows::ShowHelp(&main, windows::DefaultHelpFiles())) {
+    viewer->ShowTopic(QStringLiteral("treatments.html"));
+    ok = save(viewer, out + QStringLiteral("/Help.png")) && ok;
+    viewer->close();
+  }
 
   platform::SetDialogs(nullptr);
   std::error_code ec;
