@@ -320,6 +320,71 @@ INSTANTIATE_TEST_SUITE_P(Samples, CopyTest, ::testing::ValuesIn(sampleNames()),
                            return n;
                          });
 
+TEST(PstGenerate, TheSameSeedGivesTheSameFileAndTheCountsAsked) {
+  TempDir dir;
+  auto gen = [&](const std::string& name, const std::string& seed) {
+    return run({cli().string(), "generate", (dir / name).string(), "--folders", "7", "--messages", "300",
+                "--recipients", "1.5", "--attachments-per-message", "0.4", "--attachment-size", "20000", "--seed",
+                seed});
+  };
+  auto r = gen("a.pst", "3");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_EQ(gen("b.pst", "3").exitCode, 0);
+  ASSERT_EQ(gen("c.pst", "4").exitCode, 0);
+  EXPECT_EQ(fileSha256(dir / "a.pst"), fileSha256(dir / "b.pst"));
+  EXPECT_NE(fileSha256(dir / "a.pst"), fileSha256(dir / "c.pst"));
+  EXPECT_EQ(findings(dir / "a.pst"), "");
+
+  auto s = p::Store::open(dir / "a.pst");
+  std::size_t folders = 0, messages = 0, recipients = 0, attachments = 0, html = 0, named = 0;
+  std::function<void(const p::Folder&)> walk = [&](const p::Folder& f) {
+    for (p::NodeId id : f.subfolderIds()) {
+      p::Folder c = s->folder(id);
+      ++folders;
+      for (p::NodeId mid : c.messageIds()) {
+        m::Message msg = s->readMessage(mid);
+        ++messages;
+        recipients += msg.recipients.size();
+        attachments += msg.attachments.size();
+        html += msg.props.has(m::tag::Html);
+        named += !msg.props.names().empty();
+      }
+      walk(c);
+    }
+  };
+  walk(*s->ipmSubtree());
+  EXPECT_EQ(folders, 8u);  // and Deleted Items
+  EXPECT_EQ(messages, 300u);
+  // Counts per message vary around their means.
+  EXPECT_NEAR(static_cast<double>(recipients) / 300.0, 1.5, 0.3);
+  EXPECT_NEAR(static_cast<double>(attachments) / 300.0, 0.4, 0.15);
+  EXPECT_GT(html, 50u);
+  EXPECT_LT(html, 250u);
+  EXPECT_EQ(named, 300u);
+  EXPECT_NE(r.out.find("300 messages"), std::string::npos) << r.out;
+
+  for (const auto& bad : std::vector<std::vector<std::string>>{{"generate"},
+                                                               {"generate", (dir / "x.pst").string(), "--messages", "-1"},
+                                                               {"generate", (dir / "x.pst").string(), "--folders", "1.5"},
+                                                               {"generate", (dir / "x.pst").string(), "--colour", "red"}}) {
+    std::vector<std::string> argv{cli().string()};
+    argv.insert(argv.end(), bad.begin(), bad.end());
+    auto b = run(argv);
+    EXPECT_EQ(b.exitCode, 1) << bad.back();
+    EXPECT_NE(b.err.find("usage"), std::string::npos) << b.err;
+  }
+  EXPECT_FALSE(fs::exists(dir / "x.pst"));
+}
+
+// A writer killed in the middle leaves nothing at the path it was given.
+TEST(PstGenerate, AKilledWriterLeavesNoFileAtItsPath) {
+  TempDir dir;
+  fs::path file = dir / "killed.pst";
+  auto r = run({cli().string(), "generate", file.string(), "--messages", "10000000", "--seed", "1"}, 1);
+  EXPECT_EQ(r.exitCode, -1) << "the generator finished before it was killed";
+  EXPECT_FALSE(fs::exists(file));
+}
+
 // A written file broken on purpose: the check names what is wrong, where.
 TEST(PstWriterDamage, CheckReportsAFlippedCrcAndADroppedBlock) {
   TempDir dir;

@@ -674,7 +674,8 @@ void Writer::copyContents(const Store& source, NodeId sourceFolder, FolderId tar
   copyMessages(associated, true);
   std::optional<NodeId> wastebasket;
   if (target == ipm_) {
-    const Bytes* id = source.storeProperties().getBinary(tag::IpmWastebasketEntryId);
+    PropertyBag storeProps = source.storeProperties();
+    const Bytes* id = storeProps.getBinary(tag::IpmWastebasketEntryId);
     if (id && id->size() >= 24) wastebasket = ByteView(*id).u32(20);
   }
   for (NodeId c : children) {
@@ -699,7 +700,8 @@ void Writer::mergeFolder(const Store& source, NodeId sourceFolder, FolderId targ
 Writer::FolderId Writer::copyFolderFrom(const Store& source, NodeId sourceFolder, FolderId parent, CopyReport* report) {
   requireOpen();
   if (!sourceUid_) {
-    if (const Bytes* key = source.storeProperties().getBinary(tag::RecordKey); key && key->size() == 16) {
+    PropertyBag storeProps = source.storeProperties();
+    if (const Bytes* key = storeProps.getBinary(tag::RecordKey); key && key->size() == 16) {
       sourceUid_.emplace();
       std::copy(key->begin(), key->end(), sourceUid_->begin());
     }
@@ -744,8 +746,7 @@ void Writer::copyStoreFrom(const Store& source, CopyReport* report) {
     }
   }
   // Messages kept in the root itself, if any.
-  Folder rootFolder = source.rootFolder();
-  for (NodeId id : rootFolder.messageIds()) {
+  for (NodeId id : root.messageIds()) {
     try {
       copiedNodes_[id] = addMessage(nid::RootFolder, source.readMessage(id));
       if (report) ++report->messages;
