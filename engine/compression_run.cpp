@@ -106,6 +106,7 @@ void CompressionEngine::CompressionRun() {
   // 1. A fresh run: nothing carried over from an earlier one.
   strDestFolderName.clear();
   failures_ = Failures();
+  outcomes_.clear();
   usedRunFolders_.clear();
   where_ = Where();
 
@@ -146,6 +147,10 @@ void CompressionEngine::CompressionRun() {
     } catch (...) {
       where_.pst = "#" + std::to_string(i);
     }
+    outcomes_.emplace_back();
+    current().pst = where_.pst;
+    current().firstFailure = failures_.count();
+    inPst_ = true;
 
     // 6.1
     pstAttachmentCounter = 0;
@@ -154,6 +159,7 @@ void CompressionEngine::CompressionRun() {
     // 6.2, 6.3
     bool haveRunFolder =
         attempt("name the run folder", [&] { strDestFolderName = nextRunFolderName(inputs_.DestinationFolder()); });
+    if (haveRunFolder) current().runFolder = strDestFolderName;
     if (haveRunFolder)
       attempt("create the run folder",
               [&] { EnsureDestinationSubfolder(inputs_.DestinationFolder(), strDestFolderName); });
@@ -236,6 +242,8 @@ void CompressionEngine::CompressionRun() {
 
     // 6.11
     pump();
+    current().failureCount = failures_.count() - current().firstFailure;
+    inPst_ = false;
   }
   where_ = Where();
   finishRun();

@@ -21,6 +21,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/clock.h"
 #include "engine/failures.h"
@@ -48,6 +49,25 @@ inline constexpr const char* kOutlookNote =
     "Note for Outlook 2000 Users : Please change the Email Service option by :\r\n"
     " clicking on Tools ->Options->(select)Mail Services Tab ->(click)Reconfigure Mail Support-> "
     "(select)Corporate/Workgroup option";
+
+// What became of one listed PST, for the host's account of the run.
+struct PstOutcome {
+  std::string pst;        // the listed path
+  std::string runFolder;  // its run folder's name; empty when none could be named
+  std::int64_t messages = 0;        // messages met in its mail folders
+  std::int64_t messagesCopied = 0;  // of them, brought into the new PST with their content
+  std::int64_t foldersCopiedWhole = 0;  // folders that hold no mail, copied as they are
+  // Attachments taken out of their messages, by what became of them.
+  std::int64_t attachmentsRemoved = 0;
+  std::int64_t attachmentsSaved = 0;
+  std::int64_t attachmentsZipped = 0;
+  // Attachments left in their messages because a step before their removal
+  // failed.
+  std::int64_t attachmentsKept = 0;
+  // This PST's entries in failures(): [firstFailure, firstFailure + failureCount).
+  std::size_t firstFailure = 0;
+  std::size_t failureCount = 0;
+};
 
 class CompressionEngine {
  public:
@@ -87,6 +107,9 @@ class CompressionEngine {
   std::int64_t folderMessageNumber = 0;
 
   const Failures& failures() const { return failures_; }
+  // One entry per listed PST begun, in list order; the last one is the PST
+  // being worked on while the run goes.
+  const std::vector<PstOutcome>& outcomes() const { return outcomes_; }
 
  private:
   struct Where {
@@ -119,7 +142,17 @@ class CompressionEngine {
   ProgressReport& report_;
   SessionFactory createSession_;
   Clock& clock_;
+  // The outcome of the PST being worked on; only valid inside the loop.
+  PstOutcome& current() { return outcomes_.back(); }
+  // Counts one more of field for the PST being worked on; nothing when the
+  // walk or the handler is called outside a run.
+  void tally(std::int64_t PstOutcome::*field) {
+    if (inPst_) ++(current().*field);
+  }
+
   Failures failures_;
+  std::vector<PstOutcome> outcomes_;
+  bool inPst_ = false;
   Where where_;
   std::set<std::string> usedRunFolders_;  // run folders of this run, one per PST
 };

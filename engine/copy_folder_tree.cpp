@@ -63,7 +63,7 @@ void CompressionEngine::CopyFolderTree(const std::shared_ptr<MailFolder>& source
     std::optional<std::int32_t> kind;
     attempt("DefaultItemKind", [&] { kind = F->DefaultItemKind(); });
     if (!kind || *kind != kMailItemKind) {
-      attempt("CopyInto", [&] { F->CopyInto(destination); });
+      if (attempt("CopyInto", [&] { F->CopyInto(destination); })) tally(&PstOutcome::foldersCopiedWhole);
       pump();  // 5.7
       continue;
     }
@@ -77,10 +77,10 @@ void CompressionEngine::CopyFolderTree(const std::shared_ptr<MailFolder>& source
       folderMessageNumber = 0;
 
       // 5.5 Every item, through a scratch .msg file of its own.
-      std::int32_t itemCount = 1;
+      std::optional<std::int32_t> itemCount;
       attempt("ItemList", [&] { itemCount = F->ItemList()->Count(); });
       std::unique_ptr<Enumerator<MailMessage>> items;
-      if (itemCount > 0) attempt("ItemList", [&] { items = F->ItemList()->Enumerate(); });
+      if (!itemCount || *itemCount > 0) attempt("ItemList", [&] { items = F->ItemList()->Enumerate(); });
       int itemMisses = 0;
       while (items && itemMisses < kMissesBeforeGivingUp) {
         std::shared_ptr<MailMessage> M;
@@ -93,13 +93,18 @@ void CompressionEngine::CopyFolderTree(const std::shared_ptr<MailFolder>& source
 
         // 5.5.1-5.5.4
         ++messageSerial;
+        tally(&PstOutcome::messages);
         std::shared_ptr<MailMessage> E;
         attempt("NewItem", [&] { E = G->ItemList()->NewItem(); });
         ++folderMessageNumber;
         where_.message = std::to_string(folderMessageNumber);
+        // The source is only read, so its count stays what it was when the
+        // folder began; asking the store again would read the folder's
+        // whole contents table once per message.
         attempt("show the message number", [&] {
-          report_.SetLabel(Label::lblNumOfMails, "(" + std::to_string(folderMessageNumber) + "/" +
-                                                     std::to_string(F->ItemList()->Count()) + ")");
+          const std::int32_t count = itemCount ? *itemCount : F->ItemList()->Count();
+          report_.SetLabel(Label::lblNumOfMails,
+                           "(" + std::to_string(folderMessageNumber) + "/" + std::to_string(count) + ")");
         });
 
         // 5.5.5, 5.5.6
@@ -129,9 +134,13 @@ void CompressionEngine::CopyFolderTree(const std::shared_ptr<MailFolder>& source
         // 5.5.10, 5.5.11 The new item is kept even when its content could
         // not be brought in; the failure says so.
         if (E) {
-          if (saved) attempt("ImportFromFile", [&] { E->ImportFromFile(path, kImportMsgFile); });
-          attempt("Commit", [&] { E->Commit(); });
+          const bool imported = saved && attempt("ImportFromFile", [&] { E->ImportFromFile(path, kImportMsgFile); });
+          if (attempt("Commit", [&] { E->Commit(); }) && imported) tally(&PstOutcome::messagesCopied);
         }
+        // The scratch file has served once the item is committed. Kept until
+        // the PST is done, the scratch folder would grow to a second copy
+        // of the whole PST.
+        if (saved) attempt("delete the scratch file", [&] { DeleteFileIfPresent(path); });
         pump();  // 5.5.12
       }
       where_.message.clear();

@@ -159,7 +159,11 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
     }
 
     // 2.5
-    if (remove) attempt("Delete", [&] { A()->Delete(); });
+    const bool removed = remove && attempt("Delete", [&] { A()->Delete(); });
+    if (!removed) tally(&PstOutcome::attachmentsKept);
+    else if (treatment == AttachmentTreatment::Remove) tally(&PstOutcome::attachmentsRemoved);
+    else if (treatment == AttachmentTreatment::Extract) tally(&PstOutcome::attachmentsSaved);
+    else tally(&PstOutcome::attachmentsZipped);
 
     // 2.6-2.8
     attempt("switch the progress bar on", [&] { report_.SetProgressBarEnabled(true); });

@@ -46,16 +46,14 @@ void writeFileAtomically(const std::string& path, const mapi::Bytes& bytes) {
   file.commit();
 }
 
-// The run's .msg files are scratch files, gone when their PST is done:
-// written whole under a temporary name and renamed into place like any
-// other, but not flushed to disk one by one (two flushes per message took
-// longer than all the rest of the copy).
+// The run's .msg files are scratch files, gone as soon as their message is
+// in the new PST. They are written in place and not flushed to disk: a
+// temporary file, a rename and a flush per write took longer than all the
+// rest of the copy. A write that fails is reported like any other.
 void writeScratchMessageFile(const std::string& path, const mapi::Message& message) {
   const mapi::Bytes bytes = mapi::msg::writeMessage(message);
-  static unsigned counter = 0;
-  const std::string temp = path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw StoreError("cannot create " + temp + ": " + std::strerror(errno));
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw StoreError("cannot create " + path + ": " + std::strerror(errno));
   const std::uint8_t* p = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
@@ -64,17 +62,12 @@ void writeScratchMessageFile(const std::string& path, const mapi::Message& messa
     if (n < 0) {
       const int err = errno;
       ::close(fd);
-      ::unlink(temp.c_str());
       throw StoreError("cannot write " + path + ": " + std::strerror(err));
     }
     p += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    throw StoreError("cannot write " + path + ": " + std::strerror(err));
-  }
+  if (::close(fd) != 0) throw StoreError("cannot write " + path + ": " + std::strerror(errno));
 }
 
 // With its last attachment gone, a message no longer says it has any.

@@ -340,3 +340,60 @@ TEST_F(AttachmentTest, HostileNamesStayInsideTheAttachmentFolder) {
 
 }  // namespace
 }  // namespace varnolt::test::enginefx
+
+namespace varnolt::test::enginefx {
+namespace {
+
+// What the host's account of a run rests on: per PST, its run folder, the
+// messages met and copied, the attachments by what became of them, and its
+// own share of the failures.
+TEST_F(AttachmentTest, OutcomesCountPerPstAndOwnTheirFailures) {
+  host.treatment = AttachmentTreatment::Extract;
+  inbox({MessageData::make("m1", "", "<p>x</p>", {AttachmentData::value("a.txt", "a"), AttachmentData::value("b.txt", "b")}),
+         MessageData::make("m2"), MessageData::make("m3")});
+  addPst("calendar.pst")->add("Calendar", 1)->items.push_back(MessageData::make("meeting"));
+  world.inject({"SaveAsFile", "b.txt"});
+  world.inject({"ImportFromFile", "3.msg"});
+  run();
+
+  const auto& outcomes = engine().outcomes();
+  ASSERT_EQ(outcomes.size(), 2u);
+  const auto& mail = outcomes[0];
+  EXPECT_EQ(mail.pst, host.pstList[0]);
+  EXPECT_EQ(mail.runFolder, kRunAt);
+  EXPECT_EQ(mail.messages, 3);
+  EXPECT_EQ(mail.messagesCopied, 2);  // the third was not imported
+  EXPECT_EQ(mail.attachmentsSaved, 1);
+  EXPECT_EQ(mail.attachmentsKept, 1);  // its save failed
+  EXPECT_EQ(mail.attachmentsRemoved + mail.attachmentsZipped, 0);
+  EXPECT_EQ(mail.firstFailure, 0u);
+  EXPECT_EQ(mail.failureCount, 2u);
+  const auto& calendar = outcomes[1];
+  EXPECT_NE(calendar.runFolder, mail.runFolder);
+  EXPECT_EQ(calendar.messages, 0);
+  EXPECT_EQ(calendar.foldersCopiedWhole, 1);
+  EXPECT_EQ(calendar.firstFailure, 2u);
+  EXPECT_EQ(calendar.failureCount, 0u);
+  EXPECT_EQ(engine().failures().count(), 2u);
+}
+
+// A scratch file goes as soon as its message is in the new PST, so the
+// scratch folder never holds more than the message at hand.
+TEST_F(AttachmentTest, ScratchFilesGoOneByOne) {
+  inbox({MessageData::make("m1"), MessageData::make("m2"), MessageData::make("m3")});
+  std::size_t most = 0;
+  host.onPump = [&] {
+    const fs::path scratch = fs::path(host.destination) / kRunAt / "MSG Folder";
+    std::error_code ec;
+    std::size_t n = 0;
+    for (auto it = fs::directory_iterator(scratch, ec); !ec && it != fs::directory_iterator(); ++it) ++n;
+    most = std::max(most, n);
+  };
+  run();
+  EXPECT_EQ(most, 0u);
+  EXPECT_EQ(engine().outcomes().at(0).messagesCopied, 3);
+  EXPECT_TRUE(engine().failures().empty());
+}
+
+}  // namespace
+}  // namespace varnolt::test::enginefx
