@@ -211,11 +211,12 @@ TEST(MsgCli, CopyAndInspectReportFailuresClearly) {
   EXPECT_EQ(r.err.rfind(broken.string() + ": ", 0), 0u) << r.err;
   EXPECT_FALSE(t::fs::exists(dir / "out.msg"));
 
+  // A PST copied to a folder that does not exist leaves nothing behind.
   auto pst = t::samplesDir() / "pst" / "contacts.pst";
-  r = t::run({cli().string(), "copy", pst.string(), (dir / "out.pst").string()});
+  r = t::run({cli().string(), "copy", pst.string(), (dir / "absent" / "out.pst").string()});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, pst.string() + ": copying PST files is not available yet\n");
-  EXPECT_FALSE(t::fs::exists(dir / "out.pst"));
+  EXPECT_NE(r.err, "");
+  EXPECT_FALSE(t::fs::exists(dir / "absent"));
 
   r = t::run({cli().string(), "copy", (dir / "missing.msg").string(), (dir / "out.msg").string()});
   EXPECT_EQ(r.exitCode, 1);
