@@ -1,12 +1,18 @@
 // varnolt-cli compress [--treatment remove|extract|extract-zip] --dest DIR
 // FILE.pst...: the compression run with its inputs taken from the command
 // line. Each PST is copied into a new PST in a run folder of its own under
-// DIR; progress goes to standard error, and every step that failed is
-// listed at the end.
+// DIR; progress goes to standard error, and the account of each PST (with
+// every step that failed) to standard output at the end.
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -59,15 +65,40 @@ std::string productName() {
   return "<Error>";
 }
 
-// Answers the run from the arguments and prints what a user of a terminal
-// wants to see: which PST is being copied, where its copy goes, and the end.
+// "2302976 bytes (2.2 MiB)".
+std::string sizeText(std::uintmax_t bytes) {
+  char text[96];
+  const double b = static_cast<double>(bytes);
+  if (bytes < 1024) std::snprintf(text, sizeof text, "%ju bytes", bytes);
+  else if (bytes < 1024 * 1024) std::snprintf(text, sizeof text, "%ju bytes (%.1f KiB)", bytes, b / 1024);
+  else if (bytes < 1024ull * 1024 * 1024) std::snprintf(text, sizeof text, "%ju bytes (%.1f MiB)", bytes, b / 1048576);
+  else std::snprintf(text, sizeof text, "%ju bytes (%.2f GiB)", bytes, b / 1073741824);
+  return text;
+}
+
+std::optional<std::uintmax_t> fileSize(const std::string& path) {
+  std::error_code ec;
+  const std::uintmax_t n = fs::file_size(fs::path(path), ec);
+  if (ec) return std::nullopt;
+  return n;
+}
+
+// Answers the run from the arguments and shows where it is: on a terminal
+// one line rewritten in place (PST, folder, message of the folder,
+// attachments handled), otherwise a plain line per PST and per folder.
 class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
  public:
-  ConsoleHost(std::vector<std::string> pstFiles, std::string destination, AttachmentTreatment treatment)
-      : pstFiles_(std::move(pstFiles)), destination_(std::move(destination)), treatment_(treatment) {}
+  ConsoleHost(std::vector<std::string> pstFiles, std::string destination, AttachmentTreatment treatment, bool live)
+      : pstFiles_(std::move(pstFiles)), destination_(std::move(destination)), treatment_(treatment), live_(live) {}
 
   void setEngine(const engine::CompressionEngine* e) { engine_ = e; }
   const std::string& completion() const { return completion_; }
+  const std::string& summaryLine() const { return summaryLine_; }
+  // Ends the live line, so what follows starts on a line of its own.
+  void endLiveLine() {
+    if (live_ && shown_) std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
 
   std::int32_t PstCount() override { return static_cast<std::int32_t>(pstFiles_.size()); }
   std::string PstEntry(std::int32_t i) override { return pstFiles_.at(static_cast<std::size_t>(i - 1)); }
@@ -78,11 +109,40 @@ class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
   std::string LocalizedText(std::int32_t) override { return ""; }
 
   void SetLabel(Label label, const std::string& text) override {
-    if (label == Label::lblNameOfPSTFile && engine_ != nullptr) {
-      std::fprintf(stderr, "%s -> %s%s/%s\n", text.c_str(), destination_.c_str(), engine_->strDestFolderName.c_str(),
-                   engine::kDestinationPstFileName);
-    } else if (label == Label::lblProcessing) {
-      completion_ = text;
+    switch (label) {
+      case Label::lblNameOfPSTFile:
+        ++pstNumber_;
+        pst_ = text;
+        folder_.clear();
+        numOfMails_.clear();
+        attachments_ = "0";
+        if (!live_) {
+          const std::string runFolder = engine_ ? engine_->strDestFolderName : std::string();
+          std::fprintf(stderr, "[%d/%zu] %s -> %s%s/%s\n", pstNumber_, pstFiles_.size(), text.c_str(),
+                       destination_.c_str(), runFolder.c_str(), engine::kDestinationPstFileName);
+        }
+        redraw(true);
+        break;
+      case Label::lblNameOfPSTFolder:
+        folder_ = text;
+        numOfMails_.clear();
+        if (!live_) std::fprintf(stderr, "  %s\n", text.c_str());
+        redraw(true);
+        break;
+      case Label::lblNumOfMails:
+        numOfMails_ = text;
+        redraw(false);
+        break;
+      case Label::lblAttachmentCount:
+        attachments_ = text;
+        redraw(false);
+        break;
+      case Label::lblProcessing:
+        completion_ = text;
+        break;
+      case Label::lblCopy:
+        summaryLine_ = text;  // at the end: the failed-steps line, or nothing
+        break;
     }
   }
   void SetProgressBarEnabled(bool) override {}
@@ -93,21 +153,136 @@ class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
   void SetOkButtonEnabled(bool) override {}
   void ProcessPendingEvents() override {}
   void ShowMessageBox(const std::string& text, const std::string& title) override {
+    endLiveLine();
     std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
   }
 
  private:
+  // The live line, at most ten times a second unless the PST or folder
+  // changed.
+  void redraw(bool now) {
+    if (!live_) return;
+    const auto t = std::chrono::steady_clock::now();
+    if (!now && shown_ && t - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = t;
+    shown_ = true;
+    std::string line = "[" + std::to_string(pstNumber_) + "/" + std::to_string(pstFiles_.size()) + "] " + pst_;
+    if (!folder_.empty()) line += "  " + folder_;
+    if (!numOfMails_.empty()) line += " " + numOfMails_;
+    line += "  attachments: " + attachments_;
+    // Cut to the terminal's width, so the line never wraps and can be
+    // rewritten in place; never inside a UTF-8 sequence.
+    winsize ws{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && line.size() >= ws.ws_col) {
+      std::size_t cut = ws.ws_col - 1u;
+      while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+      line.resize(cut);
+    }
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+  }
+
   std::vector<std::string> pstFiles_;
   std::string destination_;
   AttachmentTreatment treatment_;
+  bool live_;
   const engine::CompressionEngine* engine_ = nullptr;
   std::string completion_;
+  std::string summaryLine_;
+  int pstNumber_ = 0;
+  std::string pst_, folder_, numOfMails_, attachments_ = "0";
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point lastDraw_;
 };
+
+const char* kUsage = "usage: varnolt-cli compress [--treatment remove|extract|extract-zip] --dest DIR FILE.pst...\n";
 
 int usage(const char* problem, const std::string& detail = "") {
   std::fprintf(stderr, "varnolt-cli compress: %s%s\n", problem, detail.c_str());
-  std::fprintf(stderr, "usage: varnolt-cli compress [--treatment remove|extract|extract-zip] --dest DIR FILE.pst...\n");
+  std::fputs(kUsage, stderr);
   return kExitFailed;
+}
+
+void printHelp() {
+  std::fputs(kUsage, stdout);
+  std::fputs(
+      "\n"
+      "Copies each PST file into a new PST, KestrikCompress.pst, in a run folder of\n"
+      "its own under DIR (Varnolt_dd-mm-yyyy_hh-mm-ss), leaving the attachments of\n"
+      "its mail folders behind. The source files are only read.\n"
+      "\n"
+      "  --treatment remove       delete the attachments (the default)\n"
+      "  --treatment extract      save them in the run folder's Outlook_Attachments\n"
+      "                           and link each from its message's body\n"
+      "  --treatment extract-zip  as extract, each packed into a .zip of its own\n"
+      "  --dest DIR               the folder that receives the run folders\n"
+      "  --help                   this text\n"
+      "  --version                the program's version\n"
+      "\n"
+      "At the end each PST is summed up: its run folder, the messages copied, the\n"
+      "attachments removed, saved or zipped, its size before and after, and every\n"
+      "step that failed. Exit status: 0 when nothing failed, 2 when some steps\n"
+      "failed, 1 when the command could not run.\n",
+      stdout);
+}
+
+const char* takenOutLabel(AttachmentTreatment t) {
+  switch (t) {
+    case AttachmentTreatment::Extract:
+      return "attachments saved";
+    case AttachmentTreatment::ExtractZip:
+      return "attachments zipped";
+    case AttachmentTreatment::Remove:
+      break;
+  }
+  return "attachments removed";
+}
+
+void printSummary(const engine::CompressionEngine& run, const std::string& destination, AttachmentTreatment treatment) {
+  const auto& failures = run.failures().list();
+  std::vector<bool> told(failures.size(), false);
+  for (const auto& o : run.outcomes()) {
+    std::printf("%s\n", o.pst.c_str());
+    const std::string newPst =
+        o.runFolder.empty() ? std::string() : destination + o.runFolder + "/" + engine::kDestinationPstFileName;
+    std::printf("  run folder: %s\n", o.runFolder.empty() ? "(none)" : (destination + o.runFolder).c_str());
+    std::printf("  messages copied: %lld of %lld\n", static_cast<long long>(o.messagesCopied),
+                static_cast<long long>(o.messages));
+    if (o.foldersCopiedWhole > 0)
+      std::printf("  folders without mail, copied whole: %lld\n", static_cast<long long>(o.foldersCopiedWhole));
+    const std::pair<const char*, std::int64_t> counts[] = {
+        {"attachments removed", o.attachmentsRemoved},
+        {"attachments saved", o.attachmentsSaved},
+        {"attachments zipped", o.attachmentsZipped},
+    };
+    for (const auto& [label, n] : counts) {
+      if (n > 0 || std::string(label) == takenOutLabel(treatment))
+        std::printf("  %s: %lld\n", label, static_cast<long long>(n));
+    }
+    if (o.attachmentsKept > 0)
+      std::printf("  attachments kept in their messages: %lld\n", static_cast<long long>(o.attachmentsKept));
+    const auto before = fileSize(o.pst);
+    const auto after = newPst.empty() ? std::nullopt : fileSize(newPst);
+    std::printf("  size before: %s\n", before ? sizeText(*before).c_str() : "(unknown)");
+    std::printf("  size after: %s\n", after ? sizeText(*after).c_str() : "(no new PST)");
+    if (o.failureCount == 0) {
+      std::printf("  failed steps: none\n");
+    } else {
+      std::printf("  failed steps: %zu\n", o.failureCount);
+      for (std::size_t i = o.firstFailure; i < o.firstFailure + o.failureCount && i < failures.size(); ++i) {
+        std::printf("    %s\n", failures[i].describe().c_str());
+        told[i] = true;
+      }
+    }
+  }
+  // Steps that belong to no PST: the session, the end of the run.
+  bool header = false;
+  for (std::size_t i = 0; i < failures.size(); ++i) {
+    if (told[i]) continue;
+    if (!header) std::printf("failed steps of the run:\n");
+    header = true;
+    std::printf("  %s\n", failures[i].describe().c_str());
+  }
 }
 
 int runCompress(const std::vector<std::string>& args) {
@@ -119,6 +294,12 @@ int runCompress(const std::vector<std::string>& args) {
     const std::string& a = args[i];
     if (!optionsEnded && a == "--") {
       optionsEnded = true;
+    } else if (!optionsEnded && (a == "--help" || a == "-h")) {
+      printHelp();
+      return kExitOk;
+    } else if (!optionsEnded && a == "--version") {
+      std::printf("varnolt-cli %s\n", VARNOLT_VERSION);
+      return kExitOk;
     } else if (!optionsEnded && a == "--treatment") {
       if (i + 1 >= args.size()) return usage("--treatment needs remove, extract or extract-zip");
       const std::string& t = args[++i];
@@ -131,6 +312,8 @@ int runCompress(const std::vector<std::string>& args) {
       dest = args[++i];
     } else if (!optionsEnded && !a.empty() && a[0] == '-') {
       return usage("unknown option ", "'" + a + "'");
+    } else if (a.empty()) {
+      return usage("an empty PST path");
     } else {
       files.push_back(a);
     }
@@ -143,30 +326,29 @@ int runCompress(const std::vector<std::string>& args) {
     std::fprintf(stderr, "varnolt-cli compress: %s: not a folder\n", dest.c_str());
     return kExitFailed;
   }
-  // The run works on full paths; the destination ends with "/".
+  // The run works on full paths; the destination ends with "/". A listed
+  // file that is missing or unreadable is the run's to report: the others
+  // are still done.
   std::string destination = fs::absolute(dest).lexically_normal().string();
   if (destination.empty() || destination.back() != '/') destination += '/';
   std::vector<std::string> pstFiles;
-  for (const auto& f : files) {
-    if (!fs::is_regular_file(f, ec)) {
-      std::fprintf(stderr, "varnolt-cli compress: %s: no such file\n", f.c_str());
-      return kExitFailed;
-    }
-    pstFiles.push_back(fs::absolute(f).lexically_normal().string());
-  }
+  for (const auto& f : files) pstFiles.push_back(fs::absolute(f).lexically_normal().string());
   if (!compressSessionFactory()) {
     std::fprintf(stderr, "varnolt-cli compress: this build has no mail store to open PST files with\n");
     return kExitFailed;
   }
 
-  ConsoleHost host(pstFiles, destination, treatment);
+  ConsoleHost host(pstFiles, destination, treatment, ::isatty(STDERR_FILENO) == 1);
   engine::SystemClock clock;
   engine::CompressionEngine run(host, host, compressSessionFactory(), productName(), clock);
   host.setEngine(&run);
   run.CompressionRun();
+  host.endLiveLine();
 
-  std::fprintf(stderr, "%s\n", host.completion().c_str());
-  for (const auto& failure : run.failures().list()) std::fprintf(stderr, "  %s\n", failure.describe().c_str());
+  printSummary(run, destination, treatment);
+  std::printf("%s\n", host.completion().c_str());
+  if (!run.failures().empty()) std::printf("%s\n", host.summaryLine().c_str());
+  std::fflush(stdout);
   return run.failures().empty() ? kExitOk : kExitPartial;
 }
 
