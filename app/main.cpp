@@ -1,5 +1,6 @@
 // The desktop program: starts in the main window.
 
+#include <cstdio>
 #include <memory>
 
 #include <QApplication>
@@ -31,6 +32,14 @@ varnolt::engine::SessionFactory programSessions() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Without a desktop Qt would stop with a fatal error; say what to do.
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr,
+                 "varnolt: no graphical desktop here (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                 "Start it from a desktop session, or use varnolt-cli on the command line.\n");
+    return 1;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Varnolt"));
   QApplication::setApplicationVersion(QStringLiteral(VARNOLT_VERSION));

@@ -522,3 +522,18 @@ TEST_F(WindowFixture, CompressPresetsTheOptionsWindowEveryTime) {
 
 }  // namespace
 }  // namespace varnolt::windows::test
+
+namespace varnolt::windows::test {
+namespace {
+
+TEST(Program, WithoutADesktopItSaysWhatToDo) {
+  const fs::path program = varnolt::test::binDir() / "varnolt";
+  if (!fs::exists(program)) GTEST_SKIP() << "the program is not built";
+  const auto result = varnolt::test::run(
+      {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", program.string()}, 60);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("varnolt-cli"), std::string::npos) << result.err;
+}
+
+}  // namespace
+}  // namespace varnolt::windows::test
