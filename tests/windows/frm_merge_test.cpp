@@ -215,6 +215,16 @@ TEST_F(MergeWindow, ReadyRunningFinished) {
   EXPECT_FALSE(fs::exists(folders[0] / "MSG Folder"));
 }
 
+TEST_F(MergeWindow, NamesFromTheMailAreShownAsTheyAre) {
+  auto merge = makeMerge();
+  merge->SetLabel(engine::Label::lblNameOfPSTFolder, "<b>Inbox</b> & <a href=x>more</a>");
+  EXPECT_EQ(merge->lblNameOfPSTFolder->text(), QStringLiteral("<b>Inbox</b> & <a href=x>more</a>"));
+  for (QLabel* label : {merge->lblNameOfPSTFile, merge->lblNameOfPSTFolder, merge->lblNumOfMails, merge->lblCopy,
+                        merge->lblProcessing, merge->lblAttachmentCount}) {
+    EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+  }
+}
+
 TEST_F(MergeWindow, FailedStepsAreSaidAndListed) {
   addSourcePst("mail.pst");
   world.inject({"SaveAsFile", "photo.jpg", 0, -1, memstore::FailureMode::Throw});
