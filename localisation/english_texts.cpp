@@ -63,6 +63,9 @@ constexpr Entry kEnglish[] = {
     // The end of a run in which some steps failed.
     {150, "Compress finished with errors"},
     {151, "Failed steps :"},
+    // The options window's button and message that list the failed steps.
+    {152, "Failed steps..."},
+    {153, "Steps of the run that failed :"},
 };
 
 }  // namespace

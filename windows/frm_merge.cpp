@@ -180,6 +180,7 @@ void frmMerge::Load() {
     set(125, [&](const QString& t) { lblNumOfAttachments->setText(t); });
     set(126, [&](const QString& t) { cmdOk->setText(t); });
     set(127, [&](const QString& t) { fraProgressReport->setTitle(t); });
+    set(152, [&](const QString& t) { cmdFailures->setText(t); });
   }
   lblCompressframe->adjustSize();
 
@@ -217,8 +218,8 @@ void frmMerge::cmdOk_Click() {
 void frmMerge::cmdFailures_Click() {
   QStringList lines;
   for (const engine::Failure& failure : failures_.list()) lines << QString::fromStdString(failure.describe());
-  const QString text = failures_.count() == 1 ? QStringLiteral("1 step of the run failed.")
-                                              : QStringLiteral("%1 steps of the run failed.").arg(failures_.count());
+  const QString text = TextOr(texts_, 153, QStringLiteral("Steps of the run that failed :")) + QLatin1Char(' ') +
+                       QString::number(failures_.count());
   platform::CurrentDialogs().MessageBoxWithDetails(this, text, QStringLiteral("Varnolt"), lines.join(QLatin1Char('\n')));
 }
 

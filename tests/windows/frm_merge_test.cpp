@@ -241,6 +241,7 @@ TEST_F(MergeWindow, FailedStepsAreSaidAndListed) {
   const auto messages = dialogs.messages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].kind, "details");
+  EXPECT_EQ(messages[0].text, QStringLiteral("Steps of the run that failed : %1").arg(merge->RunFailures().count()));
   EXPECT_TRUE(messages[0].details.contains(QLatin1String("photo.jpg")));
   EXPECT_EQ(messages[0].details.split(QLatin1Char('\n')).size(), static_cast<qsizetype>(merge->RunFailures().count()));
 }
