@@ -1,0 +1,98 @@
+#!/usr/bin/env node
+// Reads a PST file with the npm package pst-extractor and prints, as JSON,
+// what the compress tests compare between a source PST and its copy:
+// every folder below the root (path of display names, container class),
+// and per message its subject, recipients, plain and HTML bodies and
+// attachments (file name, method, size and SHA-256 of the bytes; an
+// embedded message by its subject and recipients). What pst-extractor
+// throws on goes into an "errors" list of the object it belongs to.
+//
+// Usage: node pst_content.js FILE.pst
+
+'use strict';
+
+const crypto = require('crypto');
+const path = require('path');
+
+const oracles = path.join(__dirname, '..', 'oracles', 'node_modules');
+const { PSTFile } = require(path.join(oracles, 'pst-extractor'));
+
+function sha(bytes) {
+  return crypto.createHash('sha256').update(bytes).digest('hex');
+}
+
+function recipients(msg) {
+  const out = [];
+  for (let i = 0; i < msg.numberOfRecipients; i++) {
+    const r = msg.getRecipient(i);
+    out.push({ name: r.displayName || '', email: r.emailAddress || '', type: r.recipientType });
+  }
+  return out;
+}
+
+function attachment(att) {
+  const out = {
+    filename: att.longFilename || att.filename || att.displayName || null,
+    method: att.attachMethod,
+  };
+  if (att.attachMethod === 5) {
+    const inner = att.embeddedPSTMessage;
+    out.embedded = inner ? { subject: inner.subject, recipients: recipients(inner) } : null;
+    return out;
+  }
+  const stream = att.fileInputStream;
+  const data = Buffer.alloc(stream ? att.filesize : 0);
+  if (stream) stream.readCompletely(data);
+  out.size = data.length;
+  out.sha256 = sha(data);
+  return out;
+}
+
+function message(msg) {
+  const out = { subject: msg.subject, body: msg.body, html: msg.bodyHTML, recipients: [], attachments: [] };
+  try {
+    out.recipients = recipients(msg);
+    for (let i = 0; i < msg.numberOfAttachments; i++) {
+      try {
+        out.attachments.push(attachment(msg.getAttachment(i)));
+      } catch (err) {
+        out.attachments.push({ errors: [String(err)] });
+      }
+    }
+  } catch (err) {
+    out.errors = [String(err)];
+  }
+  return out;
+}
+
+function walk(folder, names, out) {
+  let subs = [];
+  try {
+    subs = folder.getSubFolders();
+  } catch (err) {
+    out.push({ path: names, errors: [String(err)] });
+    return;
+  }
+  for (const sub of subs) {
+    const p = names.concat([sub.displayName]);
+    const entry = { path: p, container_class: sub.containerClass || null, messages: [] };
+    try {
+      if (sub.contentCount > 0) {
+        for (let child = sub.getNextChild(); child !== null; child = sub.getNextChild()) entry.messages.push(message(child));
+      }
+    } catch (err) {
+      entry.errors = [String(err)];
+    }
+    out.push(entry);
+    walk(sub, p, out);
+  }
+}
+
+const file = process.argv[2];
+if (!file) {
+  process.stderr.write('usage: node pst_content.js FILE.pst\n');
+  process.exit(2);
+}
+const folders = [];
+walk(new PSTFile(path.resolve(file)).getRootFolder(), [], folders);
+process.stdout.write(JSON.stringify({ folders }) + '\n');
