@@ -249,6 +249,20 @@ std::string SourceMessage::describe() const { return "message " + hexId(nid_) + 
 // reported rather than copied with parts missing.
 mapi::Message SourceMessage::load() { return state_->source().readMessage(nid_); }
 
+// A walk's list of a folder's messages holds every one of them until the
+// folder is done; kept, the content of a message read only to be written
+// out would keep the whole folder in memory.
+void SourceMessage::SaveToFile(const std::string& path) {
+  const bool keep = content_ != nullptr;
+  try {
+    MessageBase::SaveToFile(path);
+  } catch (...) {
+    if (!keep) content_.reset();
+    throw;
+  }
+  if (!keep) content_.reset();
+}
+
 void SourceMessage::Commit() {
   guarded("Commit (" + describe() + ")", [&] { state_->writer(); });  // throws: a source is read-only
 }

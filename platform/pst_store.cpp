@@ -27,11 +27,11 @@ bool isClassOrSubclass(const std::string& cls, const std::string& base) {
   return cls.size() == base.size() || cls[base.size()] == '.';
 }
 
-std::int32_t count32(std::size_t n) {
-  return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(n);
-}
+std::int32_t count32(std::size_t n) { return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(n); }
 
-std::string nameIn(const mapi::PropertyBag& props) { return props.getString(mapi::propId(mapi::tag::DisplayName)).value_or(""); }
+std::string nameIn(const mapi::PropertyBag& props) {
+  return props.getString(mapi::propId(mapi::tag::DisplayName)).value_or("");
+}
 
 // Each member of a list as it stood when the pass began.
 template <class T>
@@ -211,8 +211,8 @@ std::shared_ptr<StoreState> StoreState::openSource(const std::filesystem::path& 
 
 std::shared_ptr<StoreState> StoreState::create(const std::filesystem::path& path, const std::string& displayName) {
   std::shared_ptr<StoreState> state(new StoreState(path, false));
-  state->writer_ =
-      guarded("the PST file " + path.string() + " cannot be created", [&] { return pst::Writer::create(path, displayName); });
+  state->writer_ = guarded("the PST file " + path.string() + " cannot be created",
+                           [&] { return pst::Writer::create(path, displayName); });
   return state;
 }
 

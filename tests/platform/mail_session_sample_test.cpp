@@ -8,9 +8,8 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <set>
-
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "engine/naming.h"
 #include "mapi/body/html_text.h"
@@ -75,9 +74,7 @@ bool haveNodeModule(const std::string& module) {
   return t::haveProgram("node") && t::fs::exists(t::sourceDir() / "tests/oracles/node_modules" / module);
 }
 
-bool havePypff() {
-  return t::run({"/usr/bin/python3", "-c", "import pypff"}, 60).exitCode == 0;
-}
+bool havePypff() { return t::run({"/usr/bin/python3", "-c", "import pypff"}, 60).exitCode == 0; }
 
 std::optional<json> runJson(const std::vector<std::string>& argv) {
   t::CommandResult r = t::run(argv, 600);
@@ -138,7 +135,8 @@ json sortedFolders(json dump, const char* key) {
   if (list.is_array()) {
     for (auto& f : list)
       for (auto& [k, v] : f.items())
-        if (v.is_array()) std::sort(v.begin(), v.end(), [](const json& a, const json& b) { return a.dump() < b.dump(); });
+        if (v.is_array())
+          std::sort(v.begin(), v.end(), [](const json& a, const json& b) { return a.dump() < b.dump(); });
     std::sort(list.begin(), list.end(), [](const json& a, const json& b) { return a.dump() < b.dump(); });
   }
   return list;
@@ -151,13 +149,16 @@ json sortedFolders(json dump, const char* key) {
 const std::map<std::string, std::string> kRenewed = {
     {"message 0x0E080003", "PR_MESSAGE_SIZE: the store computes the size of what it holds"},
     {"message 0x0E170003", "PR_MSG_STATUS: every message of a PST has one; the store adds 0 where the source had none"},
-    {"message 0x30070040", "PR_CREATION_TIME: every message of a PST has one; the store stamps it where the source had none"},
+    {"message 0x30070040",
+     "PR_CREATION_TIME: every message of a PST has one; the store stamps it where the source had none"},
     {"message 0x30080040", "PR_LAST_MODIFICATION_TIME: as PR_CREATION_TIME"},
-    {"message 0x300B0102", "PR_SEARCH_KEY: every message of a PST has one; the store makes one where the source had none"},
+    {"message 0x300B0102",
+     "PR_SEARCH_KEY: every message of a PST has one; the store makes one where the source had none"},
     {"folder 0x66350003", "PR_PST_HIDDEN_COUNT: a count the store keeps of its own; the new store does not write it"},
     {"folder 0x66360003", "PR_PST_HIDDEN_UNREAD: as PR_PST_HIDDEN_COUNT"},
     {"message 0x00000000", "PR_NULL: a tag of nothing, which no store keeps"},
-    {"folder 0x3613001F", "PR_CONTAINER_CLASS: AddSubfolder makes a mail folder, IPF.Note, where the source had no class"},
+    {"folder 0x3613001F",
+     "PR_CONTAINER_CLASS: AddSubfolder makes a mail folder, IPF.Note, where the source had no class"},
     {"folder 0x360A000B", "PR_SUBFOLDERS: the store computes it from the folders it holds"},
     {"folder 0x67F20003", "PidTagLtpRowId: the row of the folder in the source's hierarchy table"},
     {"folder 0x67F30003", "PidTagLtpRowVer: as PidTagLtpRowId"},
@@ -321,7 +322,6 @@ INSTANTIATE_TEST_SUITE_P(EverySample, SampleCopy, ::testing::ValuesIn([] {
                            return n;
                          });
 
-
 // ---- a link appended through HTMLBody
 
 struct LinkSample {
@@ -355,7 +355,8 @@ std::shared_ptr<e::MailMessage> findBySubject(const std::shared_ptr<e::MailFolde
   while (auto item = items->Next()) {
     const std::string path = (scratch / ("find" + std::to_string(++n) + ".msg")).string();
     item->SaveToFile(path);
-    if (m::msg::readMessageFile(path).props.getString(0x0037).value_or("").find(subject) != std::string::npos) return item;
+    if (m::msg::readMessageFile(path).props.getString(0x0037).value_or("").find(subject) != std::string::npos)
+      return item;
   }
   auto folders = folder->Subfolders()->Enumerate();
   while (auto f = folders->Next())
@@ -380,8 +381,8 @@ TEST_P(HtmlLink, EveryReaderShowsTheLinkAndTheBodyBeforeIt) {
   if (std::string(s.subject).empty()) {
     t::fs::copy_file(t::samplesDir() / s.file, msgPath);
   } else {
-    auto source = session->StoreList()->AttachPstFile((t::samplesDir() / s.file).string(), e::kFormatUnicodePst,
-                                                      std::nullopt);
+    auto source =
+        session->StoreList()->AttachPstFile((t::samplesDir() / s.file).string(), e::kFormatUnicodePst, std::nullopt);
     auto item = findBySubject(source->TopFolder(), s.subject, dir.path());
     ASSERT_TRUE(item) << s.subject;
     item->SaveToFile(msgPath.string());
@@ -448,8 +449,8 @@ TEST_P(HtmlLink, EveryReaderShowsTheLinkAndTheBodyBeforeIt) {
   }
   if (t::haveProgram("readpst")) {
     t::fs::create_directories(dir / "readpst");
-    json msg = firstMessage(
-        mustRunJson({"/usr/bin/python3", bodiesScript(), "readpst", (dir / "new.pst").string(), (dir / "readpst").string()}));
+    json msg = firstMessage(mustRunJson(
+        {"/usr/bin/python3", bodiesScript(), "readpst", (dir / "new.pst").string(), (dir / "readpst").string()}));
     ASSERT_TRUE(msg["html"].is_string());
     EXPECT_EQ(msg["html"].get<std::string>(), lineFeeds(expected));
     ASSERT_TRUE(msg["plain"].is_string());
@@ -474,9 +475,10 @@ TEST(CompressCommand, ExtractsEveryMailAttachmentAndLinksIt) {
   const t::fs::path source = t::samplesDir() / "pst" / "mixed-attachments.pst";
   t::TempDir dest;
   const std::string cli = (t::binDir() / "varnolt-cli").string();
-  t::CommandResult r = t::run({cli, "compress", "--treatment", "extract", "--dest", dest.path().string(), source.string()});
+  t::CommandResult r =
+      t::run({cli, "compress", "--treatment", "extract", "--dest", dest.path().string(), source.string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.err.find("Compress Successfully!!!"), std::string::npos) << r.err;
+  EXPECT_NE((r.out + r.err).find("Compress Successfully!!!"), std::string::npos) << r.out << r.err;
 
   std::vector<t::fs::path> runs;
   for (const auto& entry : t::fs::directory_iterator(dest.path())) runs.push_back(entry.path());
@@ -506,9 +508,9 @@ TEST(CompressCommand, ExtractsEveryMailAttachmentAndLinksIt) {
   for (std::size_t i = 0; i < before.size(); ++i) {
     const std::string where = before[i]["path"].dump();
     const json cls = before[i].value("container_class", json());
-    const bool mail = varnolt::platform::detail::ItemKindOfClass(
-                          cls.is_string() ? std::optional<std::string>(cls.get<std::string>()) : std::nullopt) ==
-                      e::kMailItemKind;
+    const bool mail =
+        varnolt::platform::detail::ItemKindOfClass(cls.is_string() ? std::optional<std::string>(cls.get<std::string>())
+                                                                   : std::nullopt) == e::kMailItemKind;
     if (!mail) {
       expectSameContent(json::array({before[i]}), json::array({after[i]}), "a folder that is not mail, untouched");
       continue;

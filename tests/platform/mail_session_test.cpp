@@ -3,13 +3,14 @@
 // and that each failure reaches the caller as a StoreError with a reason
 // while the object stays as it was.
 
+#include "platform/mail_session.h"
+
 #include <gmock/gmock.h>
 
 #include "engine/naming.h"
 #include "mapi/body/body.h"
 #include "mapi/msg/msg_file.h"
 #include "mapi/tags.h"
-#include "platform/mail_session.h"
 #include "platform/mail_session_parts.h"
 #include "tests/support/test_support.h"
 
@@ -17,8 +18,8 @@ namespace e = varnolt::engine;
 namespace m = varnolt::mapi;
 namespace pst = varnolt::mapi::pst;
 namespace t = varnolt::test;
-using varnolt::platform::NewMailSession;
 using ::testing::HasSubstr;
+using varnolt::platform::NewMailSession;
 
 namespace {
 
@@ -79,7 +80,8 @@ m::Message messageWithEveryAttachment() {
   msg.attachments.push_back(embedded);
   m::Attachment ole = attachment("", "", "Picture");
   ole.props.set(m::tag::AttachMethod, m::PropValue::int32(m::kAttachOle));
-  ole.props.set(m::tag::AttachDataObject, m::PropValue{m::pt::Object, m::msg::writeMessage(mail("ole", "storage")), {}});
+  ole.props.set(m::tag::AttachDataObject,
+                m::PropValue{m::pt::Object, m::msg::writeMessage(mail("ole", "storage")), {}});
   msg.attachments.push_back(ole);
   m::Attachment link = attachment("plan.xlsx", "", "");
   link.props.set(m::tag::AttachMethod, m::PropValue::int32(m::kAttachByReference));
@@ -351,11 +353,14 @@ TEST(Messages, GoFromSourceThroughAMsgFileIntoANewStoreWhole) {
 
   auto source = pst::Store::open(f.sourcePath);
   auto written = pst::Store::open(f.dir / "new.pst");
-  m::Message original = source->readMessage(source->folder(*[&] {
-    for (pst::NodeId id : source->ipmSubtree()->subfolderIds())
-      if (source->folder(id).displayName() == "Inbox") return std::optional<pst::NodeId>(id);
-    return std::optional<pst::NodeId>();
-  }()).messageIds()[0]);
+  m::Message original = source->readMessage(source
+                                                ->folder(*[&] {
+                                                  for (pst::NodeId id : source->ipmSubtree()->subfolderIds())
+                                                    if (source->folder(id).displayName() == "Inbox")
+                                                      return std::optional<pst::NodeId>(id);
+                                                  return std::optional<pst::NodeId>();
+                                                }())
+                                                .messageIds()[0]);
   pst::NodeId inboxId = written->ipmSubtree()->subfolderIds().back();
   ASSERT_EQ(written->folder(inboxId).messageIds().size(), 1u);
   m::Message copy = written->readMessage(written->folder(inboxId).messageIds()[0]);
