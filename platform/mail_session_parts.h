@@ -191,6 +191,8 @@ class MessageBase : public engine::MailMessage {
 class SourceMessage : public MessageBase {
  public:
   SourceMessage(std::shared_ptr<StoreState> state, pst::NodeId nid) : state_(std::move(state)), nid_(nid) {}
+  // A message read only to be written out is not kept in memory afterwards.
+  void SaveToFile(const std::string& path) override;
   void Commit() override;
 
  protected:
