@@ -197,9 +197,16 @@ TEST(AttachPstFile, OpensAnExistingFileOnceAndNeverWritesIt) {
            storeError([&] { subfolder(top, "Calendar")->CopyInto(f.inbox); }),
        })
     EXPECT_THAT(reason, HasSubstr("the source store is read-only"));
-  // Changes in memory are fine; they never reach the file.
+  // Changes in memory are fine; they never reach the file. A message
+  // saved to a .msg file is read again when needed, and keeps changes made
+  // before.
+  auto fresh = f.inboxMessage(1);
+  fresh->SaveToFile((f.dir / "fresh.msg").string());
+  EXPECT_EQ(fresh->Body(), "Just text.");
   item->Body("changed");
+  item->SaveToFile((f.dir / "changed.msg").string());
   EXPECT_EQ(item->Body(), "changed");
+  EXPECT_EQ(m::body::plainBody(m::msg::readMessageFile(f.dir / "changed.msg").props), "changed");
   EXPECT_EQ(all(f.inbox->ItemList()->Enumerate()).at(1)->Body(), "Just text.");
   f.source->Close();
   EXPECT_EQ(t::fileSha256(f.sourcePath), before);
