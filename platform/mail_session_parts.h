@@ -217,6 +217,7 @@ class FileMessage : public MessageBase {
 
  private:
   std::filesystem::path path_;
+  std::uint64_t readRevision_ = 0;  // the content's revision the file holds
 };
 
 // A new item of a folder of a store being written. The first Commit writes

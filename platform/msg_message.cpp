@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
 #include "mapi/body/body.h"
@@ -47,17 +48,47 @@ void writeFileAtomically(const std::string& path, const mapi::Bytes& bytes) {
   file.commit();
 }
 
+// The last scratch file written, with the message it holds. The walk
+// reads each scratch file back right after writing it; while the file is
+// still the one written (same inode, size and times), the message is
+// handed over instead of parsed again, which was a good part of the copy's
+// work. Anything else reads the file.
+struct WrittenScratch {
+  std::string path;
+  struct stat identity {};
+  std::optional<mapi::Message> message;
+};
+
+WrittenScratch& lastScratch() {
+  static WrittenScratch written;
+  return written;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+void remember(const std::string& path, const struct stat& identity, mapi::Message message) {
+  WrittenScratch& w = lastScratch();
+  w.path = path;
+  w.identity = identity;
+  w.message = std::move(message);
+}
+
 // The run's .msg files are scratch files, gone as soon as their message is
 // in the new PST, so they are not flushed to disk: a flush per write took
-// longer than all the rest of the copy. A file written again is deleted
-// and made anew rather than truncated or renamed over: ext4 pushes a file
-// replaced those ways to disk at once (auto_da_alloc), which cost several
-// milliseconds per message. A write that fails is reported like any other.
-void writeScratchMessageFile(const std::string& path, const mapi::Message& message) {
+// longer than all the rest of the copy. A file written again is
+// overwritten and then cut to its new length, neither truncated to nothing
+// first nor renamed over: ext4 pushes a file replaced those ways to disk at
+// once (auto_da_alloc), which cost several milliseconds per message, and a
+// new file per write costs a new inode. A write that fails is reported
+// like any other.
+void writeScratchMessageFile(const std::string& path, mapi::Message message) {
+  lastScratch().message.reset();
   const mapi::Bytes bytes = mapi::msg::writeMessage(message);
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-    throw StoreError("cannot replace " + path + ": " + std::strerror(errno));
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) throw StoreError("cannot create " + path + ": " + std::strerror(errno));
   const std::uint8_t* p = bytes.data();
   std::size_t left = bytes.size();
@@ -72,7 +103,15 @@ void writeScratchMessageFile(const std::string& path, const mapi::Message& messa
     p += n;
     left -= static_cast<std::size_t>(n);
   }
+  if (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
+    const int err = errno;
+    ::close(fd);
+    throw StoreError("cannot write " + path + ": " + std::strerror(err));
+  }
+  struct stat identity {};
+  const bool known = ::fstat(fd, &identity) == 0;
   if (::close(fd) != 0) throw StoreError("cannot write " + path + ": " + std::strerror(errno));
+  if (known) remember(path, identity, std::move(message));
 }
 
 // An item file read whole and then parsed: the compound-file reader would
@@ -85,6 +124,13 @@ mapi::Message readWholeMessageFile(const std::string& path) {
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     throw StoreError(path + ": not a file");
+  }
+  WrittenScratch& w = lastScratch();
+  if (w.message && w.path == path && sameFile(w.identity, st)) {
+    ::close(fd);
+    mapi::Message m = std::move(*w.message);
+    w.message.reset();
+    return m;
   }
   mapi::Bytes bytes(static_cast<std::size_t>(st.st_size));
   std::size_t have = 0;
@@ -281,14 +327,11 @@ mapi::Message SourceMessage::load() { return state_->source().readMessage(nid_);
 // folder is done; kept, the content of a message read only to be written
 // out would keep the whole folder in memory.
 void SourceMessage::SaveToFile(const std::string& path) {
-  const bool keep = content_ != nullptr;
-  try {
-    MessageBase::SaveToFile(path);
-  } catch (...) {
-    if (!keep) content_.reset();
-    throw;
+  if (content_) {
+    MessageBase::SaveToFile(path);  // with the changes made to it
+    return;
   }
-  if (!keep) content_.reset();
+  guarded("SaveToFile " + path + " (" + describe() + ")", [&] { writeScratchMessageFile(path, load()); });
 }
 
 void SourceMessage::Commit() {
@@ -301,7 +344,7 @@ FileMessage::FileMessage(std::filesystem::path path) : path_(std::move(path)) {
   guarded("GetMessageFromMsgFile " + path_.string(), [&] {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path_, ec)) throw StoreError(path_.string() + ": no such file");
-    content();
+    readRevision_ = content().revision;
   });
 }
 
@@ -309,8 +352,19 @@ std::string FileMessage::describe() const { return path_.string(); }
 
 mapi::Message FileMessage::load() { return readWholeMessageFile(path_.string()); }
 
+// A message that has not changed since it was read is in its file
+// already; only the next reader of the file is spared the parsing.
 void FileMessage::Commit() {
-  guarded("Commit " + path_.string(), [&] { writeScratchMessageFile(path_.string(), content().message); });
+  guarded("Commit " + path_.string(), [&] {
+    MessageContent& c = content();
+    struct stat identity {};
+    if (c.revision == readRevision_ && ::stat(path_.c_str(), &identity) == 0 && S_ISREG(identity.st_mode)) {
+      remember(path_.string(), identity, c.message);
+      return;
+    }
+    writeScratchMessageFile(path_.string(), c.message);
+    readRevision_ = c.revision;
+  });
 }
 
 // ---- NewMessage
