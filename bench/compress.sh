@@ -6,7 +6,8 @@
 #   readpst -o (libpst's conversion of the whole file to mbox files),
 #   cp of the file.
 # For each: seconds, MB/s of source file, messages per second, peak RSS
-# (/usr/bin/time), and for compress the new PST's size divided by the
+# and CPU seconds (user + system; on a busy machine the wall time follows
+# the share of the processors a run gets) from /usr/bin/time, and for compress the new PST's size divided by the
 # source's size less its attachment bytes (1.0 or below: nothing but the
 # attachments' room is gone, nothing was inflated).
 #
@@ -55,12 +56,15 @@ measure() {
   local name=$1 newpst=$2
   shift 2
   sync
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" > "$work/stdout" 2> "$work/stderr" || {
-    echo "$name failed (exit $?):"
-    tail -20 "$work/stderr" "$work/stdout"
-  }
-  local secs rss ratio="-"
-  read -r secs rss < <(tail -1 "$work/time")
+  local status=0
+  /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$@" > "$work/stdout" 2> "$work/stderr" || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "$name: exit status $status"
+    tail -n 20 "$work/stderr"
+    tail -n 20 "$work/stdout"
+  fi
+  local secs rss user sys ratio="-"
+  read -r secs rss user sys < <(tail -n 1 "$work/time")
   if [ -n "$newpst" ]; then
     local f
     f=$(ls "$work"/dest/*/KestrikCompress.pst 2> /dev/null | head -1)
@@ -69,8 +73,8 @@ measure() {
       grep -E "messages copied|attachments|size|failed steps" "$work/stdout" | sed 's/^/    /'
     fi
   fi
-  results+=("$(awk -v name="$name" -v t="$secs" -v m="$rss" -v s="$size" -v c="$count" -v r="$ratio" \
-    'BEGIN { printf "%-22s %9.1f %9.1f %11.0f %12.1f %8s", name, t, s / t / 1e6, c / t, m / 1024, r }')")
+  results+=("$(awk -v name="$name" -v t="$secs" -v m="$rss" -v s="$size" -v c="$count" -v r="$ratio" -v u="$user" \
+    -v k="$sys" 'BEGIN { printf "%-22s %9.1f %9.1f %11.0f %12.1f %8s %9.1f", name, t, s / t / 1e6, c / t, m / 1024, r, u + k }')")
   echo "${results[-1]}"
 }
 
@@ -93,5 +97,5 @@ rm -f "$work/copy.pst"
 
 echo
 echo "source: $size bytes, $count messages, $attachmentBytes bytes of attachments"
-printf "%-22s %9s %9s %11s %12s %8s\n" "" "seconds" "MB/s" "messages/s" "peak RSS MiB" "ratio"
+printf "%-22s %9s %9s %11s %12s %8s %9s\n" "" "seconds" "MB/s" "messages/s" "peak RSS MiB" "ratio" "CPU s"
 printf "%s\n" "${results[@]}"
