@@ -12,6 +12,7 @@ namespace {
 
 using namespace map_layout;
 constexpr std::uint64_t kPage = 512;
+constexpr std::size_t kMapBytes = 496;  // the bits of a map page, before its trailer
 
 std::uint64_t alignUp(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
 
@@ -24,7 +25,7 @@ bool hasFPMap(std::uint64_t s) { return s >= kFirstFPMapSection && (s - kFirstFP
 void writeMapPage(OutputFile& file, std::uint64_t offset, std::uint8_t ptype, ByteView bits) {
   const Layout& l = Layout::unicode();
   Bytes page(l.pageSize, 0);
-  std::copy(bits.data(), bits.data() + std::min(bits.size(), l.btEntriesSize + 8), page.begin());
+  std::copy(bits.data(), bits.data() + std::min(bits.size(), kMapBytes), page.begin());
   PageTrailer::stamp(page, ptype, offset, offset, l);
   file.writeAt(offset, page);
 }
@@ -98,7 +99,7 @@ SpaceMap::Totals SpaceMap::finish(OutputFile& file) const {
     std::uint32_t freeSlots;
   };
   std::vector<Density> density;
-  Bytes full(496, 0xFF);
+  Bytes full(kMapBytes, 0xFF);
   for (std::uint64_t s = 0; s < count; ++s) {
     const Bits& bits = sections_[s];
     std::uint32_t freeSlots = 0;

@@ -45,7 +45,6 @@ constexpr NodeId kSpamSearchCriteria = 0x2227;
 
 constexpr PropTag kTagSearchCriteriaFlags = 0x660B0003;
 constexpr PropTag kTagReceiveFolder = 0x66050003;
-constexpr PropTag kTagAttachDataObjectRaw = makeTag(0x3701, pt::Object);
 constexpr std::int32_t kMsgFlagRead = 0x01;
 constexpr std::int32_t kMsgFlagHasAttach = 0x10;
 
@@ -352,7 +351,7 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
       Bytes ref;
       putU32(ref, innerNid);
       putU32(ref, static_cast<std::uint32_t>(std::min<std::uint64_t>(inner.size, 0xFFFFFFFF)));
-      ap.own(kTagAttachDataObjectRaw, PropValue{pt::Object, std::move(ref), {}});
+      ap.own(tag::AttachDataObject, PropValue{pt::Object, std::move(ref), {}});
       dataSize = inner.size;
     } else if (object) {
       NodeId objNid = attIds.next(nid_type::Ltp);
@@ -360,7 +359,7 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
       Bytes ref;
       putU32(ref, objNid);
       putU32(ref, static_cast<std::uint32_t>(std::min<std::uint64_t>(object->data.size(), 0xFFFFFFFF)));
-      ap.own(kTagAttachDataObjectRaw, PropValue{pt::Object, std::move(ref), {}});
+      ap.own(tag::AttachDataObject, PropValue{pt::Object, std::move(ref), {}});
       dataSize = object->data.size();
     } else if (const Bytes* bin = a.dataBinary()) {
       dataSize = bin->size();
