@@ -227,6 +227,13 @@ void CompressionEngine::CompressionRun() {
     where_.message.clear();
     where_.attachment.clear();
 
+    // The attachments saved for this PST are on disk before the new PST
+    // that no longer holds them is finished, so a crash cannot lose one.
+    if (destination && haveRunFolder) {
+      attempt("flush the saved attachments to disk", [&] {
+        FlushFolder(inputs_.DestinationFolder() + strDestFolderName + "/" + kAttachmentFolderName);
+      });
+    }
     // The new PST is finished and complete on disk before the next one
     // starts; the source lets go of its file.
     if (destination) attempt("finish the new PST", [&] { destination->Close(); });

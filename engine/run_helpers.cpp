@@ -1,5 +1,9 @@
 #include "engine/run_helpers.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -56,6 +60,19 @@ void RemoveScratchFolder(const std::string& path) {
   }
   if (first) throw *first;
   fs::remove(folder);
+}
+
+void FlushFolder(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return;
+    throw fs::filesystem_error("cannot open the folder", fs::path(path), std::error_code(errno, std::generic_category()));
+  }
+  const int result = ::syncfs(fd);
+  const int err = errno;
+  ::close(fd);
+  if (result != 0)
+    throw fs::filesystem_error("cannot flush the folder to disk", fs::path(path), std::error_code(err, std::generic_category()));
 }
 
 std::string LowerCase(std::string text) {

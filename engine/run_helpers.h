@@ -36,6 +36,12 @@ void DeleteFileIfPresent(const std::string& path);
 // not delete; files it could delete are gone all the same.
 void RemoveScratchFolder(const std::string& path);
 
+// Puts everything written to the folder's file system on disk (the saved
+// attachments before the new PST that no longer holds them is finished).
+// Nothing to do when the folder is not there. Throws
+// std::filesystem::filesystem_error when the flush fails.
+void FlushFolder(const std::string& path);
+
 // ASCII lower case, as the operating-system name is compared.
 std::string LowerCase(std::string text);
 

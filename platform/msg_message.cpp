@@ -15,7 +15,6 @@
 #include <system_error>
 
 #include "mapi/body/body.h"
-#include "mapi/cfb/atomic_file.h"
 #include "mapi/msg/msg_file.h"
 #include "mapi/tags.h"
 #include "platform/mail_session_parts.h"
@@ -42,10 +41,40 @@ std::string shownSubject(std::string s) {
   return s;
 }
 
-void writeFileAtomically(const std::string& path, const mapi::Bytes& bytes) {
-  mapi::cfb::AtomicFile file(path);
-  file.write(bytes.data(), bytes.size());
-  file.commit();
+// A saved attachment is written under a temporary name and renamed into
+// place when whole, so a failure never leaves a file that looks complete.
+// It is not flushed to disk on its own: a flush per attachment took most
+// of an extract run. The run flushes the attachment folder once, before it
+// finishes the new PST that no longer holds the attachments.
+void writeFileWhole(const std::string& path, const mapi::Bytes& bytes) {
+  static unsigned counter = 0;
+  const std::string temp = path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) throw StoreError("cannot create a file beside " + path + ": " + std::strerror(errno));
+  auto failed = [&](int err) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return StoreError("cannot write " + path + ": " + std::strerror(err));
+  };
+  const std::uint8_t* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw failed(errno);
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    throw StoreError("cannot write " + path + ": " + std::strerror(err));
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    throw StoreError("cannot put " + path + " in place: " + std::strerror(err));
+  }
 }
 
 // The last scratch file written, with the message it holds. The walk
@@ -236,7 +265,7 @@ std::string MessageAttachment::FileName() {
 }
 
 void MessageAttachment::SaveAsFile(const std::string& path) {
-  guarded("SaveAsFile " + path, [&] { writeFileAtomically(path, AttachmentContent(attachment())); });
+  guarded("SaveAsFile " + path, [&] { writeFileWhole(path, AttachmentContent(attachment())); });
 }
 
 void MessageAttachment::Delete() {
