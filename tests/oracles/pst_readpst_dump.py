@@ -37,7 +37,7 @@ def lspst(path):
 
 
 def readpst(path, scratch):
-    subprocess.run(["readpst", "-S", "-D", "-j1", "-q", "-o", scratch, path], capture_output=True, check=True)
+    subprocess.run(["readpst", "-S", "-D", "-j0", "-q", "-o", scratch, path], capture_output=True, check=True)
     folders = {}
     tops = [d for d in os.listdir(scratch) if os.path.isdir(os.path.join(scratch, d))]
     for top in tops:

@@ -96,7 +96,7 @@ def part_text(part):
 
 
 def readpst_dump(path, scratch):
-    subprocess.run(["readpst", "-D", "-j1", "-q", "-o", scratch, path], capture_output=True, check=True)
+    subprocess.run(["readpst", "-D", "-j0", "-q", "-o", scratch, path], capture_output=True, check=True)
     folders = []
     for dirpath, _dirs, files in sorted(os.walk(scratch)):
         for name in sorted(files):
