@@ -217,8 +217,10 @@ void CompressionEngine::CompressionRun() {
       }
     }
 
-    // 6.9 A count that cannot be read lets the walk try.
+    // 6.9 The top folder's own messages are the source's as much as any
+    // folder's. A count that cannot be read lets the walk try.
     if (sourceTop && destinationTop) {
+      copyTopFolder(sourceTop, session, destinationTop);
       std::int32_t count = 1;
       attempt("Subfolders (source)", [&] { count = sourceTop->Subfolders()->Count(); });
       if (count > 0) CopyFolderTree(sourceTop, session, destinationTop, pstAttachmentCounter, pstMessageSerial);

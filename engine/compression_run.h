@@ -54,9 +54,13 @@ inline constexpr const char* kOutlookNote =
 struct PstOutcome {
   std::string pst;        // the listed path
   std::string runFolder;  // its run folder's name; empty when none could be named
+  // Every message of the source's top folder tree: its mail folders' (the
+  // top folder's own included) and those of the folders copied whole.
+  std::int64_t messagesInSource = 0;
   std::int64_t messages = 0;        // messages met in its mail folders
   std::int64_t messagesCopied = 0;  // of them, brought into the new PST with their content
   std::int64_t foldersCopiedWhole = 0;  // folders that hold no mail, copied as they are
+  std::int64_t messagesCopiedWhole = 0;  // the messages in them, once copied
   // Attachments taken out of their messages, by what became of them.
   std::int64_t attachmentsRemoved = 0;
   std::int64_t attachmentsSaved = 0;
@@ -138,6 +142,31 @@ class CompressionEngine {
   void finishRun();
   void pump();
 
+  // What one pass of the walk over a folder's subfolders keeps for the
+  // attachment handler, carried from one message to the next.
+  struct WalkScratch {
+    std::string strAttachmentFolderName;  // relative to the destination folder
+    std::string scratchFolder;            // relative to the destination folder
+    std::string strAttachmentFileName;
+    std::string strDestFolderPath;
+    std::string strURL;
+  };
+  // Switches the progress bar on and makes sure the run folder's
+  // attachment and scratch folders are there.
+  WalkScratch startWalk();
+  // The top folder's own messages and settings, before the tree below it.
+  void copyTopFolder(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& objSession,
+                     const std::shared_ptr<MailFolder>& destination);
+  // Every message of one mail folder into its new folder, each treated,
+  // through a scratch .msg file of its own; itemCount is the source's
+  // count when it could be read.
+  void copyMessages(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& objSession,
+                    const std::shared_ptr<MailFolder>& destination, std::optional<std::int32_t> itemCount,
+                    std::int64_t& cntAttachment, std::int64_t& messageSerial, WalkScratch& walk);
+  // The messages of a folder and every folder below it; nothing when a
+  // count cannot be read (noted as a failure).
+  std::optional<std::int64_t> countMessagesBelow(const std::shared_ptr<MailFolder>& folder, int depth = 0);
+
   RunInputs& inputs_;
   ProgressReport& report_;
   SessionFactory createSession_;
@@ -146,8 +175,8 @@ class CompressionEngine {
   PstOutcome& current() { return outcomes_.back(); }
   // Counts one more of field for the PST being worked on; nothing when the
   // walk or the handler is called outside a run.
-  void tally(std::int64_t PstOutcome::*field) {
-    if (inPst_) ++(current().*field);
+  void tally(std::int64_t PstOutcome::*field, std::int64_t n = 1) {
+    if (inPst_) current().*field += n;
   }
 
   Failures failures_;

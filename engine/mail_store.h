@@ -122,6 +122,14 @@ class MailFolder {
   virtual void RemoveFolder() = 0;
   // Copies the folder whole (items, subfolders) into destination.
   virtual void CopyInto(const std::shared_ptr<MailFolder>& destination) = 0;
+  // Gives destination, a folder made anew for this one, what the folder
+  // holds besides its messages and subfolders: its hidden (associated)
+  // items such as rules and view settings, copied as they are, and its own
+  // properties (comment, container class, views, flags and the rest).
+  // The destination keeps its own name, counts and subfolder flag, and
+  // takes no id that names a folder of this folder's store. Whatever could
+  // be copied stays copied when the call fails.
+  virtual void CopySettingsInto(const std::shared_ptr<MailFolder>& destination) = 0;
 };
 
 class MailStore {

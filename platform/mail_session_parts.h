@@ -56,6 +56,18 @@ inline constexpr std::int32_t kPostItemKind = 6;
 // that such folders are copied whole and left as they are.
 std::int32_t ItemKindOfClass(const std::optional<std::string>& containerClass);
 
+// The top of the personal folders of a store: the folder its IPM-subtree
+// entry id names, else, as an OST lays it out, the "IPM_SUBTREE" folder
+// under the mailbox root (the root folder, or its "Root - Mailbox"
+// subfolder). Nothing when the store has neither.
+std::optional<pst::NodeId> TopOfPersonalFolders(const pst::Store& store);
+
+// The properties of a source folder that its copy takes over: all but the
+// name, the counts and subfolder flag the new store keeps itself, the
+// folder's own ids, and every id that names a folder of the source store
+// (sourceStoreKey is its record key).
+mapi::PropertyBag FolderSettings(const mapi::PropertyBag& folderProperties, const mapi::Bytes* sourceStoreKey);
+
 // One open PST: a source read with pst::Store (never written) or a new
 // file being written with pst::Writer. Folders, lists and messages hold it
 // shared; the last one to let go finishes a new file.
@@ -119,6 +131,7 @@ class SourceFolder : public engine::MailFolder {
   std::int32_t DefaultItemKind() override;
   void RemoveFolder() override;
   void CopyInto(const std::shared_ptr<engine::MailFolder>& destination) override;
+  void CopySettingsInto(const std::shared_ptr<engine::MailFolder>& destination) override;
 
  private:
   std::string describe() const;
@@ -136,6 +149,7 @@ class DestinationFolder : public engine::MailFolder {
   std::int32_t DefaultItemKind() override;
   void RemoveFolder() override;
   void CopyInto(const std::shared_ptr<engine::MailFolder>& destination) override;
+  void CopySettingsInto(const std::shared_ptr<engine::MailFolder>& destination) override;
 
   pst::NodeId id() const { return id_; }
   const std::shared_ptr<StoreState>& state() const { return state_; }

@@ -179,7 +179,91 @@ class DestinationItemList : public engine::ItemList {
   pst::NodeId id_;
 };
 
+// The folder of a PST being written that a copy from a source goes into.
+DestinationFolder& copyTarget(const std::shared_ptr<engine::MailFolder>& destination, const std::string& operation) {
+  auto* target = dynamic_cast<DestinationFolder*>(destination.get());
+  if (target != nullptr) return *target;
+  if (dynamic_cast<SourceFolder*>(destination.get()) != nullptr)
+    throw StoreError(operation + ": the source store is read-only");
+  throw StoreError(operation + ": the destination is not a folder of a PST being written");
+}
+
+// Properties a new folder keeps as its store makes them: its name, its
+// counts and subfolder flag, its size, and the ids that name it, its
+// parent and its store.
+bool ownFolderProperty(std::uint16_t id) {
+  switch (id) {
+    case 0x3001:  // display name
+    case 0x3602:  // content count
+    case 0x3603:  // unread count
+    case 0x360A:  // has subfolders
+    case 0x3617:  // associated content count
+    case 0x6638:  // child folder count
+    case 0x0E08:  // size
+    case 0x0E09:  // parent entry id
+    case 0x0FF6:  // instance key
+    case 0x0FF9:  // record key
+    case 0x0FFA:  // store record key
+    case 0x0FFB:  // store entry id
+    case 0x0FFF:  // entry id
+    case 0x36E4:  // free/busy entry ids
+      return true;
+    case 0x36DA:  // extended folder flags: the folder's own, not an id
+      return false;
+    default:
+      return id >= 0x36D0 && id <= 0x36DF;  // entry ids of the special folders
+  }
+}
+
+// A PST entry id of an object of the store whose record key this is: four
+// bytes of flags, the store's 16-byte key, the node id.
+bool namesObjectOf(const mapi::Bytes& value, const mapi::Bytes& storeKey) {
+  return value.size() >= 24 && storeKey.size() == 16 &&
+         std::equal(storeKey.begin(), storeKey.end(), value.begin() + 4);
+}
+
+bool equalsName(const std::string& name, const char* wanted) { return equalsIgnoringCase(name, wanted); }
+
 }  // namespace
+
+std::optional<pst::NodeId> TopOfPersonalFolders(const pst::Store& store) {
+  // A store whose entry id names a folder it does not hold falls back on
+  // the layout, as one without the entry id does.
+  try {
+    if (std::optional<pst::Folder> top = store.ipmSubtree()) return top->id();
+  } catch (const std::exception&) {
+  }
+  auto childNamed = [&](const pst::Folder& parent, const char* name) -> std::optional<pst::NodeId> {
+    for (pst::NodeId id : parent.subfolderIds()) {
+      if (pst::nidType(id) == pst::nid_type::SearchFolder) continue;
+      if (equalsName(store.folder(id).displayName(), name)) return id;
+    }
+    return std::nullopt;
+  };
+  const pst::Folder root = store.rootFolder();
+  if (auto top = childNamed(root, "IPM_SUBTREE")) return top;
+  if (auto mailbox = childNamed(root, "Root - Mailbox")) return childNamed(store.folder(*mailbox), "IPM_SUBTREE");
+  return std::nullopt;
+}
+
+mapi::PropertyBag FolderSettings(const mapi::PropertyBag& folderProperties, const mapi::Bytes* sourceStoreKey) {
+  mapi::PropertyBag out;
+  for (const auto& [t, v] : folderProperties.all()) {
+    if (ownFolderProperty(mapi::propId(t))) continue;
+    if (sourceStoreKey != nullptr) {
+      const mapi::PropType type = mapi::propType(t);
+      if (type == mapi::pt::Binary && namesObjectOf(v.data, *sourceStoreKey)) continue;
+      if (type == (mapi::pt::Binary | mapi::pt::MultiValued) &&
+          std::any_of(v.values.begin(), v.values.end(),
+                      [&](const mapi::Bytes& e) { return namesObjectOf(e, *sourceStoreKey); }))
+        continue;
+    }
+    out.set(t, v);
+    if (const mapi::NamedProperty* name = folderProperties.nameOf(mapi::propId(t)))
+      out.setName(mapi::propId(t), *name);
+  }
+  return out;
+}
 
 std::string hexId(pst::NodeId nid) {
   char text[16];
@@ -259,9 +343,9 @@ void StoreState::close() {
 std::shared_ptr<engine::MailFolder> PstMailStore::TopFolder() {
   return guarded("TopFolder of " + state_->path().string(), [&]() -> std::shared_ptr<engine::MailFolder> {
     if (state_->isSource()) {
-      std::optional<pst::Folder> top = state_->source().ipmSubtree();
+      std::optional<pst::NodeId> top = TopOfPersonalFolders(state_->source());
       if (!top) throw StoreError("the store " + state_->path().string() + " has no top of personal folders");
-      return std::make_shared<SourceFolder>(state_, top->id());
+      return std::make_shared<SourceFolder>(state_, *top);
     }
     return std::make_shared<DestinationFolder>(state_, state_->writer().ipmSubtree());
   });
@@ -306,20 +390,46 @@ void SourceFolder::RemoveFolder() {
 // copied: the source still holds it all.
 void SourceFolder::CopyInto(const std::shared_ptr<engine::MailFolder>& destination) {
   guarded("CopyInto from " + describe(), [&] {
-    auto* target = dynamic_cast<DestinationFolder*>(destination.get());
-    if (target == nullptr) {
-      if (dynamic_cast<SourceFolder*>(destination.get()) != nullptr)
-        throw StoreError("CopyInto: the source store is read-only");
-      throw StoreError("CopyInto: the destination is not a folder of a PST being written");
-    }
+    DestinationFolder& target = copyTarget(destination, "CopyInto");
     const pst::Store& source = state_->source();
-    pst::Writer& writer = target->state()->writer();
+    pst::Writer& writer = target.state()->writer();
     pst::CopyReport report;
-    writer.copyFolderFrom(source, nid_, target->id(), &report);
+    writer.copyFolderFrom(source, nid_, target.id(), &report);
     if (!report.problems.empty()) {
       std::string reason = "CopyInto: " + std::to_string(report.problems.size()) + " part(s) of \"" +
                            source.folder(nid_).displayName() + "\" could not be read and were left out: ";
       for (std::size_t i = 0; i < report.problems.size() && i < 5; ++i) reason += (i ? "; " : "") + report.problems[i];
+      throw StoreError(reason);
+    }
+  });
+}
+
+// The hidden items go over as they are, named properties given the new
+// file's ids by the writer. One that cannot be read is named in the error;
+// the others stay copied.
+void SourceFolder::CopySettingsInto(const std::shared_ptr<engine::MailFolder>& destination) {
+  guarded("CopySettingsInto from " + describe(), [&] {
+    DestinationFolder& target = copyTarget(destination, "CopySettingsInto");
+    const pst::Store& source = state_->source();
+    pst::Writer& writer = target.state()->writer();
+    const pst::Folder folder = source.folder(nid_);
+    const mapi::PropertyBag storeProps = source.storeProperties();
+    writer.setFolderProperties(target.id(), FolderSettings(folder.properties(), storeProps.getBinary(mapi::tag::RecordKey)));
+
+    std::vector<std::string> problems;
+    for (pst::NodeId id : folder.associatedMessageIds()) {
+      std::vector<std::string> parts;
+      try {
+        writer.addMessage(target.id(), source.readMessage(id, &parts), true);
+      } catch (const std::exception& e) {
+        problems.push_back("hidden item " + hexId(id) + ": " + e.what());
+      }
+      for (const auto& p : parts) problems.push_back("hidden item " + hexId(id) + ": " + p);
+    }
+    if (!problems.empty()) {
+      std::string reason = "CopySettingsInto: " + std::to_string(problems.size()) + " part(s) of the hidden items of \"" +
+                           folder.displayName() + "\" could not be read: ";
+      for (std::size_t i = 0; i < problems.size() && i < 5; ++i) reason += (i ? "; " : "") + problems[i];
       throw StoreError(reason);
     }
   });
@@ -373,6 +483,10 @@ void DestinationFolder::RemoveFolder() {
 
 void DestinationFolder::CopyInto(const std::shared_ptr<engine::MailFolder>&) {
   throw StoreError("CopyInto: a folder of a PST being written cannot be read back before the file is closed");
+}
+
+void DestinationFolder::CopySettingsInto(const std::shared_ptr<engine::MailFolder>&) {
+  throw StoreError("CopySettingsInto: a folder of a PST being written cannot be read back before the file is closed");
 }
 
 }  // namespace varnolt::platform::detail

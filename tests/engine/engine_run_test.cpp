@@ -157,7 +157,8 @@ TEST_F(EngineTest, DestinationIsEmptiedAndEachStoreFinishedBeforeTheNextPst) {
 
 TEST_F(EngineTest, WalkOrderLabelsAndScratchFilesAcrossFolders) {
   auto top = addPst("mail.pst");
-  top->items.push_back(MessageData::make("in the top folder"));  // not copied
+  // Messages of the top folder itself come first, treated like any other.
+  top->items.push_back(MessageData::make("in the top folder", "", "", {AttachmentData::value("a.txt", "a")}));
   auto first = top->add("First");
   for (int i = 1; i <= 3; ++i) first->items.push_back(MessageData::make("f" + std::to_string(i)));
   auto empty = first->add("Empty");
@@ -166,20 +167,24 @@ TEST_F(EngineTest, WalkOrderLabelsAndScratchFilesAcrossFolders) {
   for (int i = 1; i <= 2; ++i) second->items.push_back(MessageData::make("s" + std::to_string(i)));
   run();
 
-  EXPECT_THAT(host.labelHistory(Label::lblNumOfMails), ElementsAre("(1/3)", "(2/3)", "(3/3)", "(1/1)", "(1/2)", "(2/2)"));
+  EXPECT_THAT(host.labelHistory(Label::lblNumOfMails),
+              ElementsAre("(1/1)", "(1/3)", "(2/3)", "(3/3)", "(1/1)", "(1/2)", "(2/2)"));
   EXPECT_THAT(host.labelHistory(Label::lblNameOfPSTFolder),
-              ElementsAre("First", "Empty", "Below empty", "Second"));
+              ElementsAre("Top of Personal Folders", "First", "Empty", "Below empty", "Second"));
   const std::string scratch = host.destination + kRunAt + "/MSG Folder/";
   EXPECT_THAT(world.subjectsOf("SaveToFile"),
-              ElementsAre("f1 " + scratch + "1.msg", "f2 " + scratch + "2.msg", "f3 " + scratch + "3.msg",
-                          "deep " + scratch + "4.msg", "s1 " + scratch + "5.msg", "s2 " + scratch + "6.msg"));
-  EXPECT_EQ(engine().pstMessageSerial, 6);
+              ElementsAre("in the top folder " + scratch + "1.msg", "f1 " + scratch + "2.msg", "f2 " + scratch + "3.msg",
+                          "f3 " + scratch + "4.msg", "deep " + scratch + "5.msg", "s1 " + scratch + "6.msg",
+                          "s2 " + scratch + "7.msg"));
+  EXPECT_EQ(engine().pstMessageSerial, 7);
   EXPECT_FALSE(fs::exists(host.destination + kRunAt + "/MSG Folder"));
   // Remove makes no attachment folder.
   EXPECT_FALSE(fs::exists(attachmentFolder(kRunAt)));
 
   auto out = output(kRunAt);
-  EXPECT_TRUE(out->items.empty());
+  ASSERT_EQ(out->items.size(), 1u);
+  EXPECT_EQ(out->items[0]->subject, "in the top folder");
+  EXPECT_TRUE(out->items[0]->attachments.empty());
   ASSERT_EQ(out->subfolders.size(), 2u);
   EXPECT_EQ(out->child("First")->items.size(), 3u);
   EXPECT_EQ(out->child("First")->items[2]->subject, "f3");
@@ -188,6 +193,72 @@ TEST_F(EngineTest, WalkOrderLabelsAndScratchFilesAcrossFolders) {
   EXPECT_TRUE(copiedEmpty->items.empty());
   EXPECT_EQ(copiedEmpty->child("Below empty")->items.at(0)->subject, "deep");
   EXPECT_EQ(out->child("Second")->items.size(), 2u);
+  const auto& outcome = engine().outcomes().at(0);
+  EXPECT_EQ(outcome.messagesInSource, 7);
+  EXPECT_EQ(outcome.messagesCopied, 7);
+  EXPECT_EQ(outcome.attachmentsRemoved, 1);
+}
+
+// Every mail folder, the top one included, takes its source's hidden items
+// (untreated: their attachments stay) and properties; folders copied whole
+// bring theirs along. Every message of the source is accounted for, also
+// those of a folder that could not be made.
+TEST_F(EngineTest, MailFoldersKeepHiddenItemsAndPropertiesAndEveryMessageIsCounted) {
+  host.treatment = AttachmentTreatment::Extract;
+  auto top = addPst("mail.pst");
+  top->hidden.push_back(MessageData::make("top view"));
+  auto inbox = top->add("Inbox");
+  inbox->items.push_back(MessageData::make("hello"));
+  inbox->hidden.push_back(
+      MessageData::make("IPM.RuleOrganizer", "", "", {AttachmentData::value("rules.dat", "rule bytes")}));
+  inbox->hidden.push_back(MessageData::make("IPM.ExtendedRule.Message"));
+  inbox->properties = {{"comment", "my mail"}, {"container class", "IPF.Note"}};
+  auto calendar = top->add("Calendar", 1);
+  calendar->items.push_back(MessageData::make("meeting"));
+  calendar->add("Holidays", 1)->items.push_back(MessageData::make("holiday"));
+  calendar->hidden.push_back(MessageData::make("calendar view"));
+  auto lost = top->add("Lost");
+  lost->items.push_back(MessageData::make("l1"));
+  lost->add("Lost below")->items.push_back(MessageData::make("l2"));
+  world.inject({"AddSubfolder", "Lost"});
+  run();
+
+  auto out = output(kRunAt);
+  ASSERT_EQ(out->hidden.size(), 1u);
+  EXPECT_EQ(out->hidden[0]->subject, "top view");
+  auto copiedInbox = out->child("Inbox");
+  ASSERT_TRUE(copiedInbox);
+  ASSERT_EQ(copiedInbox->hidden.size(), 2u);
+  EXPECT_EQ(copiedInbox->hidden[0]->subject, "IPM.RuleOrganizer");
+  ASSERT_EQ(copiedInbox->hidden[0]->attachments.size(), 1u);
+  EXPECT_EQ(copiedInbox->hidden[0]->attachments[0]->content, "rule bytes");
+  EXPECT_EQ(copiedInbox->hidden[1]->subject, "IPM.ExtendedRule.Message");
+  EXPECT_EQ(copiedInbox->properties, inbox->properties);
+  EXPECT_EQ(out->child("Calendar")->hidden.size(), 1u);
+  // Only the folders the walk made anew are given their settings.
+  EXPECT_THAT(world.subjectsOf("CopySettingsInto"), ElementsAre("Top of Personal Folders", "Inbox"));
+  EXPECT_TRUE(filesIn(attachmentFolder(kRunAt)).empty());
+
+  const auto& outcome = engine().outcomes().at(0);
+  EXPECT_EQ(outcome.messagesInSource, 5);  // hello, meeting, holiday, l1, l2
+  EXPECT_EQ(outcome.messagesCopied, 1);
+  EXPECT_EQ(outcome.messagesCopiedWhole, 2);
+  ASSERT_EQ(engine().failures().count(), 1u);
+  EXPECT_EQ(engine().failures().list()[0].operation, "AddSubfolder");
+}
+
+// Settings that cannot be copied are a failure of their own; the folder's
+// messages are copied all the same.
+TEST_F(EngineTest, SettingsThatFailLeaveTheMessagesCopied) {
+  auto top = addPst("mail.pst");
+  auto inbox = top->add("Inbox");
+  inbox->items.push_back(MessageData::make("hello"));
+  world.inject({"CopySettingsInto", "Inbox"});
+  run();
+  ASSERT_EQ(engine().failures().count(), 1u);
+  EXPECT_EQ(engine().failures().list()[0].folder, "/Inbox");
+  EXPECT_EQ(engine().failures().list()[0].operation, "copy the folder's hidden items and properties");
+  EXPECT_EQ(output(kRunAt)->child("Inbox")->items.size(), 1u);
 }
 
 TEST_F(EngineTest, NonMailFoldersAreCopiedWholeAndUntreated) {

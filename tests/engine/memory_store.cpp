@@ -103,6 +103,13 @@ void writeFolder(std::string& out, const FolderData& f) {
   putNumber(out, static_cast<std::uint32_t>(f.kind));
   putNumber(out, static_cast<std::uint32_t>(f.items.size()));
   for (const auto& m : f.items) writeMessage(out, *m, 0);
+  putNumber(out, static_cast<std::uint32_t>(f.hidden.size()));
+  for (const auto& m : f.hidden) writeMessage(out, *m, 0);
+  putNumber(out, static_cast<std::uint32_t>(f.properties.size()));
+  for (const auto& [key, value] : f.properties) {
+    putString(out, key);
+    putString(out, value);
+  }
   putNumber(out, static_cast<std::uint32_t>(f.subfolders.size()));
   for (const auto& s : f.subfolders) writeFolder(out, *s);
 }
@@ -114,6 +121,13 @@ std::shared_ptr<FolderData> readFolder(Reader& in, int depth) {
   f->kind = static_cast<std::int32_t>(in.number());
   const std::uint32_t items = in.number();
   for (std::uint32_t i = 0; i < items; ++i) f->items.push_back(readMessage(in, 0));
+  const std::uint32_t hidden = in.number();
+  for (std::uint32_t i = 0; i < hidden; ++i) f->hidden.push_back(readMessage(in, 0));
+  const std::uint32_t properties = in.number();
+  for (std::uint32_t i = 0; i < properties; ++i) {
+    std::string key = in.string();
+    f->properties[key] = in.string();
+  }
   const std::uint32_t subs = in.number();
   for (std::uint32_t i = 0; i < subs; ++i) {
     auto s = readFolder(in, depth + 1);
@@ -390,6 +404,13 @@ class MemFolder : public engine::MailFolder {
     copy->parent = target->data_;
     target->data_->subfolders.push_back(copy);
   }
+  void CopySettingsInto(const std::shared_ptr<engine::MailFolder>& destination) override {
+    world_.check("CopySettingsInto", data_->name);
+    auto target = std::dynamic_pointer_cast<MemFolder>(destination);
+    if (!target) throw StoreError("the destination is not a folder of this store");
+    for (const auto& [key, value] : data_->properties) target->data_->properties[key] = value;
+    for (const auto& m : data_->hidden) target->data_->hidden.push_back(m->clone());
+  }
 
  private:
   MemoryWorld& world_;
@@ -560,6 +581,8 @@ std::shared_ptr<FolderData> FolderData::clone() const {
   f->name = name;
   f->kind = kind;
   for (const auto& m : items) f->items.push_back(m->clone());
+  for (const auto& m : hidden) f->hidden.push_back(m->clone());
+  f->properties = properties;
   for (const auto& s : subfolders) {
     auto c = s->clone();
     c->parent = f;

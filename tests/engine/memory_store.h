@@ -55,6 +55,10 @@ struct FolderData : std::enable_shared_from_this<FolderData> {
   std::string name;
   std::int32_t kind = engine::kMailItemKind;
   std::vector<std::shared_ptr<MessageData>> items;
+  // Associated (hidden) items and the folder's own properties by name;
+  // CopySettingsInto brings both over.
+  std::vector<std::shared_ptr<MessageData>> hidden;
+  std::map<std::string, std::string> properties;
   std::vector<std::shared_ptr<FolderData>> subfolders;
   std::weak_ptr<FolderData> parent;
 
