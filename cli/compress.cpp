@@ -209,7 +209,8 @@ void printHelp() {
       "\n"
       "Copies each PST file into a new PST, KestrikCompress.pst, in a run folder of\n"
       "its own under DIR (Varnolt_dd-mm-yyyy_hh-mm-ss), leaving the attachments of\n"
-      "its mail folders behind. The source files are only read.\n"
+      "its mail folders behind. An OST file is turned into a new PST the same way.\n"
+      "The source files are only read.\n"
       "\n"
       "  --treatment remove       delete the attachments (the default)\n"
       "  --treatment extract      save them in the run folder's Outlook_Attachments\n"
@@ -219,9 +220,9 @@ void printHelp() {
       "  --help                   this text\n"
       "  --version                the program's version\n"
       "\n"
-      "At the end each PST is summed up: its run folder, the messages copied, the\n"
-      "attachments removed, saved or zipped, its size before and after, and every\n"
-      "step that failed. Exit status: 0 when nothing failed, 2 when some steps\n"
+      "At the end each PST is summed up: its run folder, the messages in the source\n"
+      "and those copied, the attachments removed, saved or zipped, its size before\n"
+      "and after, and every step that failed. Exit status: 0 when nothing failed, 2 when some steps\n"
       "failed, 1 when the command could not run.\n",
       stdout);
 }
@@ -246,10 +247,15 @@ void printSummary(const engine::CompressionEngine& run, const std::string& desti
     const std::string newPst =
         o.runFolder.empty() ? std::string() : destination + o.runFolder + "/" + engine::kDestinationPstFileName;
     std::printf("  run folder: %s\n", o.runFolder.empty() ? "(none)" : (destination + o.runFolder).c_str());
+    // Every message of the source is either in a mail folder (copied one by
+    // one) or in a folder copied whole; the two lines below add up to this
+    // one when nothing failed.
+    std::printf("  messages in source: %lld\n", static_cast<long long>(o.messagesInSource));
     std::printf("  messages copied: %lld of %lld\n", static_cast<long long>(o.messagesCopied),
                 static_cast<long long>(o.messages));
     if (o.foldersCopiedWhole > 0)
-      std::printf("  folders without mail, copied whole: %lld\n", static_cast<long long>(o.foldersCopiedWhole));
+      std::printf("  folders without mail, copied whole: %lld, with %lld messages\n",
+                  static_cast<long long>(o.foldersCopiedWhole), static_cast<long long>(o.messagesCopiedWhole));
     const std::pair<const char*, std::int64_t> counts[] = {
         {"attachments removed", o.attachmentsRemoved},
         {"attachments saved", o.attachmentsSaved},

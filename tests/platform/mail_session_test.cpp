@@ -12,6 +12,7 @@
 #include "mapi/msg/msg_file.h"
 #include "mapi/tags.h"
 #include "platform/mail_session_parts.h"
+#include "tests/support/ost_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace e = varnolt::engine;
@@ -337,6 +338,128 @@ TEST(Folders, CopyIntoCopiesAFolderWhole) {
   ASSERT_EQ(copied->messageIds().size(), 1u);
   EXPECT_EQ(copied->associatedMessageIds().size(), 1u);
   EXPECT_EQ(written->readMessage(copied->messageIds()[0]).props.getString(0x0037), "Weekly meeting");
+}
+
+// An Inbox as Outlook leaves one: properties of its own (comment, a
+// subclass, a named property, flags), ids of other folders of its store,
+// and two hidden items, one with an attachment.
+TEST(Folders, CopySettingsIntoBringsHiddenItemsAndPropertiesButNoIdsOfTheSource) {
+  t::TempDir dir;
+  const t::fs::path sourcePath = dir / "settings.pst";
+  const m::NamedProperty viewName = m::NamedProperty::byName(m::psetid::PublicStrings, "ViewName");
+  {
+    pst::WriterOptions options;
+    options.seed = 5;
+    auto w = pst::Writer::create(sourcePath, "Source", options);
+    auto inbox = w->createFolder(w->ipmSubtree(), "Inbox", "IPF.Note.Custom");
+    auto other = w->createFolder(w->ipmSubtree(), "Other", "IPF.Note");
+    w->addMessage(inbox, mail("Visible", "a normal message"));
+    m::PropertyBag props;
+    props.set(m::tag::Comment, m::PropValue::unicode("where the mail lands"));
+    props.set(m::makeTag(0x36DA, m::pt::Binary), m::PropValue::binary({1, 2, 3, 4}));  // extended flags
+    props.set(m::makeTag(0x3600, m::pt::Int32), m::PropValue::int32(0x40));            // container flags
+    props.setNamed(viewName, m::pt::Unicode, m::PropValue::unicode("Compact"));
+    // Ids of the source's folders: the special-folder range, and one that
+    // only its content tells.
+    m::Bytes otherId = *w->storeProperties().getBinary(m::tag::IpmSubtreeEntryId);
+    m::setU32(otherId, 20, other);
+    props.set(m::makeTag(0x36D0, m::pt::Binary), m::PropValue::binary(otherId));
+    props.set(m::makeTag(0x6801, m::pt::Binary), m::PropValue::binary(otherId));
+    w->setFolderProperties(inbox, props);
+    m::Message rules;
+    rules.props.set(m::tag::MessageClass, m::PropValue::unicode("IPM.RuleOrganizer"));
+    rules.props.set(m::tag::Subject, m::PropValue::unicode("Rules"));
+    m::Attachment data = attachment("rules.rwz", "", "");
+    data.props.set(m::tag::AttachDataBinary, m::PropValue::binary({'r', 'u', 'l', 'e'}));
+    rules.attachments.push_back(data);
+    w->addMessage(inbox, rules, true);
+    m::Message rule;
+    rule.props.set(m::tag::MessageClass, m::PropValue::unicode("IPM.ExtendedRule.Message"));
+    rule.props.set(m::tag::Subject, m::PropValue::unicode("Move newsletters"));
+    w->addMessage(inbox, rule, true);
+    w->close();
+  }
+  auto session = NewMailSession();
+  auto source = session->StoreList()->AttachPstFile(sourcePath.string(), e::kFormatUnicodePst, std::nullopt);
+  auto store = session->StoreList()->AttachPstFile((dir / "new.pst").string(), e::kFormatUnicodePst,
+                                                   std::string("New"));
+  auto inbox = subfolder(source->TopFolder(), "Inbox");
+  auto renamed = store->TopFolder()->Subfolders()->AddSubfolder("Renamed");
+  inbox->CopySettingsInto(renamed);
+  EXPECT_EQ(renamed->FolderName(), "Renamed");
+  EXPECT_EQ(renamed->ItemList()->Count(), 0) << "hidden items are not items";
+  EXPECT_THAT(storeError([&] { renamed->CopySettingsInto(renamed); }), HasSubstr("cannot be read back"));
+  EXPECT_THAT(storeError([&] { inbox->CopySettingsInto(inbox); }), HasSubstr("read-only"));
+  store->Close();
+
+  auto written = pst::Store::open(dir / "new.pst");
+  std::optional<pst::Folder> copied;
+  for (pst::NodeId id : written->ipmSubtree()->subfolderIds())
+    if (written->folder(id).displayName() == "Renamed") copied = written->folder(id);
+  ASSERT_TRUE(copied);
+  const m::PropertyBag& props = copied->properties();
+  EXPECT_EQ(copied->containerClass(), "IPF.Note.Custom");
+  EXPECT_EQ(props.getString(0x3004), "where the mail lands");
+  EXPECT_EQ(props.getInt32(m::makeTag(0x3600, m::pt::Int32)), 0x40);
+  ASSERT_NE(props.getBinary(m::makeTag(0x36DA, m::pt::Binary)), nullptr);
+  EXPECT_EQ(*props.getBinary(m::makeTag(0x36DA, m::pt::Binary)), (m::Bytes{1, 2, 3, 4}));
+  const m::PropValue* named = props.getNamed(viewName, m::pt::Unicode);
+  ASSERT_NE(named, nullptr);
+  EXPECT_EQ(named->asString(), "Compact");
+  EXPECT_FALSE(props.has(m::makeTag(0x36D0, m::pt::Binary)));
+  EXPECT_FALSE(props.has(m::makeTag(0x6801, m::pt::Binary)));
+  EXPECT_EQ(props.getInt32(m::tag::ContentCount), 0);
+  EXPECT_EQ(copied->messageIds().size(), 0u);
+
+  std::vector<std::string> hidden;
+  for (pst::NodeId id : copied->associatedMessageIds()) {
+    const m::Message item = written->readMessage(id);
+    hidden.push_back(item.props.getString(0x0037).value_or("") + " " + item.props.getString(0x001A).value_or("") +
+                     " " + std::to_string(item.attachments.size()));
+  }
+  EXPECT_THAT(hidden, ::testing::UnorderedElementsAre("Rules IPM.RuleOrganizer 1",
+                                                      "Move newsletters IPM.ExtendedRule.Message 0"));
+}
+
+// The top folder of every file the reader opens: an OST that names no
+// IPM subtree, every sample, and every sample marked as an OST.
+TEST(TopFolder, IsFoundInEveryFileTheReaderOpens) {
+  t::TempDir dir;
+  const t::fs::path ost = dir / "mailbox.ost";
+  t::makeOst(ost, [](pst::Writer& w, pst::NodeId top) {
+    w.addMessage(top, mail("Kept at the top", "top"));
+    w.addMessage(w.createFolder(top, "Inbox", "IPF.Note"), mail("In the inbox", "inbox"));
+  });
+  {
+    auto opened = pst::Store::open(ost);
+    ASSERT_TRUE(opened->isOst());
+    ASSERT_FALSE(opened->ipmSubtree()) << "the fixture must name no IPM subtree";
+  }
+  auto session = NewMailSession();
+  auto store = session->StoreList()->AttachPstFile(ost.string(), e::kFormatUnicodePst, std::nullopt);
+  auto top = store->TopFolder();
+  EXPECT_EQ(top->FolderName(), "IPM_SUBTREE");
+  EXPECT_EQ(top->ItemList()->Count(), 1);
+  EXPECT_THAT(names(top), ::testing::Contains("Inbox"));
+  store->Close();
+
+  if (t::samplesDir().empty()) return;
+  for (const auto& sample : t::sampleFiles("pst", ".pst")) {
+    SCOPED_TRACE(sample.filename().string());
+    const std::string expected = pst::Store::open(sample)->ipmSubtree()->displayName();
+    m::Bytes bytes = t::readFile(sample);
+    m::setU16(bytes, 8, pst::kClientOst);
+    m::setU32(bytes, 4, pst::computeCrc(m::ByteView(bytes).sub(pst::kHeaderCrcStart, pst::kHeaderCrcPartialLength)));
+    if (m::ByteView(bytes).u16(10) > pst::kVersionAnsiHigh)
+      m::setU32(bytes, 524, pst::computeCrc(m::ByteView(bytes).sub(pst::kHeaderCrcStart, pst::kHeaderCrcFullLength)));
+    const t::fs::path marked = dir / (sample.stem().string() + ".ost");
+    t::writeFile(marked, bytes);
+    for (const t::fs::path& file : {sample, marked}) {
+      auto opened = session->StoreList()->AttachPstFile(file.string(), e::kFormatUnicodePst, std::nullopt);
+      EXPECT_EQ(opened->TopFolder()->FolderName(), expected) << file;
+      opened->Close();
+    }
+  }
 }
 
 // ---- messages
