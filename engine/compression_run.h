@@ -57,7 +57,7 @@ struct PstOutcome {
   // Every message of the source's top folder tree: its mail folders' (the
   // top folder's own included) and those of the folders copied whole.
   std::int64_t messagesInSource = 0;
-  std::int64_t messages = 0;        // messages met in its mail folders
+  std::int64_t messages = 0;        // messages met in its mail folders, the top folder included
   std::int64_t messagesCopied = 0;  // of them, brought into the new PST with their content
   std::int64_t foldersCopiedWhole = 0;  // folders that hold no mail, copied as they are
   std::int64_t messagesCopiedWhole = 0;  // the messages in them, once copied
@@ -173,8 +173,8 @@ class CompressionEngine {
   Clock& clock_;
   // The outcome of the PST being worked on; only valid inside the loop.
   PstOutcome& current() { return outcomes_.back(); }
-  // Counts one more of field for the PST being worked on; nothing when the
-  // walk or the handler is called outside a run.
+  // Adds n to field for the PST being worked on; nothing when the walk or
+  // the handler is called outside a run.
   void tally(std::int64_t PstOutcome::*field, std::int64_t n = 1) {
     if (inPst_) current().*field += n;
   }
