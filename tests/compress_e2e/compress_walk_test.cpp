@@ -142,6 +142,8 @@ TEST_P(CompressWalk, EveryMessageAndHiddenItemOfTheTopFolderTreeIsInTheNewPst) {
   const CommandResult format = run({cli(), "inspect", newPst.string()});
   ASSERT_EQ(format.exitCode, 0) << format.err;
   EXPECT_EQ(json::parse(format.out).at("format"), "unicode");
+  const CommandResult check = run({cli(), "check", newPst.string()});
+  EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
 
   // Each reader's view of the source, where it reads the source whole.
   const auto sourceByPypff = readTree("pypff", source, sourceTop);
