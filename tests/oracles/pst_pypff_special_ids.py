@@ -15,23 +15,7 @@ import sys
 
 import pypff
 
-
-def entries(item):
-    out = {}
-    if item.number_of_record_sets == 0:
-        return out
-    for e in item.get_record_set(0).entries:
-        out[e.entry_type] = (e.value_type, e.data)
-    return out
-
-
-def text(value):
-    vtype, data = value
-    if data is None:
-        return ""
-    if vtype == 0x001F:
-        return data.decode("utf-16-le", "replace").rstrip("\0")
-    return data.decode("cp1252", "replace").rstrip("\0")
+from pst_pypff_dump import entries, text
 
 
 def ids_in(tag, vtype, data):
