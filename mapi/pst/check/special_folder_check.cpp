@@ -1,5 +1,6 @@
 // Special folders and receive folders: the entry ids the message store,
-// the root folder and the Inbox keep of the store's special folders, and
+// the root folder and the Inbox (and any folder) keep of the store's
+// special folders, and
 // the folders the receive folder table sends each message class to, must
 // name folders this file has. Outlook follows them when it files new
 // mail, drafts, sent items, calendar and contact items.
@@ -38,9 +39,20 @@ class SpecialFolderCheck {
                   "the receive folder of \"" + r.messageClass + "\" is " + hexText(r.folder) +
                       ", which is no folder of the file");
     }
+    // Outlook keeps these ids on the root folder and the Inbox; any other
+    // folder that holds them is held to the same rule.
     std::optional<NodeId> inbox = inboxOf(rows);
-    if (inbox && isFolderNid(*inbox) && c_.findNode(*inbox))
-      checkIds(*inbox, store_.folder(*inbox).properties(), isFolderIdTag, "folder.special-folder-id", "the Inbox");
+    for (const NodeInfo& n : c_.nodes) {
+      if (nidType(n.nid) != nid_type::NormalFolder || n.nid == nid::RootFolder) continue;
+      PropertyBag props;
+      try {
+        props = store_.folder(n.nid).properties();
+      } catch (const Error&) {
+        continue;  // the heap and table checks say why
+      }
+      checkIds(n.nid, props, isFolderIdTag, "folder.special-folder-id",
+               inbox && *inbox == n.nid ? "the Inbox" : "the folder");
+    }
   }
 
  private:
