@@ -1,5 +1,6 @@
-// What makes a PST the user's mailbox survives `varnolt-cli compress` with
-// every treatment: for every sample written by Outlook, the new PST passes
+// What makes a PST the user's mailbox survives `varnolt-cli copy` and
+// `varnolt-cli compress` with every treatment: for every sample written by
+// Outlook, the new PST passes
 // the check, its special-folder ids (store, root folder, Inbox) name the
 // folders on the same paths as the source's, or are left out where the run
 // made no such folder, and its receive folders send "IPM" to the folder
@@ -26,9 +27,14 @@ using special::Named;
 
 std::string cli() { return (binDir() / "varnolt-cli").string(); }
 
-// The new PST of a run of one file into dest.
+// The new PST that `copy` or a run of one file with a treatment makes in dest.
 fs::path compress(const fs::path& source, const std::string& treatment, const fs::path& dest) {
   fs::create_directories(dest);
+  if (treatment == "copy") {
+    CommandResult r = run({cli(), "copy", source.string(), (dest / "copy.pst").string()});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    return dest / "copy.pst";
+  }
   CommandResult r = run({cli(), "compress", "--treatment", treatment, "--dest", dest.string(), source.string()});
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   for (const auto& e : fs::directory_iterator(dest)) return e.path() / "KestrikCompress.pst";
@@ -54,12 +60,15 @@ std::string kindOf(std::string path) {
   return path;
 }
 
-// Ids the new file must hold: the source's whose folder it has.
-Named keptOf(const Named& source, const std::set<std::string>& there) {
+// Ids the new file must hold: the source's whose folder it has, and with
+// a copy, which copies every message, those of messages too (libpff names
+// no message: "(nothing)" to it).
+Named keptOf(const Named& source, const std::set<std::string>& there, bool copiesMessages) {
   Named out;
   for (const auto& [k, list] : source)
     for (const std::string& t : list)
-      if (there.count(kindOf(t))) out[k].push_back(kindOf(t));
+      if (there.count(kindOf(t)) || (copiesMessages && (t.rfind("message:", 0) == 0 || t == "(nothing)")))
+        out[k].push_back(kindOf(t));
   std::erase_if(out, [](const auto& e) { return e.second.empty(); });
   return out;
 }
@@ -89,7 +98,7 @@ TEST(CompressKeepsSettings, SpecialFoldersAndReceiveFoldersOfEveryOutlookSample)
     Describer before(*src);
     json oracleBefore;
     if (havePypff) oracleBefore = json::parse(run({"/usr/bin/python3", oracle, source.string()}, 120).out);
-    for (const std::string treatment : {"remove", "extract", "extract-zip"}) {
+    for (const std::string treatment : {"copy", "remove", "extract", "extract-zip"}) {
       SCOPED_TRACE(std::string(name) + " " + treatment);
       const fs::path made = compress(source, treatment, tmp / name / treatment);
       ASSERT_TRUE(fs::exists(made));
@@ -99,7 +108,7 @@ TEST(CompressKeepsSettings, SpecialFoldersAndReceiveFoldersOfEveryOutlookSample)
       std::set<std::string> there;
       for (const auto& [nid, path] : after.folders()) there.insert(kindOf(path));
       there.erase("(search)");  // search folders are never carried over
-      EXPECT_EQ(keptOf(before.named(), there), normalised(after.named()));
+      EXPECT_EQ(keptOf(before.named(), there, treatment == "copy"), normalised(after.named()));
       for (const auto& [k, list] : after.named())
         for (const std::string& t : list) EXPECT_NE(t, "(nothing)") << k;
       // The source's Inbox still receives, in its copy.
@@ -113,7 +122,8 @@ TEST(CompressKeepsSettings, SpecialFoldersAndReceiveFoldersOfEveryOutlookSample)
       std::set<std::string> oracleThere;
       for (const auto& f : oracleAfter["folders"]) oracleThere.insert(kindOf(f.get<std::string>()));
       oracleThere.erase("(search)");
-      EXPECT_EQ(keptOf(fromJson(oracleBefore["ids"]), oracleThere), normalised(fromJson(oracleAfter["ids"])));
+      EXPECT_EQ(keptOf(fromJson(oracleBefore["ids"]), oracleThere, treatment == "copy"),
+                normalised(fromJson(oracleAfter["ids"])));
     }
   }
   if (!havePypff) GTEST_SKIP() << "python3-pypff not installed: compared through our reader only";
