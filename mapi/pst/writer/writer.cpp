@@ -59,6 +59,17 @@ bool ownStoreTag(PropTag tag) {
          tag == tag::FinderEntryId || tag == tag::ValidFolderMask;
 }
 
+// Special-folder ids and settings the root folder and the Inbox keep: the
+// ids, and the extended folder flags and views of 0x36DA-0x36DF.
+PropertyBag specialFolderSettings(const PropertyBag& props) {
+  PropertyBag out;
+  for (const auto& [t, v] : props.all()) {
+    std::uint16_t id = propId(t);
+    if ((id >= 0x36D0 && id <= 0x36DF) || id == 0x36E4) out.set(t, v);
+  }
+  return out;
+}
+
 PropValue uint32Value(std::uint32_t v) { return PropValue::int32(static_cast<std::int32_t>(v)); }
 
 std::string folderName(const PropertyBag& props) { return props.getString(0x3001).value_or(""); }
@@ -800,17 +811,6 @@ void Writer::learnSource(const Store& source) {
   } catch (const Error&) {
     // A root that cannot be read names nothing.
   }
-}
-
-// Special-folder ids and settings of the root folder and the Inbox: the
-// ids, the extended folder flags and views of 0x36DA-0x36DF.
-static PropertyBag specialFolderSettings(const PropertyBag& props) {
-  PropertyBag out;
-  for (const auto& [t, v] : props.all()) {
-    std::uint16_t id = propId(t);
-    if ((id >= 0x36D0 && id <= 0x36DF) || id == 0x36E4) out.set(t, v);
-  }
-  return out;
 }
 
 Writer::FolderId Writer::copyFolderFrom(const Store& source, NodeId sourceFolder, FolderId parent, CopyReport* report) {

@@ -8,7 +8,11 @@
 // Folders can be created, removed and filled in any order. Messages go to
 // the file as they are added (their blocks are written at once); folders,
 // their tables and counts are kept in memory, always in step, and written
-// by close(). Only close() puts the file at its path: until then it lives
+// by close(). The receive folder table sends new mail to the Inbox under
+// the top of personal folders when there is one (to the root otherwise),
+// as Outlook's tables do; a copy, or a file that keeps another store's
+// settings, follows that store's table instead. Only close() puts the file
+// at its path: until then it lives
 // under a temporary name, and a writer destroyed without close() removes
 // it.
 //
