@@ -199,6 +199,7 @@ void CompressionEngine::CompressionRun() {
     std::shared_ptr<MailFolder> destinationTop;
     if (source) attempt("TopFolder (source)", [&] { sourceTop = source->TopFolder(); });
     if (destination) attempt("TopFolder (destination)", [&] { destinationTop = destination->TopFolder(); });
+    if (source && destination) attempt("KeepSettingsOf", [&] { destination->KeepSettingsOf(source); });
 
     // 6.8 The new PST starts with nothing under its top folder.
     if (destinationTop) {

@@ -136,6 +136,12 @@ class MailStore {
  public:
   virtual ~MailStore() = default;
   virtual std::shared_ptr<MailFolder> TopFolder() = 0;
+  // A new store keeps the settings of the source it is made from: its
+  // password, the folders it names as its special folders and the folders
+  // that receive new mail. Close points them at the new store's folders on
+  // the same path from the top and leaves out those it does not have. A
+  // source store is read-only and refuses.
+  virtual void KeepSettingsOf(const std::shared_ptr<MailStore>& source) = 0;
   // Finishes the store's file: everything written so far is on disk and
   // the file is complete. The store is not used afterwards. A store that
   // was only read just lets go of its file.

@@ -114,6 +114,7 @@ class PstMailStore : public engine::MailStore {
  public:
   explicit PstMailStore(std::shared_ptr<StoreState> state) : state_(std::move(state)) {}
   std::shared_ptr<engine::MailFolder> TopFolder() override;
+  void KeepSettingsOf(const std::shared_ptr<engine::MailStore>& source) override;
   void Close() override;
   const std::shared_ptr<StoreState>& state() const { return state_; }
 

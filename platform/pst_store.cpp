@@ -351,6 +351,15 @@ std::shared_ptr<engine::MailFolder> PstMailStore::TopFolder() {
   });
 }
 
+void PstMailStore::KeepSettingsOf(const std::shared_ptr<engine::MailStore>& source) {
+  guarded("KeepSettingsOf for " + state_->path().string(), [&] {
+    auto* from = dynamic_cast<PstMailStore*>(source.get());
+    if (from == nullptr || !from->state()->isSource())
+      throw StoreError("KeepSettingsOf: the source is not a PST opened for reading");
+    state_->writer().keepSettingsOf(from->state()->source());
+  });
+}
+
 void PstMailStore::Close() { state_->close(); }
 
 // ---- SourceFolder

@@ -155,6 +155,24 @@ TEST_F(EngineTest, DestinationIsEmptiedAndEachStoreFinishedBeforeTheNextPst) {
                           host.destination + "Varnolt_07-12-2026_09-05-04/KestrikCompress.pst"));
 }
 
+// Each new PST keeps the settings (password, special and receive folders)
+// of its own source, asked once, before the store is finished; a source
+// that is not there has none to give.
+TEST_F(EngineTest, EachNewPstKeepsTheSettingsOfItsOwnSource) {
+  addPst("a.pst")->add("Inbox");
+  addPst("b.pst")->add("Inbox");
+  host.pstList.push_back(host.destination + "gone.pst");
+  run();
+  const auto destinations = world.subjectsOf("KeepSettingsOf");
+  ASSERT_EQ(destinations.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(world.pst(destinations[i])->settingsFrom, host.pstList[i]);
+    auto kept = std::find(world.calls.begin(), world.calls.end(), "KeepSettingsOf " + destinations[i]);
+    auto closed = std::find(world.calls.begin(), world.calls.end(), "Close " + destinations[i]);
+    EXPECT_LT(kept, closed);
+  }
+}
+
 TEST_F(EngineTest, WalkOrderLabelsAndScratchFilesAcrossFolders) {
   auto top = addPst("mail.pst");
   // Messages of the top folder itself come first, treated like any other.

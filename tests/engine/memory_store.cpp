@@ -429,6 +429,13 @@ class MemStore : public engine::MailStore {
     if (closed_) throw StoreError("the store is closed");
     return makeFolder(world_, pst_->top);
   }
+  void KeepSettingsOf(const std::shared_ptr<engine::MailStore>& source) override {
+    world_.check("KeepSettingsOf", pst_->path);
+    auto* from = dynamic_cast<MemStore*>(source.get());
+    if (from == nullptr) throw StoreError("KeepSettingsOf: not a store of this world");
+    if (!pst_->created) throw StoreError("KeepSettingsOf: the source store is read-only");
+    pst_->settingsFrom = from->pst_->path;
+  }
   void Close() override {
     world_.check("Close", pst_->path);
     if (closed_) return;

@@ -97,6 +97,7 @@ struct PstData {
   std::string displayName;
   std::shared_ptr<FolderData> top;
   bool created = false;  // made by AttachPstFile (a destination)
+  std::string settingsFrom;  // the path of the source whose settings it keeps
   int closes = 0;
 };
 

@@ -196,6 +196,7 @@ TEST(AttachPstFile, OpensAnExistingFileOnceAndNeverWritesIt) {
            storeError([&] { f.inbox->ItemList()->NewItem(); }),
            storeError([&] { item->Commit(); }),
            storeError([&] { subfolder(top, "Calendar")->CopyInto(f.inbox); }),
+           storeError([&] { f.source->KeepSettingsOf(f.source); }),
        })
     EXPECT_THAT(reason, HasSubstr("the source store is read-only"));
   // Changes in memory are fine; they never reach the file. A message

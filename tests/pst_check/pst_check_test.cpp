@@ -559,6 +559,51 @@ TEST(PstCheck, HostileCopiesEndCleanly) {
 }
 
 // The command line: one line per finding, a summary, and the exit codes.
+// Outlook's calendar sample names its special folders from the store, the
+// root folder and the Inbox, and its receive folder table sends mail to
+// the Inbox. An id pointed at a node the file lacks is one finding, at
+// the block that holds it.
+TEST(PstCheck, SpecialFolderIdsAndReceiveFolders) {
+  VARNOLT_REQUIRE_SAMPLES();
+  const m::Bytes uid{0xa4, 0x1d, 0x63, 0xdb, 0xc5, 0x3b, 0x8e, 0x4a, 0xb8, 0x07, 0x1e, 0x15, 0xe5, 0x57, 0x50, 0xce};
+  struct Case {
+    p::NodeId owner;
+    p::NodeId named;     // the folder an id of the owner names
+    bool withUid;        // receive rows hold the bare NID
+    const char* rule;
+    const char* text;
+  };
+  const Case cases[] = {
+      {p::nid::MessageStore, 0x80C2, true, "store.special-folder-id", "0x35E4"},   // Sent Items
+      {p::nid::RootFolder, 0x8122, true, "folder.special-folder-id", "0x36D0"},    // Calendar
+      {0x8082, 0x81A2, true, "folder.special-folder-id", "the Inbox's special-folder id 0x36D4"},  // Tasks
+      {0x62B, 0x8082, false, "store.receive-folder", "\"\""},                       // Inbox
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.rule);
+    Image img("calendar-contacts-distlist.pst");
+    p::NbtEntry node = *img.db->findNode(k.owner);
+    p::BbtEntry block = *img.db->findBlock(node.bidData);
+    bool edited = false;
+    img.editBlock(block, [&](m::Bytes& data) {
+      m::Bytes want = k.withUid ? uid : m::Bytes{};
+      m::putU32(want, k.named);
+      auto at = std::search(data.begin(), data.end(), want.begin(), want.end());
+      if (at == data.end()) return;
+      m::setU32(data, static_cast<std::size_t>(at - data.begin()) + want.size() - 4, 0x7FFFFE2);
+      edited = true;
+    });
+    ASSERT_TRUE(edited);
+    chk::CheckResult r = check(img.bytes);
+    auto f = withRule(r, k.rule);
+    ASSERT_EQ(f.size(), 1u) << describe(r);
+    EXPECT_EQ(r.totalFindings, 1u) << describe(r);
+    EXPECT_EQ(f[0].offset, block.bref.ib);
+    EXPECT_NE(f[0].message.find(k.text), std::string::npos) << f[0].line();
+    EXPECT_NE(f[0].message.find("0x7FFFFE2"), std::string::npos) << f[0].line();
+  }
+}
+
 TEST(PstCheckCommand, ExitCodesAndOutput) {
   VARNOLT_REQUIRE_SAMPLES();
   const std::string cli = (binDir() / "varnolt-cli").string();

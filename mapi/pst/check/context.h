@@ -148,5 +148,6 @@ void checkNodes(Context& c);
 void checkSpace(Context& c);
 void checkLtp(Context& c);
 void checkStore(Context& c);
+void checkSpecialFolders(Context& c);
 
 }  // namespace varnolt::mapi::pst::check

@@ -44,7 +44,7 @@ constexpr NodeId kSpamSearchUpdateQueue = 0x2226;
 constexpr NodeId kSpamSearchCriteria = 0x2227;
 
 constexpr PropTag kTagSearchCriteriaFlags = 0x660B0003;
-constexpr PropTag kTagReceiveFolder = 0x66050003;
+constexpr std::int32_t kValidInbox = 0x02;
 constexpr std::int32_t kMsgFlagRead = 0x01;
 constexpr std::int32_t kMsgFlagHasAttach = 0x10;
 
@@ -57,6 +57,17 @@ bool computedFolderTag(PropTag tag) {
 bool ownStoreTag(PropTag tag) {
   return tag == tag::RecordKey || tag == tag::IpmSubtreeEntryId || tag == tag::IpmWastebasketEntryId ||
          tag == tag::FinderEntryId || tag == tag::ValidFolderMask;
+}
+
+// Special-folder ids and settings the root folder and the Inbox keep: the
+// ids, and the extended folder flags and views of 0x36DA-0x36DF.
+PropertyBag specialFolderSettings(const PropertyBag& props) {
+  PropertyBag out;
+  for (const auto& [t, v] : props.all()) {
+    std::uint16_t id = propId(t);
+    if ((id >= 0x36D0 && id <= 0x36DF) || id == 0x36E4) out.set(t, v);
+  }
+  return out;
 }
 
 PropValue uint32Value(std::uint32_t v) { return PropValue::int32(static_cast<std::int32_t>(v)); }
@@ -305,6 +316,7 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
   Written out;
   PropertyRefs& props = out.props;
   mapInto(message.props, props);
+  if (depth == 0) mapMessageIds(props);
   SubnodeIds ids;
   std::vector<SlEntry> subnodes;
 
@@ -463,44 +475,104 @@ void Writer::setStoreProperties(const PropertyBag& props) {
   }
 }
 
-// Entry ids that point into a store being copied are pointed at the
-// folders the copy made.
-void Writer::finishProperties(PropertyRefs& refs, PropertyBag& storage) const {
-  if (!sourceUid_) return;
-  // An entry id of an object that was not copied (a search folder) would
-  // point into the old file; it is left out.
-  enum class Kind { Other, Mapped, Dangling };
-  auto remap = [&](const Bytes& v, Bytes& out) {
-    if (v.size() != 24 || ByteView(v).u32(0) != 0 || !std::equal(sourceUid_->begin(), sourceUid_->end(), v.begin() + 4))
-      return Kind::Other;
-    auto it = copiedNodes_.find(ByteView(v).u32(20));
-    if (it == copiedNodes_.end()) return Kind::Dangling;
-    out = entryId(it->second);
-    return Kind::Mapped;
-  };
-  std::vector<PropTag> dangling;
-  for (const auto& [t, v] : refs.all()) {
-    PropType type = propType(t);
-    if (type == pt::Binary) {
-      Bytes out;
-      Kind k = remap(v->data, out);
-      if (k == Kind::Mapped) storage.set(t, PropValue::binary(std::move(out)));
-      if (k == Kind::Dangling) dangling.push_back(t);
-    } else if (type == (pt::Binary | pt::MultiValued)) {
-      PropValue copy = *v;
-      bool changed = false;
-      for (Bytes& e : copy.values) {
-        Bytes out;
-        Kind k = remap(e, out);
-        if (k == Kind::Other) continue;
-        e = k == Kind::Mapped ? std::move(out) : Bytes{};
-        changed = true;
+// Entry ids that name objects of the store this file is made from are
+// pointed at their copies here. An id whose object was not carried over (a
+// search folder, a folder the file does not have) is left out: it must
+// never name a wrong folder or none.
+IdChange Writer::mapSourceId(ByteView id, bool foldersOnly) const {
+  std::optional<StoreEntryId> e = parseEntryId(id);
+  if (!e || std::find(sourceUids_.begin(), sourceUids_.end(), e->uid) == sourceUids_.end()) return {};
+  if (foldersOnly && nidType(e->nid) != nid_type::NormalFolder && nidType(e->nid) != nid_type::SearchFolder) return {};
+  std::optional<FolderId> copy = copyOf(e->nid);
+  if (!copy) return {IdChange::Kind::Drop, {}};
+  return {IdChange::Kind::Replace, entryId(*copy)};
+}
+
+std::optional<Writer::FolderId> Writer::copyOf(NodeId sourceNid) const {
+  if (auto it = copiedNodes_.find(sourceNid); it != copiedNodes_.end()) return it->second;
+  auto path = sourcePaths_.find(sourceNid);
+  if (path == sourcePaths_.end()) return std::nullopt;
+  FolderId at = path->second.fromTop ? ipm_ : nid::RootFolder;
+  for (const auto& [name, which] : path->second.steps) {
+    std::size_t seen = 0;
+    std::optional<FolderId> next;
+    for (NodeId c : folderState(at).children) {
+      if (folderName(folderState(c).props) == name && seen++ == which) {
+        next = c;
+        break;
       }
-      if (changed) storage.set(t, std::move(copy));
+    }
+    if (!next) return std::nullopt;
+    at = *next;
+  }
+  return at;
+}
+
+void Writer::finishProperties(PropertyRefs& refs, PropertyBag& storage) const {
+  if (sourceUids_.empty()) return;
+  IdMapper map = [this](ByteView id) { return mapSourceId(id, false); };
+  std::vector<PropTag> dropped;
+  for (const auto& [t, v] : refs.all()) {
+    if (propType(t) != pt::Binary && propType(t) != (pt::Binary | pt::MultiValued)) continue;
+    std::optional<PropValue> mapped = mapEntryIds(propId(t), *v, map);
+    if (!mapped) {
+      dropped.push_back(t);
+    } else if (*mapped != *v) {
+      storage.set(t, std::move(*mapped));
     }
   }
-  for (PropTag t : dangling) refs.remove(t);
+  for (PropTag t : dropped) refs.remove(t);
   for (const auto& [t, v] : storage.all()) refs.borrow(t, v);
+}
+
+// A message's ids of folders (the sent-mail folder 0x0E0A and the like)
+// follow the folders; its ids of other messages stay as they are, since a
+// message named may not be copied yet.
+void Writer::mapMessageIds(PropertyRefs& props) const {
+  if (sourceUids_.empty()) return;
+  std::vector<std::pair<PropTag, IdChange>> changes;
+  for (const auto& [t, v] : props.all()) {
+    if (propType(t) != pt::Binary) continue;
+    IdChange c = mapSourceId(v->data, true);
+    if (c.kind != IdChange::Kind::Keep) changes.emplace_back(t, std::move(c));
+  }
+  for (auto& [t, c] : changes) {
+    if (c.kind == IdChange::Kind::Drop) props.remove(t);
+    else props.own(t, PropValue::binary(std::move(c.id)));
+  }
+}
+
+// The receive folder table: the source's rows with its folders' copies;
+// without a source, Outlook's rows for a new file, with the Inbox under
+// the top of personal folders if there is one. The default row ("")
+// always names a folder.
+void Writer::writeReceiveFolders() {
+  std::vector<std::pair<std::string, FolderId>> rows;
+  if (sourceReceive_ && !sourceReceive_->empty()) {
+    for (const ReceiveFolder& r : *sourceReceive_) {
+      if (std::optional<FolderId> copy = copyOf(r.folder)) rows.emplace_back(r.messageClass, *copy);
+    }
+  } else if (std::optional<FolderId> inbox = findSubfolder(ipm_, "Inbox")) {
+    rows = {{"", *inbox}, {"IPM", *inbox}, {"Report.IPM", *inbox}, {"IPC", nid::RootFolder}};
+  } else {
+    rows = {{"", nid::RootFolder}, {"IPC", nid::RootFolder}};
+  }
+  std::vector<ReceiveFolder> listed;
+  for (const auto& [cls, folder] : rows) listed.push_back({cls, folder});
+  inboxBit_ = inboxOf(listed).has_value();
+  if (std::none_of(rows.begin(), rows.end(), [](const auto& r) { return r.first.empty(); }))
+    rows.insert(rows.begin(), {"", inboxOf(listed).value_or(nid::RootFolder)});
+
+  std::vector<PropertyRefs> cells(rows.size());
+  std::vector<PackedRow> packed;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    cells[i].own(kTagReceiveFolderNid, uint32Value(rows[i].second));
+    cells[i].own(kTagReceiveFolderClass, PropValue::unicode(rows[i].first));
+    packed.emplace_back(static_cast<std::uint32_t>(i + 1), receiveLayout_, cells[i]);
+  }
+  SubnodeIds ids;
+  WrittenNode w = writeNode(buildTableContext(*db_, receiveLayout_, packed, ids, db_->nextUnique()));
+  db_->setNode({kReceiveFolderTable, w.bidData, w.bidSub, 0});
 }
 
 void Writer::writeFolder(const FolderState& f, const PropertyRefs& props, const PropertyBag* searchFolder) {
@@ -560,6 +632,12 @@ void Writer::close() {
       db_->setNode({kSpamSearchCriteria, w.bidData, w.bidSub, 0});
     }
 
+    // The Inbox made anew from the source's takes its special-folder ids.
+    if (sourceInbox_) {
+      if (std::optional<FolderId> inbox = copyOf(*sourceInbox_)) setFolderProperties(*inbox, sourceInboxIds_);
+    }
+    writeReceiveFolders();
+
     // Folders with their tables and counts.
     for (const auto& [id, f] : folders_) {
       PropertyBag final = folderProperties(id);
@@ -593,16 +671,6 @@ void Writer::close() {
       WrittenNode w = writeNode(buildTableContext(*db_, t.layout, {}, ids, 0));
       db_->setNode({t.nid, w.bidData, w.bidSub, 0});
     }
-    {
-      PropertyRefs row;
-      row.own(kTagReceiveFolder, uint32Value(nid::RootFolder));
-      row.own(tag::MessageClass, PropValue::unicode(""));
-      SubnodeIds ids;
-      WrittenNode w = writeNode(buildTableContext(*db_, receiveLayout_, {PackedRow(1, receiveLayout_, row)}, ids,
-                                                  db_->nextUnique()));
-      db_->setNode({kReceiveFolderTable, w.bidData, w.bidSub, 0});
-    }
-
     // The store's properties, then the name-to-id map (last: every name
     // is known by now).
     {
@@ -619,6 +687,7 @@ void Writer::close() {
       for (const auto& [id, bit] : special) {
         if (refs.get(makeTag(id, pt::Binary))) mask |= bit;
       }
+      if (inboxBit_) mask |= kValidInbox;
       refs.own(tag::ValidFolderMask, PropValue::int32(mask));
       SubnodeIds ids;
       WrittenNode w = writeNode(buildPropertyContext(*db_, refs, ids));
@@ -641,85 +710,122 @@ void Writer::close() {
   }
 }
 
-void Writer::copyContents(const Store& source, NodeId sourceFolder, FolderId target, CopyReport* report) {
-  Folder folder = source.folder(sourceFolder);
-  auto copyMessages = [&](const std::vector<NodeId>& ids, bool associated) {
-    for (NodeId id : ids) {
-      std::vector<std::string> problems;
-      try {
-        Message m = source.readMessage(id, report ? &problems : nullptr);
-        copiedNodes_[id] = addMessage(target, m, associated);
-        if (report) ++report->messages;
-      } catch (const Error& e) {
-        if (!report) throw;
-        report->problems.push_back("message " + hexText(id) + " of \"" + folder.displayName() + "\": " + e.what());
-      }
-      if (report) {
-        for (auto& p : problems)
-          report->problems.push_back("message " + hexText(id) + " of \"" + folder.displayName() + "\": " + p);
-      }
+void Writer::copyMessages(const Store& source, const std::vector<CopyStep>& steps, CopyReport* report) {
+  for (const CopyStep& step : steps) {
+    std::string where = "?";
+    std::vector<NodeId> messages, associated;
+    try {
+      Folder folder = source.folder(step.source);
+      where = folder.displayName();
+      messages = folder.messageIds();
+      associated = folder.associatedMessageIds();
+    } catch (const Error& e) {
+      if (!report) throw;
+      report->problems.push_back("folder \"" + where + "\": " + e.what());
     }
-  };
-  std::vector<NodeId> messages, associated, children;
+    auto copy = [&](const std::vector<NodeId>& ids, bool isAssociated) {
+      for (NodeId id : ids) {
+        std::vector<std::string> problems;
+        try {
+          Message m = source.readMessage(id, report ? &problems : nullptr);
+          copiedNodes_[id] = addMessage(step.target, m, isAssociated);
+          if (report) ++report->messages;
+        } catch (const Error& e) {
+          if (!report) throw;
+          report->problems.push_back("message " + hexText(id) + " of \"" + where + "\": " + e.what());
+        }
+        if (report) {
+          for (auto& p : problems) report->problems.push_back("message " + hexText(id) + " of \"" + where + "\": " + p);
+        }
+      }
+    };
+    copy(messages, false);
+    copy(associated, true);
+  }
+}
+
+// The folder's subfolders below target, which already stands for it.
+// The source's deleted items go into this file's own.
+void Writer::copyTree(const Store& source, NodeId sourceFolder, FolderId target, CopyReport* report,
+                      std::vector<CopyStep>& steps) {
+  copiedNodes_[sourceFolder] = target;
+  if (report) ++report->folders;
+  steps.push_back({sourceFolder, target});
+  std::vector<NodeId> children;
   try {
-    messages = folder.messageIds();
-    associated = folder.associatedMessageIds();
-    children = folder.subfolderIds();
+    children = source.folder(sourceFolder).subfolderIds();
   } catch (const Error& e) {
     if (!report) throw;
-    report->problems.push_back("folder \"" + folder.displayName() + "\": " + e.what());
+    report->problems.push_back("folder " + hexText(sourceFolder) + ": " + e.what());
   }
-  copyMessages(messages, false);
-  copyMessages(associated, true);
   std::optional<NodeId> wastebasket;
   if (target == ipm_) {
     PropertyBag storeProps = source.storeProperties();
-    const Bytes* id = storeProps.getBinary(tag::IpmWastebasketEntryId);
-    if (id && id->size() >= 24) wastebasket = ByteView(*id).u32(20);
+    if (const Bytes* id = storeProps.getBinary(tag::IpmWastebasketEntryId)) {
+      if (auto e = parseEntryId(*id)) wastebasket = e->nid;
+    }
   }
   for (NodeId c : children) {
     if (nidType(c) == nid_type::SearchFolder) continue;
     if (wastebasket && c == *wastebasket) {
-      mergeFolder(source, c, deleted_, report);
+      PropertyBag props = source.folder(c).properties();
+      setFolderProperties(deleted_, props);
+      copyTree(source, c, deleted_, report, steps);
     } else {
-      copyFolderFrom(source, c, target, report);
+      makeFolderCopy(source, c, target, report, steps);
     }
   }
 }
 
-void Writer::mergeFolder(const Store& source, NodeId sourceFolder, FolderId target, CopyReport* report) {
-  PropertyBag props = source.folder(sourceFolder).properties();
-  for (PropTag t : {tag::ContentCount, tag::ContentUnreadCount, tag::Subfolders}) props.remove(t);
-  setFolderProperties(target, props);
-  copiedNodes_[sourceFolder] = target;
-  if (report) ++report->folders;
-  copyContents(source, sourceFolder, target, report);
+Writer::FolderId Writer::makeFolderCopy(const Store& source, NodeId sourceFolder, FolderId parent, CopyReport* report,
+                                        std::vector<CopyStep>& steps) {
+  FolderId id = createFolder(parent, source.folder(sourceFolder).properties());
+  copyTree(source, sourceFolder, id, report, steps);
+  return id;
+}
+
+// The uids a store names itself by: its record key, and those its own
+// ids of special folders carry when they name a folder it has (Outlook
+// does not always use the record key in them).
+void Writer::learnSource(const Store& source) {
+  if (!sourceUids_.empty()) return;
+  PropertyBag storeProps = source.storeProperties();
+  if (const Bytes* key = storeProps.getBinary(tag::RecordKey); key && key->size() == 16) {
+    sourceUids_.emplace_back();
+    std::copy(key->begin(), key->end(), sourceUids_.back().begin());
+  }
+  auto learn = [&](const PropertyBag& bag, bool (*isIdTag)(std::uint16_t)) {
+    for (const auto& [t, v] : bag.all()) {
+      if (!isIdTag(propId(t))) continue;
+      for (const Bytes& id : entryIdsIn(propId(t), v)) {
+        std::optional<StoreEntryId> e = parseEntryId(id);
+        if (!e || std::find(sourceUids_.begin(), sourceUids_.end(), e->uid) != sourceUids_.end()) continue;
+        if (nidType(e->nid) != nid_type::NormalFolder && nidType(e->nid) != nid_type::SearchFolder) continue;
+        if (source.database().findNode(e->nid)) sourceUids_.push_back(e->uid);
+      }
+    }
+  };
+  learn(storeProps, isStoreFolderIdTag);
+  try {
+    learn(source.rootFolder().properties(), isFolderIdTag);
+  } catch (const Error&) {
+    // A root that cannot be read names nothing.
+  }
 }
 
 Writer::FolderId Writer::copyFolderFrom(const Store& source, NodeId sourceFolder, FolderId parent, CopyReport* report) {
   requireOpen();
-  if (!sourceUid_) {
-    PropertyBag storeProps = source.storeProperties();
-    if (const Bytes* key = storeProps.getBinary(tag::RecordKey); key && key->size() == 16) {
-      sourceUid_.emplace();
-      std::copy(key->begin(), key->end(), sourceUid_->begin());
-    }
-  }
-  PropertyBag props = source.folder(sourceFolder).properties();
-  FolderId id = createFolder(parent, props);
-  copiedNodes_[sourceFolder] = id;
-  if (report) ++report->folders;
-  copyContents(source, sourceFolder, id, report);
+  learnSource(source);
+  std::vector<CopyStep> steps;
+  FolderId id = makeFolderCopy(source, sourceFolder, parent, report, steps);
+  copyMessages(source, steps, report);
   return id;
 }
 
 void Writer::copyStoreFrom(const Store& source, CopyReport* report) {
   requireOpen();
+  learnSource(source);
   PropertyBag props = source.storeProperties();
-  if (const Bytes* key = props.getBinary(tag::RecordKey); key && key->size() == 16) {
-    sourceUid_.emplace();
-    std::copy(key->begin(), key->end(), sourceUid_->begin());
-  }
   setStoreProperties(props);
   std::optional<NodeId> finder;
   if (const Bytes* id = props.getBinary(tag::FinderEntryId); id && id->size() >= 24) finder = ByteView(*id).u32(20);
@@ -730,20 +836,31 @@ void Writer::copyStoreFrom(const Store& source, CopyReport* report) {
     if (!report) throw;
     report->problems.push_back(std::string("top of personal folders: ") + e.what());
   }
+  try {
+    sourceReceive_ = readReceiveFolders(source);
+  } catch (const Error& e) {
+    if (!report) throw;
+    report->problems.push_back(std::string("receive folder table: ") + e.what());
+  }
   Folder root = source.rootFolder();
   copiedNodes_[root.id()] = nid::RootFolder;
+  setFolderProperties(nid::RootFolder, specialFolderSettings(root.properties()));
+  std::vector<CopyStep> steps;
   std::vector<NodeId> children = root.subfolderIds();
   for (NodeId c : children) {
     if (nidType(c) == nid_type::SearchFolder) continue;
     if (ipm && c == ipm->id()) {
-      mergeFolder(source, c, ipm_, report);
+      PropertyBag top = source.folder(c).properties();
+      setFolderProperties(ipm_, top);
+      copyTree(source, c, ipm_, report, steps);
     } else if (finder && c == *finder) {
       // The search root holds search folders, which are not copied.
       copiedNodes_[c] = finder_;
     } else {
-      copyFolderFrom(source, c, nid::RootFolder, report);
+      makeFolderCopy(source, c, nid::RootFolder, report, steps);
     }
   }
+  copyMessages(source, steps, report);
   // Messages kept in the root itself, if any.
   for (NodeId id : root.messageIds()) {
     try {
@@ -753,6 +870,57 @@ void Writer::copyStoreFrom(const Store& source, CopyReport* report) {
       if (!report) throw;
       report->problems.push_back("message " + hexText(id) + " of the root folder: " + e.what());
     }
+  }
+}
+
+void Writer::keepSettingsOf(const Store& source) {
+  requireOpen();
+  // The store's own settings first: the password, and the special folders
+  // this file does not keep itself.
+  PropertyBag storeProps = source.storeProperties();
+  PropertyBag kept;
+  for (const auto& [t, v] : storeProps.all()) {
+    if ((isStoreFolderIdTag(propId(t)) && !ownStoreTag(t)) || t == tag::PstPassword) kept.set(t, v);
+  }
+  setStoreProperties(kept);
+  learnSource(source);
+
+  // Where each of the source's folders lies. A part of the source that
+  // cannot be read names no folder, and ids of it are left out.
+  std::optional<NodeId> top;
+  try {
+    if (std::optional<Folder> ipm = source.ipmSubtree()) top = ipm->id();
+  } catch (const Error&) {
+  }
+  std::vector<std::pair<NodeId, SourcePath>> todo{{nid::RootFolder, SourcePath{}}};
+  while (!todo.empty()) {
+    auto [nid, path] = std::move(todo.back());
+    todo.pop_back();
+    if (sourcePaths_.count(nid) != 0 || path.steps.size() > limits::kMaxFolderDepth) continue;
+    sourcePaths_[nid] = path;
+    std::map<std::string, std::size_t> seen;
+    try {
+      for (NodeId c : source.folder(nid).subfolderIds()) {
+        std::string name = source.folder(c).displayName();
+        SourcePath child = path;
+        child.steps.emplace_back(name, seen[name]++);
+        if (top && c == *top) child = SourcePath{true, {}};
+        todo.emplace_back(c, std::move(child));
+      }
+    } catch (const Error&) {
+    }
+  }
+  try {
+    setFolderProperties(nid::RootFolder, specialFolderSettings(source.rootFolder().properties()));
+  } catch (const Error&) {
+  }
+  try {
+    sourceReceive_ = readReceiveFolders(source);
+    sourceInbox_ = inboxOf(*sourceReceive_);
+    if (sourceInbox_) sourceInboxIds_ = specialFolderSettings(source.folder(*sourceInbox_).properties());
+  } catch (const Error&) {
+    sourceInbox_.reset();
+    sourceInboxIds_ = {};
   }
 }
 

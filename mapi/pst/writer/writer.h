@@ -8,7 +8,11 @@
 // Folders can be created, removed and filled in any order. Messages go to
 // the file as they are added (their blocks are written at once); folders,
 // their tables and counts are kept in memory, always in step, and written
-// by close(). Only close() puts the file at its path: until then it lives
+// by close(). The receive folder table sends new mail to the Inbox under
+// the top of personal folders when there is one (to the root otherwise),
+// as Outlook's tables do; a copy, or a file that keeps another store's
+// settings, follows that store's table instead. Only close() puts the file
+// at its path: until then it lives
 // under a temporary name, and a writer destroyed without close() removes
 // it.
 //
@@ -25,6 +29,7 @@
 #include <vector>
 
 #include "mapi/message.h"
+#include "mapi/pst/entry_id.h"
 #include "mapi/pst/writer/database_writer.h"
 #include "mapi/pst/writer/name_map_writer.h"
 #include "mapi/pst/writer/property_context_writer.h"
@@ -96,6 +101,12 @@ class Writer {
   // A whole store: its properties and every folder; its top of personal
   // folders and deleted items go into this file's own.
   void copyStoreFrom(const Store& source, CopyReport* report = nullptr);
+  // For a file whose folders are made anew from another store's: keeps
+  // that store's password, its special-folder entry ids (store, root
+  // folder, Inbox) and its receive folders. close() points them at the
+  // folders this file has on the same path from the top (or the root),
+  // and leaves out those that name a folder it does not have.
+  void keepSettingsOf(const Store& source);
 
   // Finishes the file and renames it into place. Nothing can be added after.
   void close();
@@ -135,7 +146,22 @@ class Writer {
   void writeFolder(const FolderState& f, const PropertyRefs& props, const PropertyBag* searchFolder);
   void finishProperties(PropertyRefs& refs, PropertyBag& storage) const;
   void mergeFolder(const Store& source, NodeId sourceFolder, FolderId target, CopyReport* report);
-  void copyContents(const Store& source, NodeId sourceFolder, FolderId target, CopyReport* report);
+  // Copies make the whole folder tree first, then the messages, so a
+  // message's entry ids of folders can be pointed at their copies.
+  struct CopyStep {
+    NodeId source;
+    FolderId target;
+  };
+  void copyTree(const Store& source, NodeId sourceFolder, FolderId target, CopyReport* report,
+                std::vector<CopyStep>& steps);
+  void copyMessages(const Store& source, const std::vector<CopyStep>& steps, CopyReport* report);
+  FolderId makeFolderCopy(const Store& source, NodeId sourceFolder, FolderId parent, CopyReport* report,
+                          std::vector<CopyStep>& steps);
+  void learnSource(const Store& source);
+  std::optional<FolderId> copyOf(NodeId sourceNid) const;
+  IdChange mapSourceId(ByteView id, bool foldersOnly) const;
+  void mapMessageIds(PropertyRefs& props) const;
+  void writeReceiveFolders();
   Bytes entryId(NodeId nid) const;
   std::uint64_t now();
   Bytes randomBytes(std::size_t n);
@@ -150,10 +176,22 @@ class Writer {
   FolderId ipm_ = 0, deleted_ = 0, finder_ = 0;
   TableLayout hierarchyLayout_, contentsLayout_, assocLayout_, searchLayout_, attachmentLayout_, recipientLayout_,
       receiveLayout_;
-  // Entry ids of a store being copied: its unique id and where its folders
-  // and messages went.
-  std::optional<std::array<std::uint8_t, 16>> sourceUid_;
+  // Entry ids of a store being copied: the uids it names itself by, and
+  // where its folders and messages went.
+  std::vector<ProviderUid> sourceUids_;
   std::map<NodeId, NodeId> copiedNodes_;
+  // A store whose settings this file keeps (keepSettingsOf): where each of
+  // its folders lies, as names (and which of equal names) from its top
+  // of personal folders or its root, its Inbox, and its receive folders.
+  struct SourcePath {
+    bool fromTop = false;
+    std::vector<std::pair<std::string, std::size_t>> steps;
+  };
+  std::map<NodeId, SourcePath> sourcePaths_;
+  std::optional<NodeId> sourceInbox_;
+  PropertyBag sourceInboxIds_;
+  std::optional<std::vector<ReceiveFolder>> sourceReceive_;
+  bool inboxBit_ = false;
   std::uint64_t random_ = 0;
   std::uint64_t clock_ = 0;
   bool closed_ = false;
