@@ -116,6 +116,7 @@ TEST(CompressKeepsSettings, SpecialFoldersAndReceiveFoldersOfEveryOutlookSample)
         auto newInbox = p::inboxOf(p::readReceiveFolders(*out));
         ASSERT_TRUE(newInbox.has_value());
         EXPECT_EQ(kindOf(after.folderAt(*newInbox)), kindOf(before.folderAt(*inbox)));
+        EXPECT_EQ(out->storeProperties().getInt32(m::tag::ValidFolderMask).value_or(0) & 0x02, 0x02);
       }
       if (!havePypff) continue;
       json oracleAfter = json::parse(run({"/usr/bin/python3", oracle, made.string()}, 120).out);

@@ -543,19 +543,20 @@ void Writer::mapMessageIds(PropertyRefs& props) const {
 }
 
 // The receive folder table: the source's rows with its folders' copies;
-// without a source, Outlook's rows for a new file, with the Inbox under
-// the top of personal folders if there is one. The default row ("")
-// always names a folder.
+// without a source (or when none of its receive folders is here),
+// Outlook's rows for a new file, with the Inbox under the top of personal
+// folders if there is one. The default row ("") always names a folder.
 void Writer::writeReceiveFolders() {
   std::vector<std::pair<std::string, FolderId>> rows;
-  if (sourceReceive_ && !sourceReceive_->empty()) {
+  if (sourceReceive_) {
     for (const ReceiveFolder& r : *sourceReceive_) {
       if (std::optional<FolderId> copy = copyOf(r.folder)) rows.emplace_back(r.messageClass, *copy);
     }
-  } else if (std::optional<FolderId> inbox = findSubfolder(ipm_, "Inbox")) {
-    rows = {{"", *inbox}, {"IPM", *inbox}, {"Report.IPM", *inbox}, {"IPC", nid::RootFolder}};
-  } else {
-    rows = {{"", nid::RootFolder}, {"IPC", nid::RootFolder}};
+  }
+  if (rows.empty()) {
+    FolderId inbox = findSubfolder(ipm_, "Inbox").value_or(nid::RootFolder);
+    rows = {{"", inbox}, {"IPM", inbox}, {"Report.IPM", inbox}, {"IPC", nid::RootFolder}};
+    if (inbox == nid::RootFolder) rows = {{"", inbox}, {"IPC", inbox}};
   }
   std::vector<ReceiveFolder> listed;
   for (const auto& [cls, folder] : rows) listed.push_back({cls, folder});
