@@ -136,6 +136,11 @@ struct NameMapValues {
 };
 void checkNameMap(Context& c, std::uint64_t at, const std::string& where, const NameMapValues& values);
 
+// Checks the fill levels a heap states against its blocks, once the heap
+// checks have found its blocks and page maps sound.
+void checkHeapFillLevels(Context& c, const std::vector<const BlockInfo*>& blocks, const std::vector<Bytes>& data,
+                         const std::string& where);
+
 // Ids in findings.
 inline std::string bidText(BlockId bid) { return "block " + hexText(bid); }
 inline std::string nidText(NodeId nid) { return "node " + hexText(nid); }
@@ -148,5 +153,6 @@ void checkNodes(Context& c);
 void checkSpace(Context& c);
 void checkLtp(Context& c);
 void checkStore(Context& c);
+void checkNidCounters(Context& c);
 
 }  // namespace varnolt::mapi::pst::check
