@@ -93,7 +93,6 @@ CheckResult checkPst(const ByteSource& source, const CheckOptions& options) {
   checkSpace(c);
   checkLtp(c);
   checkStore(c);
-  checkNidCounters(c);
   result.blocks = c.blocks.size();
   result.nodes = c.nodes.size();
   return result;

@@ -136,6 +136,9 @@ struct NameMapValues {
 };
 void checkNameMap(Context& c, std::uint64_t at, const std::string& where, const NameMapValues& values);
 
+// Checks a subnode's id against the header's counter of its type, as the
+// node B-tree's ids are.
+void checkSubnodeCounter(Context& c, NodeId nid, std::uint64_t at, const std::string& where);
 // Checks the fill levels a heap states against its blocks, once the heap
 // checks have found its blocks and page maps sound.
 void checkHeapFillLevels(Context& c, const std::vector<const BlockInfo*>& blocks, const std::vector<Bytes>& data,
@@ -153,6 +156,5 @@ void checkNodes(Context& c);
 void checkSpace(Context& c);
 void checkLtp(Context& c);
 void checkStore(Context& c);
-void checkNidCounters(Context& c);
 
 }  // namespace varnolt::mapi::pst::check
