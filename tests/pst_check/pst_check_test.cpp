@@ -568,41 +568,48 @@ TEST(PstCheck, HeapFillLevelsOfSingleBlocks) {
 }
 
 TEST(PstCheck, HeapFillLevelsOfEveryBlockOfALargeHeap) {
-  // A message whose properties fill a heap of several blocks, by our writer.
-  TempDir dir;
-  {
-    auto w = p::Writer::create(dir / "big.pst", "Big");
-    m::Message msg;
-    msg.props.set(m::tag::Subject, m::PropValue::unicode("many large properties"));
-    for (std::uint16_t id = 0; id < 14; ++id)
-      msg.props.set(m::makeTag(static_cast<std::uint16_t>(0x6700 + id), m::pt::Binary), m::PropValue::binary(m::Bytes(3000, 0x5A)));
-    w->addMessage(w->ipmSubtree(), msg);
-    w->close();
+  // Messages whose properties fill heaps of several blocks, by our writer:
+  // blocks 0-7 have their levels in the first block's header, the next 128
+  // in the header of block 8.
+  for (std::uint16_t properties : {14, 40}) {
+    SCOPED_TRACE(properties);
+    TempDir dir;
+    {
+      auto w = p::Writer::create(dir / "big.pst", "Big");
+      m::Message msg;
+      msg.props.set(m::tag::Subject, m::PropValue::unicode("many large properties"));
+      for (std::uint16_t id = 0; id < properties; ++id)
+        msg.props.set(m::makeTag(static_cast<std::uint16_t>(0x6700 + id), m::pt::Binary), m::PropValue::binary(m::Bytes(3000, 0x5A)));
+      w->addMessage(w->ipmSubtree(), msg);
+      w->close();
+    }
+    Image img(readFile(dir / "big.pst"));
+    EXPECT_TRUE(check(img.bytes).clean()) << describe(check(img.bytes));
+    std::optional<p::NbtEntry> message;
+    img.db->nodeTree().forEachNode([&](const p::NbtEntry& n) {
+      if (p::nidType(n.nid) == p::nid_type::NormalMessage) message = n;
+    });
+    ASSERT_TRUE(message.has_value());
+    std::vector<p::BbtEntry> blocks = p::DataTree::read(*img.db, message->bidData).blocks;
+    const std::size_t last = blocks.size() - 1;
+    ASSERT_GE(last, properties > 20 ? 9u : 3u);
+    const std::size_t holder = last < 8 ? 0 : 8;
+    const std::size_t at = (last < 8 ? 8 : 2) + (last - holder) / 2;
+    // What the writer stated before its levels were true: 0 on the last block.
+    img.editBlock(blocks[holder], [&](m::Bytes& d) {
+      std::uint8_t& pair = d[at];
+      const bool high = (last - holder) % 2 == 1;
+      ASSERT_NE(high ? pair >> 4 : pair & 0x0F, 0);
+      pair = static_cast<std::uint8_t>(high ? pair & 0x0F : pair & 0xF0);
+    });
+    chk::CheckResult r = check(img.bytes);
+    auto f = withRule(r, "heap.fill-level");
+    ASSERT_EQ(f.size(), 1u) << describe(r);
+    EXPECT_EQ(f[0].offset, blocks[last].bref.ib);
+    EXPECT_EQ(f[0].where, "node " + p::hexText(message->nid));
+    EXPECT_NE(f[0].message.find("heap block " + std::to_string(last) + " "), std::string::npos) << f[0].line();
+    EXPECT_EQ(r.totalFindings, 1u) << describe(r);
   }
-  Image img(readFile(dir / "big.pst"));
-  EXPECT_TRUE(check(img.bytes).clean()) << describe(check(img.bytes));
-  std::optional<p::NbtEntry> message;
-  img.db->nodeTree().forEachNode([&](const p::NbtEntry& n) {
-    if (p::nidType(n.nid) == p::nid_type::NormalMessage) message = n;
-  });
-  ASSERT_TRUE(message.has_value());
-  std::vector<p::BbtEntry> blocks = p::DataTree::read(*img.db, message->bidData).blocks;
-  ASSERT_GE(blocks.size(), 4u);
-  ASSERT_LE(blocks.size(), 8u);  // every level is in the first block's header
-  const std::size_t last = blocks.size() - 1;
-  // What the writer stated before its levels were true: 0 on the last block.
-  img.editBlock(blocks[0], [&](m::Bytes& d) {
-    std::uint8_t& pair = d[8 + last / 2];
-    ASSERT_NE(last % 2 ? pair >> 4 : pair & 0x0F, 0);
-    pair = static_cast<std::uint8_t>(last % 2 ? pair & 0x0F : pair & 0xF0);
-  });
-  chk::CheckResult r = check(img.bytes);
-  auto f = withRule(r, "heap.fill-level");
-  ASSERT_EQ(f.size(), 1u) << describe(r);
-  EXPECT_EQ(f[0].offset, blocks[last].bref.ib);
-  EXPECT_EQ(f[0].where, "node " + p::hexText(message->nid));
-  EXPECT_NE(f[0].message.find("heap block " + std::to_string(last) + " "), std::string::npos) << f[0].line();
-  EXPECT_EQ(r.totalFindings, 1u) << describe(r);
 }
 
 TEST(PstCheck, NameToIdMap) {
