@@ -96,6 +96,14 @@ struct Image {
     ADD_FAILURE() << "no leaf page with " << minEntries << " entries";
     return 0;
   }
+  // The node of this type with the highest id.
+  std::optional<p::NbtEntry> lastNodeOfType(std::uint8_t type) {
+    std::optional<p::NbtEntry> last;
+    db->nodeTree().forEachNode([&](const p::NbtEntry& n) {
+      if (p::nidType(n.nid) == type) last = n;
+    });
+    return last;
+  }
   // The leaf page of the node B-tree that lists `nid`.
   std::uint64_t leafPageOf(p::NodeId nid) {
     p::Bref b = db->header().nbtRoot;
@@ -513,10 +521,7 @@ TEST(PstCheck, NidCountersCoverNodeAndSubnodeIds) {
     Image img(sample);
     // The file's one message and its one attachment hold the highest ids
     // of their types, each equal to its counter.
-    std::optional<p::NbtEntry> message;
-    img.db->nodeTree().forEachNode([&](const p::NbtEntry& n) {
-      if (p::nidType(n.nid) == p::nid_type::NormalMessage) message = n;
-    });
+    std::optional<p::NbtEntry> message = img.lastNodeOfType(p::nid_type::NormalMessage);
     ASSERT_TRUE(message.has_value());
     const p::Header h = img.db->header();
     ASSERT_EQ(p::nidIndex(message->nid), h.rgnid[p::nid_type::NormalMessage]);
@@ -585,10 +590,7 @@ TEST(PstCheck, HeapFillLevelsOfEveryBlockOfALargeHeap) {
     }
     Image img(readFile(dir / "big.pst"));
     EXPECT_TRUE(check(img.bytes).clean()) << describe(check(img.bytes));
-    std::optional<p::NbtEntry> message;
-    img.db->nodeTree().forEachNode([&](const p::NbtEntry& n) {
-      if (p::nidType(n.nid) == p::nid_type::NormalMessage) message = n;
-    });
+    std::optional<p::NbtEntry> message = img.lastNodeOfType(p::nid_type::NormalMessage);
     ASSERT_TRUE(message.has_value());
     std::vector<p::BbtEntry> blocks = p::DataTree::read(*img.db, message->bidData).blocks;
     const std::size_t last = blocks.size() - 1;
