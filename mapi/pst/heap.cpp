@@ -19,6 +19,14 @@ std::size_t headerSize(std::size_t block) {
 
 }  // namespace
 
+std::uint8_t heapFillLevel(std::size_t freeBytes) {
+  static const std::size_t lowest[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768, 512, 256, 128, 64, 32, 16, 8};
+  for (std::uint8_t level = 0; level < 15; ++level) {
+    if (freeBytes >= lowest[level]) return level;
+  }
+  return 15;
+}
+
 Heap::Heap(const Node& node) : node_(node) {
   std::vector<Bytes> blocks = node.readBlocks();
   auto fail = [&](std::size_t block, const std::string& what) -> void {

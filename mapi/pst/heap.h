@@ -26,6 +26,10 @@ inline constexpr std::uint8_t kHeapSignature = 0xEC;
 // names a subnode.
 constexpr bool isHid(std::uint32_t hnid) { return (hnid & 0x1F) == 0; }
 
+// The fill level a heap block states for this many free bytes ([MS-PST]
+// 2.3.1.2 rgbFillLevel): 0 for 3,584 bytes or more, 15 for fewer than 8.
+std::uint8_t heapFillLevel(std::size_t freeBytes);
+
 class Heap {
  public:
   explicit Heap(const Node& node);

@@ -374,6 +374,17 @@ TEST(PstHeap, LoopsAndOverlapsAreRefused) {
 
 // Rows with absent cells, each column kind, and a 32-bit column given 8
 // bytes as some writers do.
+// The bounds of the published fill-level table, on both sides of each.
+TEST(PstHeap, FillLevelsFollowThePublishedTable) {
+  const std::size_t lowest[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768, 512, 256, 128, 64, 32, 16, 8};
+  for (std::uint8_t level = 0; level < 15; ++level) {
+    EXPECT_EQ(p::heapFillLevel(lowest[level]), level);
+    EXPECT_EQ(p::heapFillLevel(lowest[level] - 1), level + 1);
+  }
+  EXPECT_EQ(p::heapFillLevel(8176), 0);
+  EXPECT_EQ(p::heapFillLevel(0), 15);
+}
+
 TEST(PstTableContext, ReadsRowsCellsAndExistenceBits) {
   MiniPst pst;
   struct Col {

@@ -16,6 +16,8 @@
 #include "mapi/pst/node_database.h"
 #include "mapi/pst/property_context.h"
 #include "mapi/pst/table_context.h"
+#include "mapi/pst/writer/writer.h"
+#include "mapi/tags.h"
 #include "tests/support/test_support.h"
 
 namespace varnolt::test {
@@ -52,7 +54,8 @@ struct Image {
   std::shared_ptr<p::MemorySource> source;
   std::unique_ptr<p::NodeDatabase> db;
 
-  explicit Image(const std::string& sample) : bytes(readFile(pstSample(sample))) {
+  explicit Image(const std::string& sample) : Image(readFile(pstSample(sample))) {}
+  explicit Image(m::Bytes file) : bytes(std::move(file)) {
     source = std::make_shared<p::MemorySource>(bytes);
     db = std::make_unique<p::NodeDatabase>(source);
   }
@@ -93,6 +96,27 @@ struct Image {
     ADD_FAILURE() << "no leaf page with " << minEntries << " entries";
     return 0;
   }
+  // The node of this type with the highest id.
+  std::optional<p::NbtEntry> lastNodeOfType(std::uint8_t type) {
+    std::optional<p::NbtEntry> last;
+    db->nodeTree().forEachNode([&](const p::NbtEntry& n) {
+      if (p::nidType(n.nid) == type) last = n;
+    });
+    return last;
+  }
+  // The leaf page of the node B-tree that lists `nid`.
+  std::uint64_t leafPageOf(p::NodeId nid) {
+    p::Bref b = db->header().nbtRoot;
+    for (;;) {
+      const m::Bytes& page = db->nodeTree().readPage(b, -1);
+      p::BtPageMeta meta = p::BtPageMeta::parse(page, l());
+      if (meta.cLevel == 0) return b.ib;
+      std::size_t pick = 0;
+      for (std::size_t i = 1; i < meta.cEnt; ++i)
+        if (p::BtBranchEntry::parse(page, i * meta.cbEnt, l()).key <= nid) pick = i;
+      b = p::BtBranchEntry::parse(page, pick * meta.cbEnt, l()).bref;
+    }
+  }
   // Removes entry `index` of a leaf page, as a writer that lost it would.
   void removeLeafEntry(std::uint64_t ib, std::size_t index) {
     p::BtPageMeta meta = p::BtPageMeta::parse(m::ByteView(bytes.data() + ib, l().pageSize), l());
@@ -101,6 +125,12 @@ struct Image {
     std::fill(page + (meta.cEnt - 1) * meta.cbEnt, page + meta.cEnt * meta.cbEnt, std::uint8_t{0});
     page[l().btEntriesSize] = static_cast<std::uint8_t>(meta.cEnt - 1);
     fixPageCrc(ib);
+  }
+  // Sets the header's counter of one NID type, as a writer that kept it
+  // elsewhere would.
+  void setCounter(std::uint8_t type, std::uint32_t index) {
+    m::setU32(bytes, p::HeaderOffsets::of(l().kind).rgnid + 4 * type, index);
+    fixHeaderCrcs();
   }
   // Rewrites a heap block's decoded bytes and seals it again.
   void editBlock(const p::BbtEntry& e, const std::function<void(m::Bytes&)>& edit) {
@@ -469,8 +499,11 @@ TEST(PstCheck, AttachmentTableAgainstAttachments) {
       if (p::nidType(nid) == p::nid_type::Attachment && fits) at = off;
     }
     if (!at) return;
-    m::setU32(img.bytes, static_cast<std::size_t>(sl.bref.ib + *at), v.u32(*at) + 0x20);
+    p::NodeId renumbered = v.u32(*at) + 0x20;
+    m::setU32(img.bytes, static_cast<std::size_t>(sl.bref.ib + *at), renumbered);
     img.fixBlockCrc(sl);
+    // The header's counter follows, so only the table disagrees.
+    img.setCounter(p::nid_type::Attachment, std::max(img.db->header().rgnid[p::nid_type::Attachment], p::nidIndex(renumbered)));
     chk::CheckResult r = check(img.bytes);
     auto f = withRule(r, "message.attachment-rows");
     ASSERT_EQ(f.size(), 1u) << describe(r);
@@ -479,6 +512,106 @@ TEST(PstCheck, AttachmentTableAgainstAttachments) {
     done = true;
   });
   EXPECT_TRUE(done);
+}
+
+TEST(PstCheck, NidCountersCoverNodeAndSubnodeIds) {
+  VARNOLT_REQUIRE_SAMPLES();
+  for (const char* sample : {kUnicode, kAnsi}) {
+    SCOPED_TRACE(sample);
+    Image img(sample);
+    // The file's one message and its one attachment hold the highest ids
+    // of their types, each equal to its counter.
+    std::optional<p::NbtEntry> message = img.lastNodeOfType(p::nid_type::NormalMessage);
+    ASSERT_TRUE(message.has_value());
+    const p::Header h = img.db->header();
+    ASSERT_EQ(p::nidIndex(message->nid), h.rgnid[p::nid_type::NormalMessage]);
+    img.setCounter(p::nid_type::NormalMessage, h.rgnid[p::nid_type::NormalMessage] - 1);
+    img.setCounter(p::nid_type::Attachment, h.rgnid[p::nid_type::Attachment] - 1);
+    chk::CheckResult r = check(img.bytes);
+    auto f = withRule(r, "header.rgnid");
+    ASSERT_EQ(f.size(), 2u) << describe(r);
+    EXPECT_EQ(r.totalFindings, 2u) << describe(r);
+    EXPECT_EQ(f[0].where, "node " + p::hexText(message->nid));
+    EXPECT_EQ(f[0].offset, img.leafPageOf(message->nid));
+    EXPECT_EQ(f[1].where, "node " + p::hexText(message->nid) + " block " + p::hexText(message->bidSub) + " subnode 0x8025");
+    EXPECT_EQ(f[1].offset, img.db->block(message->bidSub).bref.ib);
+  }
+}
+
+// The level a heap states for block 0 (the low half of rgbFillLevel's first byte).
+void setFirstLevel(m::Bytes& heapBlock0, std::uint8_t level) {
+  heapBlock0[8] = static_cast<std::uint8_t>((heapBlock0[8] & 0xF0) | level);
+}
+
+TEST(PstCheck, HeapFillLevelsOfSingleBlocks) {
+  VARNOLT_REQUIRE_SAMPLES();
+  {
+    Image img(kUnicode);
+    auto [nid, block] = singleBlockHeap(img, p::heap_client::PropertyContext);
+    img.editBlock(block, [](m::Bytes& d) { setFirstLevel(d, 3); });
+    chk::CheckResult r = check(img.bytes);
+    auto f = withRule(r, "heap.fill-level");
+    ASSERT_EQ(f.size(), 1u) << describe(r);
+    EXPECT_EQ(f[0].offset, block.bref.ib);
+    EXPECT_EQ(f[0].where, "node " + p::hexText(nid));
+    EXPECT_EQ(r.totalFindings, 1u) << describe(r);
+  }
+  {
+    // The name map of this file states level 1 for its 2,962 free bytes;
+    // level 0 on a single block is what Outlook leaves on some, and passes.
+    Image img("calendar-contacts-distlist.pst");
+    p::BbtEntry block = img.db->block(img.db->findNode(p::nid::NameToIdMap)->bidData);
+    img.editBlock(block, [](m::Bytes& d) {
+      ASSERT_EQ(d[8] & 0x0F, 1);
+      setFirstLevel(d, 0);
+    });
+    chk::CheckResult r = check(img.bytes);
+    EXPECT_TRUE(r.clean()) << describe(r);
+    img.editBlock(block, [](m::Bytes& d) { setFirstLevel(d, 2); });
+    EXPECT_EQ(withRule(check(img.bytes), "heap.fill-level").size(), 1u);
+  }
+}
+
+TEST(PstCheck, HeapFillLevelsOfEveryBlockOfALargeHeap) {
+  // Messages whose properties fill heaps of several blocks, by our writer:
+  // blocks 0-7 have their levels in the first block's header, the next 128
+  // in the header of block 8.
+  for (std::uint16_t properties : {14, 40}) {
+    SCOPED_TRACE(properties);
+    TempDir dir;
+    {
+      auto w = p::Writer::create(dir / "big.pst", "Big");
+      m::Message msg;
+      msg.props.set(m::tag::Subject, m::PropValue::unicode("many large properties"));
+      for (std::uint16_t id = 0; id < properties; ++id)
+        msg.props.set(m::makeTag(static_cast<std::uint16_t>(0x6700 + id), m::pt::Binary), m::PropValue::binary(m::Bytes(3000, 0x5A)));
+      w->addMessage(w->ipmSubtree(), msg);
+      w->close();
+    }
+    Image img(readFile(dir / "big.pst"));
+    EXPECT_TRUE(check(img.bytes).clean()) << describe(check(img.bytes));
+    std::optional<p::NbtEntry> message = img.lastNodeOfType(p::nid_type::NormalMessage);
+    ASSERT_TRUE(message.has_value());
+    std::vector<p::BbtEntry> blocks = p::DataTree::read(*img.db, message->bidData).blocks;
+    const std::size_t last = blocks.size() - 1;
+    ASSERT_GE(last, properties > 20 ? 9u : 3u);
+    const std::size_t holder = last < 8 ? 0 : 8;
+    const std::size_t at = (last < 8 ? 8 : 2) + (last - holder) / 2;
+    // What the writer stated before its levels were true: 0 on the last block.
+    img.editBlock(blocks[holder], [&](m::Bytes& d) {
+      std::uint8_t& pair = d[at];
+      const bool high = (last - holder) % 2 == 1;
+      ASSERT_NE(high ? pair >> 4 : pair & 0x0F, 0);
+      pair = static_cast<std::uint8_t>(high ? pair & 0x0F : pair & 0xF0);
+    });
+    chk::CheckResult r = check(img.bytes);
+    auto f = withRule(r, "heap.fill-level");
+    ASSERT_EQ(f.size(), 1u) << describe(r);
+    EXPECT_EQ(f[0].offset, blocks[last].bref.ib);
+    EXPECT_EQ(f[0].where, "node " + p::hexText(message->nid));
+    EXPECT_NE(f[0].message.find("heap block " + std::to_string(last) + " "), std::string::npos) << f[0].line();
+    EXPECT_EQ(r.totalFindings, 1u) << describe(r);
+  }
 }
 
 TEST(PstCheck, NameToIdMap) {

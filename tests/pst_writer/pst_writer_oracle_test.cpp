@@ -134,6 +134,45 @@ TEST_P(CopyTest, PassesTheCheckAndIsNoLarger) {
   EXPECT_LE(fs::file_size(dst_), fs::file_size(src_));
 }
 
+// The ids of folders, messages and attachments as libpff reads them.
+const char* const kPypffIds = R"(
+import json, sys, pypff
+f = pypff.file()
+f.open(sys.argv[1])
+ids = []
+def folder(x):
+    ids.append(x.identifier)
+    for m in x.sub_messages:
+        ids.append(m.identifier)
+        ids.extend(a.identifier for a in m.attachments)
+    for s in x.sub_folders:
+        folder(s)
+folder(f.root_folder)
+print(json.dumps({"ids": ids}))
+)";
+
+// Outlook takes the id of every new node and subnode from the header's
+// counters, so they must cover every id the copy uses, at every depth.
+TEST_P(CopyTest, HeaderCountersCoverEveryIdInUse) {
+  auto copy = p::Store::open(dst_);
+  EXPECT_EQ(idsAboveCounters(copy->database()), "");
+  auto source = p::Store::open(src_);
+  IdsInUse from = idsInUse(source->database()), to = idsInUse(copy->database());
+  auto count = [](const std::vector<p::NodeId>& ids, std::uint8_t type) {
+    return std::count_if(ids.begin(), ids.end(), [&](p::NodeId n) { return p::nidType(n) == type; });
+  };
+  EXPECT_EQ(count(to.subnodes, p::nid_type::Attachment), count(from.subnodes, p::nid_type::Attachment));
+  if (!havePypff()) GTEST_SKIP() << "python3-pypff not installed";
+  json read = runJson({"/usr/bin/python3", "-c", kPypffIds, dst_.string()});
+  std::size_t attachments = 0;
+  for (const auto& id : read.value("ids", json::array())) {
+    auto nid = id.get<p::NodeId>();
+    attachments += p::nidType(nid) == p::nid_type::Attachment;
+    EXPECT_LE(p::nidIndex(nid), copy->header().rgnid[p::nidType(nid)]) << p::hexText(nid);
+  }
+  EXPECT_EQ(attachments, static_cast<std::size_t>(count(to.subnodes, p::nid_type::Attachment)));
+}
+
 TEST_P(CopyTest, LibpffAndLibpstReadItWithoutErrors) {
   if (!haveProgram("pffinfo") || !haveProgram("readpst")) GTEST_SKIP() << "pff-tools or pst-utils not installed";
   auto info = run({"pffinfo", dst_.string()});

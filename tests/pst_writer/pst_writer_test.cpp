@@ -8,6 +8,7 @@
 
 #include "mapi/error.h"
 #include "mapi/pst/layout.h"
+#include "mapi/pst/table_context.h"
 #include "mapi/util/text.h"
 #include "tests/pst_writer/writer_fixtures.h"
 
@@ -33,10 +34,11 @@ TEST(PstWriter, NewFileHoldsEveryNodeOutlookPutsInOne) {
   EXPECT_EQ((fs::file_size(file) - 0x4400) % (496 * 8 * 64), 0u);
   for (p::NodeId nid : {p::nid::MessageStore, p::nid::NameToIdMap, p::nid::RootFolder, p::NodeId{0x12D},
                         p::NodeId{0x12E}, p::NodeId{0x12F}, p::nid::SearchManagementQueue, p::nid::SearchActivityList,
-                        p::nid::HierarchyTableTemplate, p::nid::ContentsTableTemplate,
-                        p::nid::AssocContentsTableTemplate, p::nid::SearchContentsTableTemplate,
-                        p::nid::AttachmentTableTemplate, p::nid::RecipientTableTemplate, p::NodeId{0x2223},
-                        p::NodeId{0x2226}, p::NodeId{0x2227}}) {
+                        p::NodeId{0x261}, p::NodeId{0x64C}, p::nid::HierarchyTableTemplate,
+                        p::nid::ContentsTableTemplate, p::nid::AssocContentsTableTemplate,
+                        p::nid::SearchContentsTableTemplate, p::nid::AttachmentTableTemplate,
+                        p::nid::RecipientTableTemplate, p::NodeId{0x6B6}, p::NodeId{0x6D7}, p::NodeId{0x6F8},
+                        p::NodeId{0xC01}, p::NodeId{0x2223}, p::NodeId{0x2226}, p::NodeId{0x2227}}) {
     EXPECT_TRUE(s->database().findNode(nid)) << std::hex << nid;
   }
   m::PropertyBag store = s->storeProperties();
@@ -59,6 +61,25 @@ TEST(PstWriter, NewFileHoldsEveryNodeOutlookPutsInOne) {
   for (p::NodeId id : root.subfolderIds()) names.push_back(s->folder(id).displayName());
   EXPECT_EQ(names, (std::vector<std::string>{"Top of Personal Folders", "Search Root", "SPAM Search Folder 2"}));
   EXPECT_TRUE(childNamed(*s, *s->ipmSubtree(), "Deleted Items"));
+}
+
+TEST(PstWriter, NodesOutlookAddsToEveryFileAreAsOutlookWritesThem) {
+  VARNOLT_REQUIRE_SAMPLES();
+  TempDir dir;
+  fs::path file = dir / "new.pst";
+  p::Writer::create(file, "New")->close();
+  auto ours = p::Store::open(file);
+  auto outlook = p::Store::open(samplesDir() / "pst" / "unicode-one-attachment.pst");
+  // The outgoing queue table, three more empty tables and the empty map
+  // 0xC01, byte for byte (the fill levels included).
+  for (p::NodeId nid : {0x64Cu, 0x6B6u, 0x6D7u, 0x6F8u, 0xC01u}) {
+    EXPECT_EQ(ours->database().node(nid).read(), outlook->database().node(nid).read()) << p::hexText(nid);
+  }
+  // The search domain lists the folders that search criteria name: none.
+  auto domain = ours->database().findNode(0x261);
+  ASSERT_TRUE(domain);
+  EXPECT_EQ(domain->bidData, 0u);
+  EXPECT_EQ(p::TableContext(ours->database().node(0x64C)).rowCount(), 0u);
 }
 
 TEST(PstWriter, FoldersTablesAndCountsStayInStepInAnyOrder) {
@@ -258,6 +279,16 @@ TEST(PstWriter, AttachmentsOfEverySizeEmbeddedToAnyDepthAndOle) {
   }
   EXPECT_EQ(back.attachments.back().props.get(m::tag::AttachDataObject)->data, pattern(12345, 77));
   EXPECT_EQ(back.props.getInt32(m::tag::MessageFlags).value_or(0) & 0x10, 0x10);  // MSGFLAG_HASATTACH
+  // Attachments, embedded messages and large values at every depth take
+  // their ids from the file's counters, as Outlook does: the counters cover
+  // them, and no id Outlook counts is used twice anywhere in the file.
+  EXPECT_EQ(idsAboveCounters(s->database()), "");
+  std::map<p::NodeId, int> uses;
+  for (p::NodeId nid : idsInUse(s->database()).subnodes) ++uses[nid];
+  EXPECT_GE(uses.size(), sizes.size() + 8);
+  for (const auto& [nid, n] : uses) {
+    if (p::nidIndex(nid) >= 0x400) EXPECT_EQ(n, 1) << p::hexText(nid);
+  }
 }
 
 TEST(PstWriter, NamedPropertiesGetThisFilesIdsForTheirNames) {
@@ -326,6 +357,8 @@ TEST(PstWriter, ThousandsOfMessagesMakeDeepTreesAndTablesInSubnodes) {
   EXPECT_GE(p::BtPageMeta::parse(nbt.readPage(nbt.root(), -1), p::Layout::unicode()).cLevel, 1);
   const auto& bbt = s->database().blockTree();
   EXPECT_GE(p::BtPageMeta::parse(bbt.readPage(bbt.root(), -1), p::Layout::unicode()).cLevel, 1);
+  // The contents table's rows went to a subnode whose id the counters cover.
+  EXPECT_EQ(idsAboveCounters(s->database()), "");
 }
 
 TEST(PstWriter, NothingAppearsAtThePathBeforeClose) {

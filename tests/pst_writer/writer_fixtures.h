@@ -2,9 +2,13 @@
 // Helpers for the PST writer tests: messages with every kind of content,
 // reading a written file back, and checking it against the format's rules.
 
+#include <functional>
+#include <map>
 #include <string>
 
 #include "mapi/pst/check/check.h"
+#include "mapi/pst/describe.h"
+#include "mapi/pst/node.h"
 #include "mapi/pst/store.h"
 #include "mapi/pst/writer/writer.h"
 #include "mapi/tags.h"
@@ -58,6 +62,42 @@ inline std::optional<p::Folder> childNamed(const p::Store& s, const p::Folder& p
     if (f.displayName() == name) return f;
   }
   return std::nullopt;
+}
+
+// The ids of a file: of the node B-tree, and of every subnode tree below
+// its nodes however deep.
+struct IdsInUse {
+  std::vector<p::NodeId> nodes;
+  std::vector<p::NodeId> subnodes;
+};
+
+inline IdsInUse idsInUse(const p::NodeDatabase& db) {
+  IdsInUse ids;
+  std::function<void(const p::Node&)> below = [&](const p::Node& n) {
+    for (const auto& [nid, e] : n.subnodes().entries()) {
+      ids.subnodes.push_back(nid);
+      below(p::Node(db, nid, e.bidData, e.bidSub));
+    }
+  };
+  db.nodeTree().forEachNode([&](const p::NbtEntry& e) {
+    ids.nodes.push_back(e.nid);
+    below(p::Node(db, e.nid, e.bidData, e.bidSub, e.nidParent));
+  });
+  return ids;
+}
+
+// Ids whose index is above the header's counter of their type, one line
+// each; empty when the counters cover every id in use.
+inline std::string idsAboveCounters(const p::NodeDatabase& db) {
+  IdsInUse ids = idsInUse(db);
+  std::string out;
+  for (const auto* list : {&ids.nodes, &ids.subnodes}) {
+    for (p::NodeId nid : *list) {
+      std::uint32_t counter = db.header().rgnid[p::nidType(nid)];
+      if (p::nidIndex(nid) > counter) out += p::hexText(nid) + " (counter " + p::hexText(counter) + ")\n";
+    }
+  }
+  return out;
 }
 
 }  // namespace varnolt::test::pstw

@@ -141,6 +141,7 @@ class RefWalk {
       if (h.cLevel == 0) {
         SlEntry e = SlEntry::parse(*data, off, l_);
         std::string sub = where + " subnode " + hexText(e.nid);
+        checkSubnodeCounter(c_, e.nid, b.ib, sub);
         if (e.bidData == 0) {
           fail("subnode.no-data", "subnode " + hexText(e.nid) + " has no data block");
         } else {

@@ -136,6 +136,14 @@ struct NameMapValues {
 };
 void checkNameMap(Context& c, std::uint64_t at, const std::string& where, const NameMapValues& values);
 
+// Checks a subnode's id against the header's counter of its type, as the
+// node B-tree's ids are.
+void checkSubnodeCounter(Context& c, NodeId nid, std::uint64_t at, const std::string& where);
+// Checks the fill levels a heap states against its blocks, once the heap
+// checks have found its blocks and page maps sound.
+void checkHeapFillLevels(Context& c, const std::vector<const BlockInfo*>& blocks, const std::vector<Bytes>& data,
+                         const std::string& where);
+
 // Ids in findings.
 inline std::string bidText(BlockId bid) { return "block " + hexText(bid); }
 inline std::string nidText(NodeId nid) { return "node " + hexText(nid); }

@@ -138,6 +138,7 @@ class LtpCheck {
       h_.blocks.push_back(std::move(*data));
       h_.offsets.push_back(std::move(offs));
     }
+    checkHeapFillLevels(c_, blocks, h_.blocks, where_);
     return true;
   }
 

@@ -11,15 +11,6 @@ constexpr std::size_t kFirstHeaderSize = 12;      // HNHDR
 constexpr std::size_t kPageHeaderSize = 2;        // HNPAGEHDR
 constexpr std::size_t kBitmapHeaderSize = 66;     // HNBITMAPHDR, on blocks 8, 136, 264, ...
 
-// Fill levels of [MS-PST] 2.3.1.2: how much room a block has left.
-std::uint8_t fillLevel(std::size_t freeBytes) {
-  static const std::size_t bounds[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768, 512, 256, 128, 64, 32, 16, 8};
-  for (std::uint8_t i = 0; i < 15; ++i) {
-    if (freeBytes >= bounds[i]) return i;
-  }
-  return 15;
-}
-
 }  // namespace
 
 std::size_t HeapWriter::headerSize(std::size_t block) {
@@ -62,9 +53,14 @@ std::vector<Bytes> HeapWriter::finish() const {
   const std::size_t max = Layout::unicode().maxBlockData;
   std::vector<Block> blocks = blocks_;
   if (blocks.empty()) blocks.emplace_back();
+  // Outlook picks the block for a new allocation by these levels, so each
+  // block states the room it really has, the last one (which may still
+  // grow to a full data block) included. The byte that evens the page
+  // map's offset counts as free, as it is to a reader of the block.
   std::vector<std::uint8_t> levels;
   for (std::size_t i = 0; i < blocks.size(); ++i) {
-    levels.push_back(i + 1 < blocks.size() ? fillLevel(max - sizeWith(i, blocks[i], 0, 0)) : 0);
+    std::size_t used = headerSize(i) + blocks[i].bytes;
+    levels.push_back(heapFillLevel(max - sizeWith(i, blocks[i], 0, 0) + used % 2));
   }
   auto packLevels = [&](Bytes& out, std::size_t first, std::size_t count) {
     for (std::size_t k = 0; k < count; k += 2) {

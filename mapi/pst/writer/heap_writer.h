@@ -22,15 +22,6 @@ struct LtpNode {
   std::vector<SlEntry> subnodes;
 };
 
-// Subnode ids of one node: unique within it, whatever their type.
-class SubnodeIds {
- public:
-  NodeId next(std::uint8_t type) { return makeNid(type, ++index_); }
-
- private:
-  std::uint32_t index_ = 0x400;
-};
-
 class HeapWriter {
  public:
   explicit HeapWriter(std::uint8_t clientSignature) : clientSig_(clientSignature) {}

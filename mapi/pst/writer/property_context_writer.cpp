@@ -51,17 +51,16 @@ Bytes encodeValue(const PropValue& value) {
   return out;
 }
 
-std::uint32_t storeValue(HeapWriter& heap, ByteView stored, NodeDatabaseWriter& db, SubnodeIds& ids,
-                         std::vector<SlEntry>& subnodes) {
+std::uint32_t storeValue(HeapWriter& heap, ByteView stored, NodeDatabaseWriter& db, std::vector<SlEntry>& subnodes) {
   // An empty value takes no allocation: a zero-length one would count as freed.
   if (stored.empty()) return 0;
   if (stored.size() <= kMaxHeapAllocation) return heap.allocate(stored);
-  NodeId nid = ids.next(nid_type::Ltp);
+  NodeId nid = db.allocateNid(nid_type::Ltp);
   subnodes.push_back({nid, db.writeData(stored), 0});
   return nid;
 }
 
-LtpNode buildPropertyContext(NodeDatabaseWriter& db, const PropertyRefs& props, SubnodeIds& ids) {
+LtpNode buildPropertyContext(NodeDatabaseWriter& db, const PropertyRefs& props) {
   HeapWriter heap(kPropertyContextSig);
   Hid header = reserveBTreeHeader(heap);
   LtpNode node;
@@ -84,7 +83,7 @@ LtpNode buildPropertyContext(NodeDatabaseWriter& db, const PropertyRefs& props, 
       v.resize(4, 0);
       putBytes(r, v);
     } else {
-      putU32(r, storeValue(heap, encodeValue(value), db, ids, node.subnodes));
+      putU32(r, storeValue(heap, encodeValue(value), db, node.subnodes));
     }
     records.push_back(std::move(r));
   }
@@ -143,7 +142,7 @@ PackedRow::PackedRow(std::uint32_t rowId, const TableLayout& layout, const Prope
 }
 
 LtpNode buildTableContext(NodeDatabaseWriter& db, const TableLayout& layout, const std::vector<PackedRow>& rows,
-                          SubnodeIds& ids, std::uint32_t rowVersion) {
+                          std::uint32_t rowVersion) {
   HeapWriter heap(heap_client::TableContext);
   LtpNode node;
   std::size_t rowSize = layout.rowSize();
@@ -185,7 +184,7 @@ LtpNode buildTableContext(NodeDatabaseWriter& db, const TableLayout& layout, con
         std::copy(stored.data(), stored.data() + std::min(inlineSize, stored.size()),
                   matrix.begin() + static_cast<std::ptrdiff_t>(base + c.offset));
       } else {
-        setU32(matrix, base + c.offset, storeValue(heap, stored, db, ids, node.subnodes));
+        setU32(matrix, base + c.offset, storeValue(heap, stored, db, node.subnodes));
       }
       setBit(c.bit);
     });
@@ -209,7 +208,7 @@ LtpNode buildTableContext(NodeDatabaseWriter& db, const TableLayout& layout, con
         if (off + n < matrix.size()) blocks.back().resize(full, 0);
       }
       Bytes().swap(matrix);
-      hnidRows = ids.next(nid_type::Ltp);
+      hnidRows = db.allocateNid(nid_type::Ltp);
       node.subnodes.push_back({hnidRows, db.writeDataBlocks(blocks), 0});
     }
   }

@@ -49,14 +49,15 @@ class PropertyRefs {
 Bytes encodeValue(const PropValue& value);
 
 // Where a variable-size value goes: nothing (hnid 0) when empty, the heap
-// when it fits, else a subnode written now.
-std::uint32_t storeValue(HeapWriter& heap, ByteView stored, NodeDatabaseWriter& db, SubnodeIds& ids,
-                         std::vector<SlEntry>& subnodes);
+// when it fits, else a subnode written now. Subnode ids come from the
+// file's counters, as Outlook hands them out, so an id Outlook takes later
+// for a new subnode of the same node is never one already in use.
+std::uint32_t storeValue(HeapWriter& heap, ByteView stored, NodeDatabaseWriter& db, std::vector<SlEntry>& subnodes);
 
 // A property context over these properties (tags already in this file's
 // ids). PtypObject values must hold the 8 bytes the format stores: the
 // subnode's NID and its size.
-LtpNode buildPropertyContext(NodeDatabaseWriter& db, const PropertyRefs& props, SubnodeIds& ids);
+LtpNode buildPropertyContext(NodeDatabaseWriter& db, const PropertyRefs& props);
 
 // The shape of a table: its columns with their places in a row.
 struct TableLayout {
@@ -98,6 +99,6 @@ class PackedRow {
 };
 
 LtpNode buildTableContext(NodeDatabaseWriter& db, const TableLayout& layout, const std::vector<PackedRow>& rows,
-                          SubnodeIds& ids, std::uint32_t rowVersion);
+                          std::uint32_t rowVersion);
 
 }  // namespace varnolt::mapi::pst

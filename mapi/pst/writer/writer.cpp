@@ -85,6 +85,46 @@ std::uint64_t bagSize(const PropertyBag& bag) {
   return n;
 }
 
+// Nodes Outlook puts in every file it makes, as it leaves them in a new
+// one: the search domain object, the outgoing queue table and three more
+// empty tables, and an empty BTree-on-heap from 16-byte keys to node ids
+// (0xC01), which Outlook fills as it works in the file. The search domain
+// lists the folders the search folders' criteria name; ours name none, so
+// it stays empty, as in several files Outlook wrote.
+constexpr NodeId kSearchDomainObject = 0x261;
+constexpr NodeId kOutgoingQueueTable = 0x64C;
+constexpr NodeId kEmptyTable16 = 0x6B6;
+constexpr NodeId kEmptyTable17 = 0x6D7;
+constexpr NodeId kEmptyTable18 = 0x6F8;
+constexpr NodeId kGuidMap = 0xC01;
+constexpr std::uint8_t kGuidMapClient = 0x9C;
+// Columns in the order of their cell bits, as Outlook lays them out.
+const std::vector<PropTag> kOutgoingQueueColumns{0x0E140003, 0x0E100003, 0x00390040, 0x0EA20003,
+                                                 0x67F10003, 0x0E29001F, 0x0E070003, 0x000F0040};
+const std::vector<PropTag> kTable16Columns{0x0E330014, 0x0E370102, 0x0E380003};
+const std::vector<PropTag> kTable17Columns{0x0E3E0102, 0x0E310102, 0x0E300102, 0x0E380003,
+                                           0x0E340102, 0x0E330014, 0x001A001F};
+const std::vector<PropTag> kTable18Columns{0x30070040, 0x0E330014};
+
+void writeOutlookNodes(NodeDatabaseWriter& db) {
+  auto put = [&](NodeId nid, LtpNode node) {
+    db.setNode({nid, db.writeDataBlocks(node.blocks), db.writeSubnodes(std::move(node.subnodes)), 0});
+  };
+  db.setNode({kSearchDomainObject, 0, 0, 0});
+  put(kOutgoingQueueTable, buildTableContext(db, TableLayout::make(kOutgoingQueueColumns), {}, 0));
+  put(kEmptyTable16, buildTableContext(db, TableLayout::make(kTable16Columns), {}, 0));
+  put(kEmptyTable17, buildTableContext(db, TableLayout::make(kTable17Columns), {}, 0));
+  put(kEmptyTable18, buildTableContext(db, TableLayout::make(kTable18Columns), {}, 0));
+  // The heap's root holds the HID of the tree's header.
+  HeapWriter heap(kGuidMapClient);
+  Hid root = heap.allocate(Bytes(4, 0));
+  Bytes header;
+  putU32(header, writeBTreeOnHeap(heap, 16, 4, {}));
+  heap.fill(root, header);
+  heap.setUserRoot(root);
+  put(kGuidMap, LtpNode{heap.finish(), {}});
+}
+
 }  // namespace
 
 std::unique_ptr<Writer> Writer::create(const std::filesystem::path& path, const std::string& displayName,
@@ -317,7 +357,6 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
   PropertyRefs& props = out.props;
   mapInto(message.props, props);
   if (depth == 0) mapMessageIds(props);
-  SubnodeIds ids;
   std::vector<SlEntry> subnodes;
 
   // Recipients: every property of a recipient lives in its table row, so
@@ -340,7 +379,7 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
   }
   subnodes.push_back({nid::MessageRecipientTable, 0, 0});
   {
-    WrittenNode t = writeNode(buildTableContext(*db_, recipientLayout, recipientRows, ids, db_->nextUnique()));
+    WrittenNode t = writeNode(buildTableContext(*db_, recipientLayout, recipientRows, db_->nextUnique()));
     subnodes.back().bidData = t.bidData;
     subnodes.back().bidSub = t.bidSub;
   }
@@ -352,13 +391,12 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
     PropertyRefs ap;
     mapInto(a.props, ap);
     ap.remove(tag::AttachDataObject);
-    SubnodeIds attIds;
     std::vector<SlEntry> attSubnodes;
     std::uint64_t dataSize = 0;
     const PropValue* object = a.props.get(tag::AttachDataObject);
     if (a.embedded) {
       Written inner = writeMessage(*a.embedded, depth + 1, false);
-      NodeId innerNid = attIds.next(nid_type::NormalMessage);
+      NodeId innerNid = db_->allocateNid(nid_type::NormalMessage);
       attSubnodes.push_back({innerNid, inner.node.bidData, inner.node.bidSub});
       Bytes ref;
       putU32(ref, innerNid);
@@ -366,7 +404,7 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
       ap.own(tag::AttachDataObject, PropValue{pt::Object, std::move(ref), {}});
       dataSize = inner.size;
     } else if (object) {
-      NodeId objNid = attIds.next(nid_type::Ltp);
+      NodeId objNid = db_->allocateNid(nid_type::Ltp);
       attSubnodes.push_back({objNid, db_->writeData(object->data), 0});
       Bytes ref;
       putU32(ref, objNid);
@@ -383,15 +421,15 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
     if (!ap.get(tag::RenderingPosition)) ap.own(tag::RenderingPosition, PropValue::int32(-1));
     out.size += attSize;
 
-    NodeId attNid = ids.next(nid_type::Attachment);
-    LtpNode pc = buildPropertyContext(*db_, ap, attIds);
+    NodeId attNid = db_->allocateNid(nid_type::Attachment);
+    LtpNode pc = buildPropertyContext(*db_, ap);
     for (SlEntry& e : attSubnodes) pc.subnodes.push_back(e);
     WrittenNode w = writeNode(std::move(pc));
     subnodes.push_back({attNid, w.bidData, w.bidSub});
     attachmentRows.emplace_back(attNid, attachmentLayout_, ap);
   }
   if (!attachmentRows.empty()) {
-    WrittenNode t = writeNode(buildTableContext(*db_, attachmentLayout_, attachmentRows, ids, db_->nextUnique()));
+    WrittenNode t = writeNode(buildTableContext(*db_, attachmentLayout_, attachmentRows, db_->nextUnique()));
     subnodes.push_back({nid::MessageAttachmentTable, t.bidData, t.bidSub});
   }
 
@@ -412,7 +450,7 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
   if (!props.get(tag::LastModificationTime)) props.own(tag::LastModificationTime, PropValue::sysTime(stamp));
   if (!props.get(tag::SearchKey)) props.own(tag::SearchKey, PropValue::binary(randomBytes(16)));
 
-  LtpNode pc = buildPropertyContext(*db_, props, ids);
+  LtpNode pc = buildPropertyContext(*db_, props);
   for (SlEntry& e : subnodes) pc.subnodes.push_back(e);
   out.node = writeNode(std::move(pc));
   return out;
@@ -571,14 +609,12 @@ void Writer::writeReceiveFolders() {
     cells[i].own(kTagReceiveFolderClass, PropValue::unicode(rows[i].first));
     packed.emplace_back(static_cast<std::uint32_t>(i + 1), receiveLayout_, cells[i]);
   }
-  SubnodeIds ids;
-  WrittenNode w = writeNode(buildTableContext(*db_, receiveLayout_, packed, ids, db_->nextUnique()));
+  WrittenNode w = writeNode(buildTableContext(*db_, receiveLayout_, packed, db_->nextUnique()));
   db_->setNode({kReceiveFolderTable, w.bidData, w.bidSub, 0});
 }
 
 void Writer::writeFolder(const FolderState& f, const PropertyRefs& props, const PropertyBag* searchFolder) {
-  SubnodeIds ids;
-  WrittenNode pc = writeNode(buildPropertyContext(*db_, props, ids));
+  WrittenNode pc = writeNode(buildPropertyContext(*db_, props));
   db_->setNode({f.nid, pc.bidData, pc.bidSub, f.parent});
 
   std::vector<PackedRow> children;
@@ -602,8 +638,7 @@ void Writer::writeFolder(const FolderState& f, const PropertyRefs& props, const 
   for (const Table& t : {Table{nid_type::HierarchyTable, hierarchyLayout_, children},
                          Table{nid_type::ContentsTable, contentsLayout_, f.contents},
                          Table{nid_type::AssocContentsTable, assocLayout_, f.associated}}) {
-    SubnodeIds tids;
-    WrittenNode w = writeNode(buildTableContext(*db_, t.layout, t.rows, tids, db_->nextUnique()));
+    WrittenNode w = writeNode(buildTableContext(*db_, t.layout, t.rows, db_->nextUnique()));
     db_->setNode({withType(f.nid, t.type), w.bidData, w.bidSub, 0});
   }
 }
@@ -621,15 +656,14 @@ void Writer::close() {
     {
       PropertyRefs refs;
       mapInto(spam, refs);
-      SubnodeIds ids;
-      WrittenNode w = writeNode(buildPropertyContext(*db_, refs, ids));
+      WrittenNode w = writeNode(buildPropertyContext(*db_, refs));
       db_->setNode({kSpamSearchFolder, w.bidData, w.bidSub, nid::RootFolder});
       db_->setNode({kSpamSearchUpdateQueue, 0, 0, 0});
       PropertyBag criteria;
       criteria.set(kTagSearchCriteriaFlags, PropValue::int32(0));
       PropertyRefs crefs;
       mapInto(criteria, crefs);
-      w = writeNode(buildPropertyContext(*db_, crefs, ids));
+      w = writeNode(buildPropertyContext(*db_, crefs));
       db_->setNode({kSpamSearchCriteria, w.bidData, w.bidSub, 0});
     }
 
@@ -656,6 +690,7 @@ void Writer::close() {
       putU32(list, kSpamSearchFolder);
       db_->setNode({nid::SearchActivityList, db_->writeData(list), 0, 0});
     }
+    writeOutlookNodes(*db_);
 
     // Table templates, and the receive folder table.
     struct Template {
@@ -668,8 +703,7 @@ void Writer::close() {
                               Template{nid::SearchContentsTableTemplate, searchLayout_},
                               Template{nid::AttachmentTableTemplate, attachmentLayout_},
                               Template{nid::RecipientTableTemplate, recipientLayout_}}) {
-      SubnodeIds ids;
-      WrittenNode w = writeNode(buildTableContext(*db_, t.layout, {}, ids, 0));
+      WrittenNode w = writeNode(buildTableContext(*db_, t.layout, {}, 0));
       db_->setNode({t.nid, w.bidData, w.bidSub, 0});
     }
     // The store's properties, then the name-to-id map (last: every name
@@ -690,16 +724,14 @@ void Writer::close() {
       }
       if (inboxBit_) mask |= kValidInbox;
       refs.own(tag::ValidFolderMask, PropValue::int32(mask));
-      SubnodeIds ids;
-      WrittenNode w = writeNode(buildPropertyContext(*db_, refs, ids));
+      WrittenNode w = writeNode(buildPropertyContext(*db_, refs));
       db_->setNode({nid::MessageStore, w.bidData, w.bidSub, 0});
     }
     {
       PropertyBag map = names_.properties();
       PropertyRefs refs;
       for (const auto& [t, v] : map.all()) refs.borrow(t, v);
-      SubnodeIds ids;
-      WrittenNode w = writeNode(buildPropertyContext(*db_, refs, ids));
+      WrittenNode w = writeNode(buildPropertyContext(*db_, refs));
       db_->setNode({nid::NameToIdMap, w.bidData, w.bidSub, 0});
     }
     db_->commit();

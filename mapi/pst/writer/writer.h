@@ -3,7 +3,10 @@
 // 2.7 minimum PST requirements). A new file holds what Outlook puts in
 // one: the message store, the name-to-id map, the table templates, the
 // search management nodes, the root folder with "Top of Personal Folders",
-// "Search Root" and the spam search folder, and "Deleted Items".
+// "Search Root" and the spam search folder, and "Deleted Items", and the
+// empty tables and lists Outlook keeps in every file (outgoing queue,
+// search domain). Every node and subnode id comes from the header's
+// counters, as Outlook takes the ids of what it adds later.
 //
 // Folders can be created, removed and filled in any order. Messages go to
 // the file as they are added (their blocks are written at once); folders,
