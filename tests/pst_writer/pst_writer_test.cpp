@@ -287,7 +287,9 @@ TEST(PstWriter, AttachmentsOfEverySizeEmbeddedToAnyDepthAndOle) {
   for (p::NodeId nid : idsInUse(s->database()).subnodes) ++uses[nid];
   EXPECT_GE(uses.size(), sizes.size() + 8);
   for (const auto& [nid, n] : uses) {
-    if (p::nidIndex(nid) >= 0x400) EXPECT_EQ(n, 1) << p::hexText(nid);
+    if (p::nidIndex(nid) >= 0x400) {
+      EXPECT_EQ(n, 1) << p::hexText(nid);
+    }
   }
 }
 
