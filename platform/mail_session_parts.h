@@ -173,6 +173,7 @@ class MessageBase : public engine::MailMessage {
   void Body(const std::string& text) override;
   std::string HTMLBody() override;
   void HTMLBody(const std::string& text) override;
+  std::string MessageClass() override;
 
   // The content, read on first use.
   MessageContent& content();

@@ -344,6 +344,12 @@ void MessageBase::HTMLBody(const std::string& text) {
   });
 }
 
+std::string MessageBase::MessageClass() {
+  return guarded("MessageClass of " + describe(), [&] {
+    return content().message.props.getString(mapi::propId(mapi::tag::MessageClass)).value_or("");
+  });
+}
+
 // ---- SourceMessage
 
 std::string SourceMessage::describe() const { return "message " + hexId(nid_) + " of " + state_->path().string(); }
