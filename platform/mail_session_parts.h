@@ -266,8 +266,8 @@ class MessageAttachment : public engine::MailAttachment {
 };
 
 // The name an attachment is saved under: long file name, else short file
-// name, else display name; for an embedded message without a file name,
-// its display name or subject followed by ".msg".
+// name, else display name; an embedded message without any of them takes
+// its subject, and its name always ends in ".msg".
 std::string AttachmentFileName(const mapi::Attachment& attachment);
 
 // The bytes SaveAsFile writes: the data of an attachment by value, an

@@ -206,12 +206,17 @@ std::optional<std::size_t> MessageContent::indexOf(std::uint64_t id) const {
 std::string AttachmentFileName(const mapi::Attachment& a) {
   const bool embedded = a.embedded != nullptr || a.method() == mapi::kAttachEmbeddedMessage;
   if (!embedded) return a.fileName().value_or("");
-  for (mapi::PropTag t : {mapi::tag::AttachLongFilename, mapi::tag::AttachFilename}) {
-    if (auto s = a.props.getString(mapi::propId(t)); s && !s->empty()) return *s;
+  std::string name;
+  for (mapi::PropTag t : {mapi::tag::AttachLongFilename, mapi::tag::AttachFilename, mapi::tag::DisplayName}) {
+    if (auto s = a.props.getString(mapi::propId(t)); s && !s->empty()) {
+      name = *s;
+      break;
+    }
   }
-  std::string name = a.props.getString(mapi::propId(mapi::tag::DisplayName)).value_or("");
   if (name.empty() && a.embedded) name = shownSubject(a.embedded->props.getString(mapi::propId(mapi::tag::Subject)).value_or(""));
   if (name.empty()) name = "Untitled";
+  // It is saved as an Outlook item file, which a desktop opens only by
+  // its ".msg"; a name without it, or with another extension, gets it.
   return endsWithIgnoringCase(name, ".msg") ? name : name + ".msg";
 }
 

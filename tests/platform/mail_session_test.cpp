@@ -529,6 +529,14 @@ TEST(Attachments, FileNamesAndSavedContent) {
   EXPECT_EQ(AttachmentFileName(bare), "RE: Hello.msg");
   bare.embedded->props = {};
   EXPECT_EQ(AttachmentFileName(bare), "Untitled.msg");
+  // An embedded message is saved as an item file: whatever its attachment
+  // is called, the name ends in ".msg".
+  named.props.set(m::tag::AttachLongFilename, m::PropValue::unicode("This is an embedded message"));
+  EXPECT_EQ(AttachmentFileName(named), "This is an embedded message.msg");
+  named.props.set(m::tag::AttachLongFilename, m::PropValue::unicode("Scan.pdf"));
+  EXPECT_EQ(AttachmentFileName(named), "Scan.pdf.msg");
+  named.props.set(m::tag::AttachLongFilename, m::PropValue::unicode("Kept.Msg"));
+  EXPECT_EQ(AttachmentFileName(named), "Kept.Msg");
 }
 
 }  // namespace
