@@ -327,7 +327,7 @@ std::string MessageBase::Body() {
 void MessageBase::Body(const std::string& text) {
   guarded("Body of " + describe(), [&] {
     mapi::PropertyBag props = content().message.props;
-    mapi::body::writePlainBody(props, text);
+    if (!mapi::body::appendTextToRtfBody(props, text)) mapi::body::writePlainBody(props, text);
     content_->message.props = std::move(props);
     ++content_->revision;
   });
@@ -337,13 +337,16 @@ std::string MessageBase::HTMLBody() {
   return guarded("HTMLBody of " + describe(), [&] { return mapi::body::htmlBody(content().message.props); });
 }
 
-// PR_HTML takes the new body, the native body becomes HTML, PR_BODY its
-// text, and the compressed RTF goes: Outlook makes it anew from PR_HTML,
-// and no older RTF can show instead of the new body.
+// A body that is RTF of its own keeps its formatting when the new text
+// only adds to it: the addition goes into the RTF. Otherwise PR_HTML takes
+// the new body, the native body becomes HTML, PR_BODY its text, and the
+// compressed RTF goes: Outlook makes it anew from PR_HTML, and no older RTF
+// can show instead of the new body.
 void MessageBase::HTMLBody(const std::string& text) {
   guarded("HTMLBody of " + describe(), [&] {
     mapi::PropertyBag props = content().message.props;
-    mapi::body::writeHtmlBody(props, text, mapi::body::RtfOnHtmlWrite::Remove);
+    if (!mapi::body::appendHtmlToRtfBody(props, text))
+      mapi::body::writeHtmlBody(props, text, mapi::body::RtfOnHtmlWrite::Remove);
     content_->message.props = std::move(props);
     ++content_->revision;
   });

@@ -1,8 +1,11 @@
 #include "mapi/body/body.h"
 
+#include <cctype>
 #include <optional>
+#include <vector>
 
 #include "mapi/body/html_text.h"
+#include "mapi/rtf/append.h"
 #include "mapi/rtf/compressed_rtf.h"
 #include "mapi/rtf/rtf_text.h"
 #include "mapi/tags.h"
@@ -82,7 +85,171 @@ BodyText plainWithoutHtml(const PropertyBag& props, const std::optional<Bytes>& 
   return {};
 }
 
+std::string lowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+void appendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Character references of text taken from HTML: the named ones a link
+// holds, and numeric ones. Anything else stays as written.
+std::string decodeReferences(std::string_view html) {
+  static const std::pair<const char*, const char*> kNamed[] = {
+      {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}, {"nbsp", "\xC2\xA0"}};
+  std::string out;
+  for (std::size_t i = 0; i < html.size();) {
+    const std::size_t semi = html[i] == '&' ? html.find(';', i) : std::string_view::npos;
+    if (semi == std::string_view::npos || semi - i > 10) {
+      out += html[i++];
+      continue;
+    }
+    const std::string name = lowerAscii(html.substr(i + 1, semi - i - 1));
+    bool decoded = false;
+    if (name.size() > 1 && name[0] == '#') {
+      const bool hex = name[1] == 'x';
+      const std::string digits = name.substr(hex ? 2 : 1);
+      if (!digits.empty() && digits.find_first_not_of(hex ? "0123456789abcdef" : "0123456789") == std::string::npos) {
+        appendUtf8(out, static_cast<std::uint32_t>(std::stoul(digits, nullptr, hex ? 16 : 10)));
+        decoded = true;
+      }
+    } else {
+      for (const auto& [entity, text] : kNamed)
+        if (name == entity) {
+          out += text;
+          decoded = true;
+        }
+    }
+    if (decoded) i = semi + 1;
+    else out += html[i++];
+  }
+  return out;
+}
+
+// The text and links of an HTML fragment: <br> and the ends of block
+// elements as line breaks, <a href> as links, other markup dropped.
+std::vector<rtf::RtfPiece> piecesOfHtml(std::string_view html) {
+  std::vector<rtf::RtfPiece> pieces(1);
+  std::optional<std::string> linkTarget;
+  auto text = [&](const std::string& t) {
+    if (!pieces.back().url.empty() && !linkTarget) pieces.emplace_back();
+    pieces.back().text += t;
+  };
+  for (std::size_t i = 0; i < html.size();) {
+    if (html[i] != '<') {
+      const std::size_t next = html.find('<', i);
+      text(decodeReferences(html.substr(i, next == std::string_view::npos ? std::string_view::npos : next - i)));
+      i = next == std::string_view::npos ? html.size() : next;
+      continue;
+    }
+    const std::size_t close = html.find('>', i);
+    if (close == std::string_view::npos) break;
+    const std::string tag = lowerAscii(html.substr(i + 1, close - i - 1));
+    const std::string original(html.substr(i + 1, close - i - 1));
+    i = close + 1;
+    std::size_t nameEnd = tag.find_first_of(" \t\r\n/");
+    if (nameEnd == 0 && tag.size() > 1 && tag[0] == '/') nameEnd = tag.find_first_of(" \t\r\n", 1);
+    const std::string name = tag.substr(0, nameEnd);
+    if (name == "br" || name == "/p" || name == "/div") {
+      text("\r\n");
+    } else if (name == "a") {
+      const std::size_t href = tag.find("href=");
+      if (href == std::string::npos) continue;
+      std::size_t from = href + 5;
+      std::string target;
+      if (from < original.size() && (original[from] == '"' || original[from] == '\'')) {
+        const std::size_t end = original.find(original[from], from + 1);
+        target = original.substr(from + 1, end == std::string::npos ? std::string::npos : end - from - 1);
+      } else {
+        const std::size_t end = original.find_first_of(" \t\r\n>", from);
+        target = original.substr(from, end == std::string::npos ? std::string::npos : end - from);
+      }
+      linkTarget = decodeReferences(target);
+      pieces.push_back({"", *linkTarget});
+    } else if (name == "/a" && linkTarget) {
+      linkTarget.reset();
+      pieces.emplace_back();
+    }
+  }
+  return pieces;
+}
+
+// The text and links of plain text: a link written as "<file://...>", as
+// the plain-text link form has it, becomes a hyperlink between the brackets.
+std::vector<rtf::RtfPiece> piecesOfText(std::string_view text) {
+  std::vector<rtf::RtfPiece> pieces;
+  std::size_t at = 0;
+  for (std::size_t open = text.find("<file://"); open != std::string_view::npos; open = text.find("<file://", at)) {
+    const std::size_t close = text.find('>', open);
+    if (close == std::string_view::npos) break;
+    const std::string url(text.substr(open + 1, close - open - 1));
+    pieces.push_back({std::string(text.substr(at, open + 1 - at)), ""});
+    pieces.push_back({url, url});
+    at = close;
+  }
+  pieces.push_back({std::string(text.substr(at)), ""});
+  return pieces;
+}
+
+// Puts the pieces at the end of the RTF body and `plain` in PR_BODY, the
+// two marked as agreeing. False when the RTF cannot take them.
+bool appendPiecesToRtf(PropertyBag& props, const std::vector<rtf::RtfPiece>& pieces, const std::string& plain) {
+  std::optional<Bytes> rtfBytes = rtfProperty(props);
+  if (!rtfBytes) return false;
+  std::optional<Bytes> longer = rtf::insertAtEnd(*rtfBytes, rtf::rtfForPieces(pieces));
+  if (!longer) return false;
+  props.set(tag::RtfCompressed, PropValue::binary(rtf::compress(*longer)));
+  // The counts and CRC of the old body would tell Outlook that PR_BODY
+  // changed behind the RTF's back; without them it takes the RTF as it is.
+  for (std::uint16_t id : kRtfSyncIds) props.removeId(id);
+  props.set(tag::RtfInSync, PropValue::boolean(true));
+  props.set(tag::NativeBody, PropValue::int32(kNativeRtf));
+  props.removeId(kBodyId);
+  props.set(tag::Body, PropValue::unicode(plain));
+  return true;
+}
+
 }  // namespace
+
+bool rtfIsTheBody(const PropertyBag& props) {
+  if (htmlProperty(props)) return false;
+  if (props.getBool(tag::RtfInSync) == false && bodyProperty(props)) return false;
+  std::optional<Bytes> rtfBytes = rtfProperty(props);
+  return rtfBytes && rtf::originOf(*rtfBytes) == rtf::RtfOrigin::Rtf;
+}
+
+bool appendHtmlToRtfBody(PropertyBag& props, const std::string& html) {
+  if (!rtfIsTheBody(props)) return false;
+  const std::string current = readHtmlBody(props).text;
+  if (html.size() < current.size() || html.compare(0, current.size(), current) != 0) return false;
+  const std::string added = html.substr(current.size());
+  return appendPiecesToRtf(props, piecesOfHtml(added), readPlainBody(props).text + htmlToText(added));
+}
+
+bool appendTextToRtfBody(PropertyBag& props, const std::string& text) {
+  if (!rtfIsTheBody(props)) return false;
+  const std::string current = readPlainBody(props).text;
+  if (text.size() < current.size() || text.compare(0, current.size(), current) != 0) return false;
+  return appendPiecesToRtf(props, piecesOfText(std::string_view(text).substr(current.size())), text);
+}
 
 BodyText readHtmlBody(const PropertyBag& props) {
   if (auto html = htmlProperty(props)) return {std::move(*html), BodySource::Html};
