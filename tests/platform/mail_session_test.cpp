@@ -496,6 +496,7 @@ TEST(Messages, LinksAddedToAnRtfBodyKeepItsFormatting) {
     m::Message back = m::msg::readMessageFile(dir / "rtf.msg");
     EXPECT_FALSE(back.props.has(m::tag::Html));
     EXPECT_EQ(back.props.getInt32(m::tag::NativeBody), m::body::kNativeRtf);
+    ASSERT_NE(back.props.getBinary(m::tag::RtfCompressed), nullptr) << "the RTF body is gone";
     const m::Bytes rtf = m::rtf::decompress(*back.props.getBinary(m::tag::RtfCompressed));
     const std::string rtfText(rtf.begin(), rtf.end());
     EXPECT_EQ(rtfText.substr(0, documentEnd.size()), documentEnd);
