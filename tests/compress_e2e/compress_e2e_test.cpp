@@ -171,9 +171,19 @@ struct Link {
   std::string shown;
 };
 
-std::string unescapeBlanks(std::string s) {
-  for (std::size_t at = s.find("%20"); at != std::string::npos; at = s.find("%20", at + 1)) s.replace(at, 3, " ");
-  return s;
+// A link's path as file managers read it: every %XX escape decoded.
+std::string percentDecoded(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
 }
 
 std::string unescapeHtml(std::string s) {
@@ -187,14 +197,14 @@ std::string unescapeHtml(std::string s) {
 
 std::vector<Link> linksIn(const Message& m) {
   std::vector<Link> out;
-  // <a href="file://PATH">NAME</a>, PATH with its blanks as %20.
+  // <a href="file://PATH">NAME</a>, PATH percent-encoded.
   const std::string anchor = "<a href=\"file://";
   for (std::size_t at = m.html.find(anchor); at != std::string::npos; at = m.html.find(anchor, at + 1)) {
     const std::size_t from = at + anchor.size();
     const std::size_t close = m.html.find("\">", from);
     const std::size_t end = m.html.find("</a>", close);
     if (close == std::string::npos || end == std::string::npos) break;
-    out.push_back({unescapeBlanks(unescapeHtml(m.html.substr(from, close - from))),
+    out.push_back({percentDecoded(unescapeHtml(m.html.substr(from, close - from))),
                    unescapeHtml(m.html.substr(close + 2, end - close - 2))});
   }
   // A plain-text link only where the HTML body has none: the plain body
@@ -204,7 +214,7 @@ std::vector<Link> linksIn(const Message& m) {
   for (std::size_t at = m.body.find(plain); at != std::string::npos; at = m.body.find(plain, at + 1)) {
     const std::size_t close = m.body.find('>', at);
     if (close == std::string::npos) break;
-    out.push_back({m.body.substr(at + plain.size(), close - at - plain.size()), ""});
+    out.push_back({percentDecoded(m.body.substr(at + plain.size(), close - at - plain.size())), ""});
   }
   return out;
 }
