@@ -227,13 +227,29 @@ bool appendPiecesToRtf(PropertyBag& props, const std::vector<rtf::RtfPiece>& pie
   return true;
 }
 
+// Text without its whitespace and NULs, to compare bodies whose line
+// breaks and spacing writers render differently.
+std::string withoutSpace(std::string_view text) {
+  std::string out;
+  for (char c : text)
+    if (c != '\0' && !std::isspace(static_cast<unsigned char>(c))) out += c;
+  return out;
+}
+
 }  // namespace
 
 bool rtfIsTheBody(const PropertyBag& props) {
   if (htmlProperty(props)) return false;
-  if (props.getBool(tag::RtfInSync) == false && bodyProperty(props)) return false;
   std::optional<Bytes> rtfBytes = rtfProperty(props);
-  return rtfBytes && rtf::originOf(*rtfBytes) == rtf::RtfOrigin::Rtf;
+  if (!rtfBytes || rtf::originOf(*rtfBytes) != rtf::RtfOrigin::Rtf) return false;
+  // Beside a PR_BODY that the RTF is not known to match, the RTF counts
+  // only when it says the same: an RTF left behind by a writer that
+  // changed PR_BODY alone must not bring back the old text.
+  const std::optional<bool> inSync = props.getBool(tag::RtfInSync);
+  if (inSync == true) return true;
+  std::optional<std::string> plain = bodyProperty(props);
+  if (!plain) return true;
+  return inSync != false && withoutSpace(rtf::textFromRtf(*rtfBytes)) == withoutSpace(*plain);
 }
 
 bool appendHtmlToRtfBody(PropertyBag& props, const std::string& html) {

@@ -197,6 +197,9 @@ TEST(Body, AdditionsToAnRtfBodyGoIntoTheRtf) {
   };
   m::PropertyBag p = rtfBody();
   ASSERT_TRUE(body::rtfIsTheBody(p));
+  m::PropertyBag unmarked = rtfBody();  // the same text, in-sync flag absent
+  unmarked.removeId(m::propId(m::tag::RtfInSync));
+  EXPECT_TRUE(body::rtfIsTheBody(unmarked));
   const std::string text = "Hello\r\n\r\n<file:///d/{x}\\\xC3\xA9.txt>\r\n";
   ASSERT_TRUE(body::appendTextToRtfBody(p, text));
   EXPECT_EQ(stringOf(rtf::decompress(*p.getBinary(m::tag::RtfCompressed))),
@@ -222,7 +225,11 @@ TEST(Body, AdditionsToAnRtfBodyGoIntoTheRtf) {
   stale.set(m::tag::RtfInSync, m::PropValue::boolean(false));
   m::PropertyBag beside = rtfBody();
   beside.set(m::tag::Html, m::PropValue::binary(bytesOf("<p>Hello</p>")));
-  for (m::PropertyBag* other : {&wrapped, &stale, &beside}) {
+  // Nothing says whether they agree, and PR_BODY holds other text.
+  m::PropertyBag drifted = rtfBody();
+  drifted.removeId(m::propId(m::tag::RtfInSync));
+  drifted.set(m::tag::Body, m::PropValue::unicode("Hello, and newer text"));
+  for (m::PropertyBag* other : {&wrapped, &stale, &beside, &drifted}) {
     EXPECT_FALSE(body::rtfIsTheBody(*other));
     EXPECT_FALSE(body::appendHtmlToRtfBody(*other, body::htmlBody(*other) + "<br>x"));
   }
