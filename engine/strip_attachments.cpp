@@ -63,16 +63,7 @@ bool isSmimeClass(const std::string& messageClass) {
 }  // namespace
 
 std::string KeptAttachment::describe() const {
-  std::string out;
-  auto part = [&out](const char* label, const std::string& value) {
-    if (value.empty()) return;
-    if (!out.empty()) out += ", ";
-    out += label;
-    out += value;
-  };
-  part("folder ", folder);
-  part("message ", message);
-  part("attachment ", attachment);
+  std::string out = PlaceText("", folder, message, attachment);
   if (!out.empty()) out += ": ";
   return out + "kept, " + reason;
 }

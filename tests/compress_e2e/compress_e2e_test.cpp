@@ -171,19 +171,10 @@ struct Link {
   std::string shown;
 };
 
-// A link's path as file managers read it: every %XX escape decoded.
-std::string percentDecoded(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
+// A link's path as file managers read it; one that is no well-formed URI
+// names no file.
+std::string linkPath(const std::string& target) {
+  return fileUriPath("file://" + target).value_or("(not a well-formed file URI: " + target + ")");
 }
 
 std::string unescapeHtml(std::string s) {
@@ -204,7 +195,7 @@ std::vector<Link> linksIn(const Message& m) {
     const std::size_t close = m.html.find("\">", from);
     const std::size_t end = m.html.find("</a>", close);
     if (close == std::string::npos || end == std::string::npos) break;
-    out.push_back({percentDecoded(unescapeHtml(m.html.substr(from, close - from))),
+    out.push_back({linkPath(unescapeHtml(m.html.substr(from, close - from))),
                    unescapeHtml(m.html.substr(close + 2, end - close - 2))});
   }
   // A plain-text link only where the HTML body has none: the plain body
@@ -214,7 +205,7 @@ std::vector<Link> linksIn(const Message& m) {
   for (std::size_t at = m.body.find(plain); at != std::string::npos; at = m.body.find(plain, at + 1)) {
     const std::size_t close = m.body.find('>', at);
     if (close == std::string::npos) break;
-    out.push_back({percentDecoded(m.body.substr(at + plain.size(), close - at - plain.size())), ""});
+    out.push_back({linkPath(m.body.substr(at + plain.size(), close - at - plain.size())), ""});
   }
   return out;
 }

@@ -50,27 +50,6 @@ bool isMailClass(const std::string& cls) {
   return cls.empty() || cls == "IPF.Note" || startsWith(cls, "IPF.Note.") || cls == "IPF.Imap";
 }
 
-// The path a file URI names, read as URI readers do: a "?" starts the
-// query and a "#" the fragment, neither part of the path; "%" must begin
-// an escape. Nothing for a URI that is not well formed.
-std::optional<std::string> uriPath(const std::string& uri) {
-  if (!startsWith(uri, "file://")) return std::nullopt;
-  const std::string encoded = uri.substr(7, uri.find_first_of("?#") - 7);
-  std::string out;
-  for (std::size_t i = 0; i < encoded.size(); ++i) {
-    if (encoded[i] != '%') {
-      out += encoded[i];
-      continue;
-    }
-    if (i + 2 >= encoded.size() || !std::isxdigit(static_cast<unsigned char>(encoded[i + 1])) ||
-        !std::isxdigit(static_cast<unsigned char>(encoded[i + 2])))
-      return std::nullopt;
-    out += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
-    i += 2;
-  }
-  return out;
-}
-
 // Every file:// link in a body, whatever its form: an href, "<file://...>"
 // in text, a HYPERLINK field. A link the run writes holds no character
 // that ends it in any of these forms.
@@ -140,7 +119,7 @@ std::set<fs::path> expectLinksOpen(const RunResult& r) {
     SCOPED_TRACE(msg.folder + " / " + msg.subject);
     for (const std::string* body : {&msg.plain, &msg.html, &msg.rtf}) {
       for (const std::string& link : fileLinks(*body)) {
-        const std::optional<std::string> path = uriPath(link);
+        const std::optional<std::string> path = fileUriPath(link);
         EXPECT_TRUE(path.has_value()) << link << " is no well-formed file URI";
         if (!path) continue;
         const fs::path target = *path;
@@ -381,8 +360,8 @@ TEST_P(HardCases, LinksOpenNamesStayWholeSignedMessagesKeepTheirContent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Treatments, HardCases, ::testing::ValuesIn(kTreatments),
-                         [](const auto& info) {
-                           std::string n = info.param;
+                         [](const ::testing::TestParamInfo<std::string>& treatment) {
+                           std::string n = treatment.param;
                            std::replace(n.begin(), n.end(), '-', '_');
                            return n;
                          });

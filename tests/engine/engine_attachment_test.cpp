@@ -443,7 +443,9 @@ TEST_P(SmimeTest, AttachmentStaysUnderEveryTreatment) {
     EXPECT_THAT(kept.describe(), ::testing::HasSubstr("smime.p7m: kept, signed or encrypted (S/MIME)"));
   }
   // Nothing of theirs on disk: only the ordinary attachment was saved.
-  if (GetParam() != AttachmentTreatment::Remove) EXPECT_EQ(filesIn(attachmentFolder(kRunAt)).size(), 1u);
+  if (GetParam() != AttachmentTreatment::Remove) {
+    EXPECT_EQ(filesIn(attachmentFolder(kRunAt)).size(), 1u);
+  }
   EXPECT_EQ(host.labels[Label::lblAttachmentCount], "4");
   EXPECT_TRUE(engine().failures().empty());
 }
