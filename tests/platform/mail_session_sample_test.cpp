@@ -404,7 +404,9 @@ TEST_P(HtmlLink, EveryReaderShowsTheLinkAndTheBodyBeforeIt) {
   x->HTMLBody(before + link);
   x->Commit();
   const std::string expected = varnolt::mapi::body::declareUtf8(before + link);
-  if (!rtfBody) EXPECT_EQ(x->HTMLBody(), expected);
+  if (!rtfBody) {
+    EXPECT_EQ(x->HTMLBody(), expected);
+  }
   const std::string plain = x->Body();
   EXPECT_NE(plain.find(target), std::string::npos) << plain;
 
