@@ -267,6 +267,7 @@ void printSummary(const engine::CompressionEngine& run, const std::string& desti
     }
     if (o.attachmentsKept > 0)
       std::printf("  attachments kept in their messages: %lld\n", static_cast<long long>(o.attachmentsKept));
+    for (const auto& kept : o.kept) std::printf("    %s\n", kept.describe().c_str());
     const auto before = fileSize(o.pst);
     const auto after = newPst.empty() ? std::nullopt : fileSize(newPst);
     std::printf("  size before: %s\n", before ? sizeText(*before).c_str() : "(unknown)");

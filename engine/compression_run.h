@@ -50,6 +50,21 @@ inline constexpr const char* kOutlookNote =
     " clicking on Tools ->Options->(select)Mail Services Tab ->(click)Reconfigure Mail Support-> "
     "(select)Corporate/Workgroup option";
 
+// An attachment the treatment left in its message on purpose, and why.
+struct KeptAttachment {
+  std::string folder;      // folder path inside the PST, "/"-separated
+  std::string message;     // which message of the folder, e.g. "3"
+  std::string attachment;  // the attachment's file name
+  std::string reason;
+
+  // One line for a list: where and why.
+  std::string describe() const;
+};
+
+// Why a signed or encrypted message keeps its attachments.
+inline constexpr const char* kKeptSmimeReason =
+    "signed or encrypted (S/MIME) message: its attachment holds the whole content";
+
 // What became of one listed PST, for the host's account of the run.
 struct PstOutcome {
   std::string pst;        // the listed path
@@ -65,9 +80,10 @@ struct PstOutcome {
   std::int64_t attachmentsRemoved = 0;
   std::int64_t attachmentsSaved = 0;
   std::int64_t attachmentsZipped = 0;
-  // Attachments left in their messages because a step before their removal
-  // failed.
+  // Attachments left in their messages: because a step before their
+  // removal failed, or on purpose (then also listed in kept).
   std::int64_t attachmentsKept = 0;
+  std::vector<KeptAttachment> kept;
   // This PST's entries in failures(): [firstFailure, firstFailure + failureCount).
   std::size_t firstFailure = 0;
   std::size_t failureCount = 0;

@@ -22,6 +22,10 @@ struct Failure {
   std::string describe() const;
 };
 
+// "PST p, folder f, message m, attachment a", leaving out the empty parts.
+std::string PlaceText(const std::string& pst, const std::string& folder, const std::string& message,
+                      const std::string& attachment);
+
 class Failures {
  public:
   void record(Failure failure) { list_.push_back(std::move(failure)); }

@@ -89,6 +89,8 @@ class MailMessage {
   virtual void Body(const std::string& text) = 0;
   virtual std::string HTMLBody() = 0;
   virtual void HTMLBody(const std::string& text) = 0;
+  // The message class, e.g. "IPM.Note" or "IPM.Note.SMIME".
+  virtual std::string MessageClass() = 0;
 };
 
 class ItemList {

@@ -101,7 +101,9 @@ std::string NextFreePath(const std::string& path) {
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const auto [stem, extension] = splitExtension(name);
   for (int n = 2; n <= kMaxCounter; ++n) {
-    const std::string counter = " (" + std::to_string(n) + ")";
+    // No blank: the names of saved files are kept free of them, so that a
+    // link stays readable and a bare path in a plain body is not cut short.
+    const std::string counter = "_(" + std::to_string(n) + ")";
     std::string candidate = stem + counter + extension;
     if (candidate.size() > kMaxFileNameBytes) {
       const std::size_t room = kMaxFileNameBytes > counter.size() + extension.size()
@@ -137,21 +139,30 @@ bool UsePlainTextLink(const std::string& strGetOSVersion, const std::string& out
   return strGetOSVersion.find("vista") != std::string::npos || *major < 11;
 }
 
-// Only blanks are written as "%20", and only for the HTML link. A blank is
-// the one character that would cut a bare link short; every other character
-// of a path is left for the reader to resolve. The plain-text link keeps its
-// blanks because it is enclosed in "<" and ">", which mark where a link in
-// running text ends, and mail readers keep such a link whole.
+// A link must open the file it names, so the path is percent-encoded as a
+// file URI needs: every byte of its UTF-8 form outside the unreserved
+// characters and "/" is written as %XX. A "#", "?" or "%" left as it is
+// would end the path or start an escape of its own in any reader.
+// Blanks are the one exception the link rule makes: on Vista and with
+// Outlook before 11 the plain-text link keeps them, enclosed in "<" and
+// ">", which mark where a link in running text ends.
 std::string LinkTarget(const std::string& path, const std::string& strGetOSVersion,
                        const std::string& outlookVersion) {
-  if (!EscapeLinkBlanks(strGetOSVersion, outlookVersion)) return path;
+  const bool escapeBlanks = EscapeLinkBlanks(strGetOSVersion, outlookVersion);
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string target;
   target.reserve(path.size());
   for (char c : path) {
-    if (c == ' ')
-      target += "%20";
-    else
+    const auto byte = static_cast<unsigned char>(c);
+    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                            (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved || c == '/' || (c == ' ' && !escapeBlanks)) {
       target += c;
+    } else {
+      target += '%';
+      target += kHex[byte >> 4U];
+      target += kHex[byte & 0x0FU];
+    }
   }
   return target;
 }

@@ -46,8 +46,8 @@ std::string AttachmentFilePath(const std::string& strDestFolderPath,
                                const std::string& strAttachmentFileName);
 
 // For a path that is already taken (a file, folder or even a dangling
-// symbolic link, which a save would follow), the first of "name (2).ext",
-// "name (3).ext", ... that is free ("name (2)" when there is no extension).
+// symbolic link, which a save would follow), the first of "name_(2).ext",
+// "name_(3).ext", ... that is free ("name_(2)" when there is no extension).
 // A free path is returned as it is. The counter never pushes the file name
 // past kMaxFileNameBytes: the stem is shortened instead.
 std::string NextFreePath(const std::string& path);
@@ -67,9 +67,10 @@ bool EscapeLinkBlanks(const std::string& strGetOSVersion, const std::string& out
 // on Vista, with Outlook older than 11, and when the version cannot be read.
 bool UsePlainTextLink(const std::string& strGetOSVersion, const std::string& outlookVersion);
 
-// The link target for a saved file or archive path: the path with its
-// blanks written as "%20" when EscapeLinkBlanks says so. No other character
-// is encoded.
+// The link target for a saved file or archive path: the path
+// percent-encoded for a file URI (every byte outside A-Z, a-z, 0-9, "-",
+// ".", "_", "~" and "/" as %XX), except that blanks stay blanks when
+// EscapeLinkBlanks says they are not escaped.
 std::string LinkTarget(const std::string& path, const std::string& strGetOSVersion,
                        const std::string& outlookVersion);
 

@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -42,7 +43,30 @@ std::tm toTm(const LocalDateTime& when) {
   return tm;
 }
 
+// S/MIME messages ("IPM.Note.SMIME", "IPM.Note.SMIME.MultipartSigned",
+// and the ".SMIME" forms of other classes) carry their whole signed or
+// encrypted content in their attachment; taking it out destroys the
+// message. Message classes compare without regard to case.
+bool isSmimeClass(const std::string& messageClass) {
+  std::size_t start = 0;
+  while (start <= messageClass.size()) {
+    std::size_t end = messageClass.find('.', start);
+    if (end == std::string::npos) end = messageClass.size();
+    std::string part = messageClass.substr(start, end - start);
+    for (char& c : part) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (start > 0 && part == "SMIME") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string KeptAttachment::describe() const {
+  std::string out = PlaceText("", folder, message, attachment);
+  if (!out.empty()) out += ": ";
+  return out + "kept, " + reason;
+}
 
 std::string CompressionEngine::freeSavePath(const std::string& path, bool forArchive) {
   std::string candidate = NextFreePath(path);
@@ -91,7 +115,25 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
                                          std::string& strAttachmentFileName,
                                          const std::string& strAttachmentFolderName,
                                          std::string& strDestFolderPath, std::string& strURL) {
-  // 2. From the last attachment to the first, so that a Delete never moves
+  if (iAttachmentCount < 1) return;
+  // A class that cannot be read might be S/MIME: nothing is taken out of
+  // such a message either.
+  std::optional<std::string> messageClass;
+  attempt("MessageClass", [&] { messageClass = msg->MessageClass(); });
+  const bool keepEvery = !messageClass || isSmimeClass(*messageClass);
+  const std::string keptReason = messageClass ? kKeptSmimeReason : "its message class could not be read";
+
+  // After every attachment, whatever became of it: the bar, the count, and
+  // the host's pending events.
+  auto showHandled = [&] {
+    attempt("switch the progress bar on", [&] { report_.SetProgressBarEnabled(true); });
+    ++cntAttachment;
+    attempt("show the attachment count",
+            [&] { report_.SetLabel(Label::lblAttachmentCount, std::to_string(cntAttachment)); });
+    pump();
+  };
+
+  // From the last attachment to the first, so that a Delete never moves
   // an attachment not yet visited. The attachment is asked for anew at
   // every use.
   for (std::int32_t i = iAttachmentCount; i >= 1; --i) {
@@ -99,6 +141,13 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
     std::optional<std::string> fileName;
     attempt("FileName", [&] { fileName = A()->FileName(); });
     where_.attachment = fileName ? *fileName : "#" + std::to_string(i);
+
+    if (keepEvery) {
+      tally(&PstOutcome::attachmentsKept);
+      if (inPst_) current().kept.push_back({where_.folder, where_.message, where_.attachment, keptReason});
+      showHandled();
+      continue;
+    }
 
     // The treatment is read anew for every attachment. An attachment is
     // deleted only once its content is safe elsewhere (or is meant to go);
@@ -108,7 +157,6 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
     bool remove = false;
 
     if (treatment == AttachmentTreatment::Remove) {
-      // 2.1
       attempt("show the activity", [&] {
         const std::string name = fileName.value_or("");
         const auto text = localizedText(kTextRemoving);
@@ -116,7 +164,7 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
       });
       remove = true;
     } else if (treatment && fileName) {
-      // 2.2 A name of the file's own; an earlier file of that name, or its
+      // A name of the file's own; an earlier file of that name, or its
       // archive, is never replaced.
       const bool zipTreatment = *treatment == AttachmentTreatment::ExtractZip;
       bool named = attempt("name the attachment file", [&] {
@@ -145,10 +193,9 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
       }
 
       if (saved && *treatment == AttachmentTreatment::Extract) {
-        // 2.3
         remove = appendLink(objSession, msg, strDestFolderPath, *fileName, strURL);
       } else if (saved && zipTreatment) {
-        // 2.4 A saved file already named ".zip" (exactly) is linked as it is.
+        // A saved file already named ".zip" (exactly) is linked as it is.
         if (endsWith(strDestFolderPath, ".zip")) {
           remove = appendLink(objSession, msg, strDestFolderPath, *fileName, strURL);
         } else if (ZipAttachments(strDestFolderPath)) {
@@ -157,20 +204,13 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
         }
       }
     }
-
-    // 2.5
     const bool removed = remove && attempt("Delete", [&] { A()->Delete(); });
     if (!removed) tally(&PstOutcome::attachmentsKept);
     else if (treatment == AttachmentTreatment::Remove) tally(&PstOutcome::attachmentsRemoved);
     else if (treatment == AttachmentTreatment::Extract) tally(&PstOutcome::attachmentsSaved);
     else tally(&PstOutcome::attachmentsZipped);
 
-    // 2.6-2.8
-    attempt("switch the progress bar on", [&] { report_.SetProgressBarEnabled(true); });
-    ++cntAttachment;
-    attempt("show the attachment count",
-            [&] { report_.SetLabel(Label::lblAttachmentCount, std::to_string(cntAttachment)); });
-    pump();
+    showHandled();
   }
   where_.attachment.clear();
 }

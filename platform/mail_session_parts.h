@@ -188,6 +188,7 @@ class MessageBase : public engine::MailMessage {
   void Body(const std::string& text) override;
   std::string HTMLBody() override;
   void HTMLBody(const std::string& text) override;
+  std::string MessageClass() override;
 
   // The content, read on first use.
   MessageContent& content();
@@ -280,8 +281,8 @@ class MessageAttachment : public engine::MailAttachment {
 };
 
 // The name an attachment is saved under: long file name, else short file
-// name, else display name; for an embedded message without a file name,
-// its display name or subject followed by ".msg".
+// name, else display name; an embedded message without any of them takes
+// its subject, and its name always ends in ".msg".
 std::string AttachmentFileName(const mapi::Attachment& attachment);
 
 // The bytes SaveAsFile writes: the data of an attachment by value, an

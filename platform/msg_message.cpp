@@ -206,12 +206,17 @@ std::optional<std::size_t> MessageContent::indexOf(std::uint64_t id) const {
 std::string AttachmentFileName(const mapi::Attachment& a) {
   const bool embedded = a.embedded != nullptr || a.method() == mapi::kAttachEmbeddedMessage;
   if (!embedded) return a.fileName().value_or("");
-  for (mapi::PropTag t : {mapi::tag::AttachLongFilename, mapi::tag::AttachFilename}) {
-    if (auto s = a.props.getString(mapi::propId(t)); s && !s->empty()) return *s;
+  std::string name;
+  for (mapi::PropTag t : {mapi::tag::AttachLongFilename, mapi::tag::AttachFilename, mapi::tag::DisplayName}) {
+    if (auto s = a.props.getString(mapi::propId(t)); s && !s->empty()) {
+      name = *s;
+      break;
+    }
   }
-  std::string name = a.props.getString(mapi::propId(mapi::tag::DisplayName)).value_or("");
   if (name.empty() && a.embedded) name = shownSubject(a.embedded->props.getString(mapi::propId(mapi::tag::Subject)).value_or(""));
   if (name.empty()) name = "Untitled";
+  // It is saved as an Outlook item file, which a desktop opens only by
+  // its ".msg"; a name without it, or with another extension, gets it.
   return endsWithIgnoringCase(name, ".msg") ? name : name + ".msg";
 }
 
@@ -322,7 +327,7 @@ std::string MessageBase::Body() {
 void MessageBase::Body(const std::string& text) {
   guarded("Body of " + describe(), [&] {
     mapi::PropertyBag props = content().message.props;
-    mapi::body::writePlainBody(props, text);
+    if (!mapi::body::appendTextToRtfBody(props, text)) mapi::body::writePlainBody(props, text);
     content_->message.props = std::move(props);
     ++content_->revision;
   });
@@ -332,15 +337,24 @@ std::string MessageBase::HTMLBody() {
   return guarded("HTMLBody of " + describe(), [&] { return mapi::body::htmlBody(content().message.props); });
 }
 
-// PR_HTML takes the new body, the native body becomes HTML, PR_BODY its
-// text, and the compressed RTF goes: Outlook makes it anew from PR_HTML,
-// and no older RTF can show instead of the new body.
+// A body that is RTF of its own keeps its formatting when the new text
+// only adds to it: the addition goes into the RTF. Otherwise PR_HTML takes
+// the new body, the native body becomes HTML, PR_BODY its text, and the
+// compressed RTF goes: Outlook makes it anew from PR_HTML, and no older RTF
+// can show instead of the new body.
 void MessageBase::HTMLBody(const std::string& text) {
   guarded("HTMLBody of " + describe(), [&] {
     mapi::PropertyBag props = content().message.props;
-    mapi::body::writeHtmlBody(props, text, mapi::body::RtfOnHtmlWrite::Remove);
+    if (!mapi::body::appendHtmlToRtfBody(props, text))
+      mapi::body::writeHtmlBody(props, text, mapi::body::RtfOnHtmlWrite::Remove);
     content_->message.props = std::move(props);
     ++content_->revision;
+  });
+}
+
+std::string MessageBase::MessageClass() {
+  return guarded("MessageClass of " + describe(), [&] {
+    return content().message.props.getString(mapi::propId(mapi::tag::MessageClass)).value_or("");
   });
 }
 

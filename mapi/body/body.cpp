@@ -1,8 +1,11 @@
 #include "mapi/body/body.h"
 
+#include <cctype>
 #include <optional>
+#include <vector>
 
 #include "mapi/body/html_text.h"
+#include "mapi/rtf/append.h"
 #include "mapi/rtf/compressed_rtf.h"
 #include "mapi/rtf/rtf_text.h"
 #include "mapi/tags.h"
@@ -82,7 +85,87 @@ BodyText plainWithoutHtml(const PropertyBag& props, const std::optional<Bytes>& 
   return {};
 }
 
+// The text and links of an HTML fragment as pieces of RTF.
+std::vector<rtf::RtfPiece> piecesOfHtml(std::string_view html) {
+  std::vector<rtf::RtfPiece> pieces;
+  for (HtmlRun& run : textAndLinks(html)) pieces.push_back({std::move(run.text), std::move(run.href)});
+  return pieces;
+}
+
+// The text and links of plain text: a link written as "<file://...>", as
+// the plain-text link form has it, becomes a hyperlink between the brackets.
+std::vector<rtf::RtfPiece> piecesOfText(std::string_view text) {
+  std::vector<rtf::RtfPiece> pieces;
+  std::size_t at = 0;
+  for (std::size_t open = text.find("<file://"); open != std::string_view::npos; open = text.find("<file://", at)) {
+    const std::size_t close = text.find('>', open);
+    if (close == std::string_view::npos) break;
+    const std::string url(text.substr(open + 1, close - open - 1));
+    pieces.push_back({std::string(text.substr(at, open + 1 - at)), ""});
+    pieces.push_back({url, url});
+    at = close;
+  }
+  pieces.push_back({std::string(text.substr(at)), ""});
+  return pieces;
+}
+
+// Puts the pieces at the end of the RTF body and `plain` in PR_BODY, the
+// two marked as agreeing. False when the RTF cannot take them.
+bool appendPiecesToRtf(PropertyBag& props, const std::vector<rtf::RtfPiece>& pieces, const std::string& plain) {
+  std::optional<Bytes> rtfBytes = rtfProperty(props);
+  if (!rtfBytes) return false;
+  std::optional<Bytes> longer = rtf::insertAtEnd(*rtfBytes, rtf::rtfForPieces(pieces));
+  if (!longer) return false;
+  props.set(tag::RtfCompressed, PropValue::binary(rtf::compress(*longer)));
+  // The counts and CRC of the old body would tell Outlook that PR_BODY
+  // changed behind the RTF's back; without them it takes the RTF as it is.
+  for (std::uint16_t id : kRtfSyncIds) props.removeId(id);
+  props.set(tag::RtfInSync, PropValue::boolean(true));
+  props.set(tag::NativeBody, PropValue::int32(kNativeRtf));
+  props.removeId(kBodyId);
+  props.set(tag::Body, PropValue::unicode(plain));
+  return true;
+}
+
+// Text without its whitespace and NULs, to compare bodies whose line
+// breaks and spacing writers render differently.
+std::string withoutSpace(std::string_view text) {
+  std::string out;
+  for (char c : text)
+    if (c != '\0' && !std::isspace(static_cast<unsigned char>(c))) out += c;
+  return out;
+}
+
 }  // namespace
+
+bool rtfIsTheBody(const PropertyBag& props) {
+  if (htmlProperty(props)) return false;
+  std::optional<Bytes> rtfBytes = rtfProperty(props);
+  if (!rtfBytes || rtf::originOf(*rtfBytes) != rtf::RtfOrigin::Rtf) return false;
+  // Beside a PR_BODY that the RTF is not known to match, the RTF counts
+  // only when it says the same: an RTF left behind by a writer that
+  // changed PR_BODY alone must not bring back the old text.
+  const std::optional<bool> inSync = props.getBool(tag::RtfInSync);
+  if (inSync == true) return true;
+  std::optional<std::string> plain = bodyProperty(props);
+  if (!plain) return true;
+  return inSync != false && withoutSpace(rtf::textFromRtf(*rtfBytes)) == withoutSpace(*plain);
+}
+
+bool appendHtmlToRtfBody(PropertyBag& props, const std::string& html) {
+  if (!rtfIsTheBody(props)) return false;
+  const std::string current = readHtmlBody(props).text;
+  if (html.size() < current.size() || html.compare(0, current.size(), current) != 0) return false;
+  const std::string added = html.substr(current.size());
+  return appendPiecesToRtf(props, piecesOfHtml(added), readPlainBody(props).text + htmlToText(added));
+}
+
+bool appendTextToRtfBody(PropertyBag& props, const std::string& text) {
+  if (!rtfIsTheBody(props)) return false;
+  const std::string current = readPlainBody(props).text;
+  if (text.size() < current.size() || text.compare(0, current.size(), current) != 0) return false;
+  return appendPiecesToRtf(props, piecesOfText(std::string_view(text).substr(current.size())), text);
+}
 
 BodyText readHtmlBody(const PropertyBag& props) {
   if (auto html = htmlProperty(props)) return {std::move(*html), BodySource::Html};

@@ -73,4 +73,20 @@ void writeHtmlBody(PropertyBag& props, const std::string& html, RtfOnHtmlWrite r
 // Makes `text` the plain body (PR_BODY as Unicode); the other forms stay.
 void writePlainBody(PropertyBag& props, const std::string& text);
 
+// Whether the message's body is RTF of its own: compressed RTF that wraps
+// neither HTML nor plain text, no PR_HTML, and no PR_RTF_IN_SYNC saying the
+// RTF lags behind PR_BODY.
+bool rtfIsTheBody(const PropertyBag& props);
+
+// Adding to a body that is RTF of its own keeps its formatting: when `html`
+// is the HTML body (readHtmlBody) with more appended, or `text` the plain
+// body (readPlainBody) with more appended, the appended part goes into the
+// RTF at its end (line breaks as paragraphs, <a href> and <file://...>
+// links as HYPERLINK fields), PR_BODY gains its text, the RTF stays the
+// native body and is marked in step with PR_BODY. True when done; false,
+// with nothing changed, when the body is not such RTF or the new text does
+// not extend the old, and the caller writes the body the ordinary way.
+bool appendHtmlToRtfBody(PropertyBag& props, const std::string& html);
+bool appendTextToRtfBody(PropertyBag& props, const std::string& text);
+
 }  // namespace varnolt::mapi::body

@@ -312,6 +312,43 @@ std::string htmlToText(std::string_view html) {
   return b.finish();
 }
 
+std::vector<HtmlRun> textAndLinks(std::string_view html) {
+  std::vector<HtmlRun> runs(1);
+  bool inLink = false;
+  for (std::size_t i = 0; i < html.size();) {
+    if (html[i] == '&') {
+      const std::size_t n = decodeReference(html, i, runs.back().text);
+      if (n == 0) runs.back().text += html[i++];
+      else i += n;
+      continue;
+    }
+    if (html[i] != '<') {
+      const char c = html[i++];
+      runs.back().text += c == '\r' || c == '\n' || c == '\t' ? ' ' : c;  // only markup breaks lines
+      continue;
+    }
+    const std::size_t close = html.find('>', i);
+    if (close == std::string_view::npos) break;
+    const std::string_view tag = html.substr(i + 1, close - i - 1);
+    i = close + 1;
+    std::size_t nameEnd = 0;
+    while (nameEnd < tag.size() && !isSpace(tag[nameEnd]) && (tag[nameEnd] != '/' || nameEnd == 0)) ++nameEnd;
+    const std::string name = lower(tag.substr(0, nameEnd));
+    if (name == "br" || name == "/p" || name == "/div") {
+      runs.back().text += "\r\n";
+    } else if (name == "a") {
+      std::string href = attribute(tag, "href");
+      if (href.empty()) continue;
+      runs.push_back({"", std::move(href)});
+      inLink = true;
+    } else if (name == "/a" && inLink) {
+      runs.emplace_back();
+      inLink = false;
+    }
+  }
+  return runs;
+}
+
 std::string escapeHtml(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnolt::mapi::body {
 
@@ -15,6 +16,19 @@ namespace varnolt::mapi::body {
 // table cells separated by tabs, and a link's target after its text when
 // the two differ ("y.txt <file:///x/y.txt>").
 std::string htmlToText(std::string_view html);
+
+// A run of an HTML fragment: text, or a link when href is set (text is
+// what it shows).
+struct HtmlRun {
+  std::string text;
+  std::string href;
+};
+
+// The text and links of an HTML fragment, for putting it into another
+// format: <br> and the ends of paragraphs and divisions as CR LF, each
+// <a href> as a run of its own, character references decoded, line breaks
+// and tabs of the source as blanks, other markup dropped.
+std::vector<HtmlRun> textAndLinks(std::string_view html);
 
 // A whole HTML document showing the text: characters escaped, line breaks
 // kept as <br>, runs of spaces kept; declared as UTF-8.

@@ -399,4 +399,6 @@ std::string rtfFromText(std::string_view text) {
   return out;
 }
 
+std::string escapeText(std::string_view text) { return escape(text, false); }
+
 }  // namespace varnolt::mapi::rtf

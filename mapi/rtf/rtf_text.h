@@ -50,6 +50,11 @@ std::string rtfFromHtml(std::string_view html);
 // gives it back with its line breaks as CR LF.
 std::string rtfFromText(std::string_view text);
 
+// UTF-8 text as visible RTF text: \, { and } escaped, other characters
+// outside ASCII as \uN? (surrogate pairs beyond the BMP), tabs as \tab.
+// Line breaks are not turned into paragraphs. The result is 7-bit ASCII.
+std::string escapeText(std::string_view text);
+
 // The Windows code page of an RTF \fcharsetN value, or 0 when the charset
 // says nothing about one (default or symbol charsets).
 std::uint32_t codepageOfCharset(std::int32_t charset);

@@ -10,8 +10,10 @@
 #include "mapi/body/html_text.h"
 #include "mapi/msg/msg_file.h"
 #include "mapi/pst/store.h"
+#include "mapi/pst/writer/writer.h"
 #include "mapi/rtf/compressed_rtf.h"
 #include "mapi/rtf/rtf_text.h"
+#include "mapi/rtf/tokenizer.h"
 #include "mapi/tags.h"
 #include "tests/support/test_support.h"
 
@@ -206,6 +208,136 @@ TEST(BodySamples, EveryStoredMessageTakesALink) {
   // messages without any body are contacts and the like.
   EXPECT_GT(seen[body::BodySource::Html], 5);
   EXPECT_GT(seen[body::BodySource::PlainText], 5);
+}
+
+// --- bodies that are RTF of their own --------------------------------------
+
+const std::string kRtfLinkTarget = "file:///x/100%25%20a%23b.txt";
+const std::string kRtfLink = "<br><br>Attachment : <a href=\"" + kRtfLinkTarget + "\">a#b.txt</a>";
+
+// Every control word of a document with its parameter, and how often.
+std::map<std::string, int> controlWords(const m::Bytes& rtf) {
+  std::map<std::string, int> out;
+  m::rtf::Tokenizer tokens{m::ByteView(rtf)};
+  for (m::rtf::Token tok = tokens.next(); tok.kind != m::rtf::Token::Kind::End; tok = tokens.next())
+    if (tok.kind == m::rtf::Token::Kind::ControlWord)
+      ++out[std::string(tok.text) + (tok.hasParam ? std::to_string(tok.param) : "")];
+  return out;
+}
+
+std::string trimmedEnd(std::string s) {
+  while (!s.empty() && (s.back() == '\0' || std::isspace(static_cast<unsigned char>(s.back())))) s.pop_back();
+  return s;
+}
+
+// Adds the link the way the session writes an HTML body and checks the
+// message: the RTF is still the body, the original RTF whole with the link
+// as a field at its end, and PR_BODY with the link's text.
+void checkRtfLinkAdded(m::Message& message) {
+  const m::Bytes before = m::rtf::decompress(*message.props.getBinary(m::tag::RtfCompressed));
+  const std::string html = body::readHtmlBody(message.props).text;
+  ASSERT_TRUE(body::appendHtmlToRtfBody(message.props, html + kRtfLink));
+
+  const m::Bytes after = m::rtf::decompress(*message.props.getBinary(m::tag::RtfCompressed));
+  // The original bytes, in order, around one insertion.
+  std::size_t prefix = 0;
+  while (prefix < before.size() && before[prefix] == after[prefix]) ++prefix;
+  std::size_t suffix = 0;
+  while (suffix < before.size() - prefix && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+    ++suffix;
+  EXPECT_EQ(prefix + suffix, before.size()) << "the original RTF was changed, not added to";
+  for (const auto& [word, count] : controlWords(before)) EXPECT_GE(controlWords(after)[word], count) << "\\" << word;
+
+  const std::string rtfText(after.begin(), after.end());
+  EXPECT_NE(rtfText.find("{\\field{\\*\\fldinst{HYPERLINK \"" + kRtfLinkTarget + "\"}}"), std::string::npos);
+  const std::string shown = trimmedEnd(m::rtf::textFromRtf(after));
+  EXPECT_EQ(shown.substr(shown.size() - std::min<std::size_t>(shown.size(), 20)), "Attachment : a#b.txt");
+  EXPECT_EQ(m::rtf::originOf(after), m::rtf::RtfOrigin::Rtf);
+  EXPECT_FALSE(message.props.has(m::tag::Html));
+  EXPECT_EQ(message.props.getInt32(m::tag::NativeBody), body::kNativeRtf);
+  EXPECT_EQ(message.props.getBool(m::tag::RtfInSync), true);
+  const std::string plain = body::plainBody(message.props);
+  EXPECT_TRUE(plain.ends_with("Attachment : a#b.txt <" + kRtfLinkTarget + ">")) << plain.substr(plain.size() / 2);
+}
+
+void collectRtfBodies(m::Message& message, std::vector<m::Message*>& out) {
+  if (body::rtfIsTheBody(message.props)) out.push_back(&message);
+  for (auto& a : message.attachments)
+    if (a.embedded) collectRtfBodies(*a.embedded, out);
+}
+
+// Every RTF-only body of the sample item files and stores, embedded
+// messages included, takes a link and keeps every bit of its formatting;
+// msgreader (with decompressrtf) and libpff see the link as a field.
+TEST(BodySamples, RtfBodiesKeepTheirFormattingAndGainAClickableLink) {
+  VARNOLT_REQUIRE_SAMPLES();
+  t::TempDir dir;
+  int msgBodies = 0;
+  for (const auto& file : t::sampleFiles("msg", ".msg")) {
+    m::Message message = m::msg::readMessageFile(file);
+    std::vector<m::Message*> bodies;
+    collectRtfBodies(message, bodies);
+    for (m::Message* b : bodies) {
+      SCOPED_TRACE(file.filename().string());
+      checkRtfLinkAdded(*b);
+      ++msgBodies;
+    }
+    if (bodies.empty() || bodies.front() != &message) continue;
+    const t::fs::path written = dir / file.filename();
+    m::msg::writeMessageFile(written, message);
+    if (!haveMsgreader()) continue;
+    json theirs = msgreaderBodies(written);
+    EXPECT_TRUE(theirs["html"].is_null());
+    ASSERT_TRUE(theirs["rtf"].is_string());
+    EXPECT_NE(theirs["rtf"].get<std::string>().find("{\\field{\\*\\fldinst{HYPERLINK \"" + kRtfLinkTarget + "\"}}"),
+              std::string::npos)
+        << file;
+    EXPECT_EQ(theirs["body"], body::plainBody(message.props));
+  }
+  EXPECT_EQ(msgBodies, 2);  // the others wrap HTML or plain text
+
+  // The stores' RTF-only bodies go into a new store, which libpff reads.
+  const t::fs::path pstPath = dir / "rtf.pst";
+  auto writer = m::pst::Writer::create(pstPath, "RTF bodies", {});
+  auto folder = writer->createFolder(writer->ipmSubtree(), "RTF", "IPF.Note");
+  int pstBodies = 0;
+  for (const auto& file : t::sampleFiles("pst", ".pst")) {
+    auto store = m::pst::Store::open(file);
+    std::vector<m::pst::NodeId> ids;
+    collectMessages(*store, store->rootFolder(), ids);
+    for (m::pst::NodeId id : ids) {
+      m::Message message = store->readMessage(id);
+      std::vector<m::Message*> bodies;
+      collectRtfBodies(message, bodies);
+      for (m::Message* b : bodies) {
+        SCOPED_TRACE(file.filename().string());
+        checkRtfLinkAdded(*b);
+        m::Message copy = *b;
+        copy.props.removeId(m::propId(m::tag::Subject));
+        copy.props.set(m::tag::Subject, m::PropValue::unicode("rtf " + std::to_string(pstBodies++)));
+        writer->addMessage(folder, copy);
+      }
+    }
+  }
+  writer->close();
+  EXPECT_GE(pstBodies, 20);
+  if (!t::haveProgram("/usr/bin/python3")) return;
+  const t::CommandResult r = t::run(
+      {"/usr/bin/python3", (t::sourceDir() / "tests/platform/pst_bodies_dump.py").string(), "pypff", pstPath.string()},
+      120);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  int seen = 0;
+  const json dump = json::parse(r.out);
+  for (const auto& f : dump["folders"]) {
+    for (const auto& msg : f["messages"]) {
+      if (!msg["subject"].is_string() || !msg["subject"].get<std::string>().starts_with("rtf ")) continue;
+      ++seen;
+      ASSERT_TRUE(msg["rtf"].is_string()) << msg.dump().substr(0, 300);
+      EXPECT_NE(msg["rtf"].get<std::string>().find("HYPERLINK \"" + kRtfLinkTarget + "\""), std::string::npos);
+      EXPECT_NE(msg["plain"].get<std::string>().find("<" + kRtfLinkTarget + ">"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(seen, pstBodies);
 }
 
 }  // namespace

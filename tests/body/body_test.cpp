@@ -181,4 +181,58 @@ TEST(Body, WritingPlainKeepsTheOtherForms) {
   EXPECT_EQ(p.getBool(m::tag::RtfInSync), false);
 }
 
+// A body that is RTF of its own takes additions into the RTF: the plain
+// link form as a field between its brackets, characters outside ASCII and
+// RTF's own specials escaped. Anything else is left to the ordinary writes.
+TEST(Body, AdditionsToAnRtfBodyGoIntoTheRtf) {
+  const std::string doc = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\colortbl;\\red255\\green0\\blue0;}"
+                          "\\f0\\cf1\\b Hello\\b0\\par}";
+  auto rtfBody = [&] {
+    m::PropertyBag p;
+    p.set(m::tag::Body, m::PropValue::unicode("Hello"));
+    p.set(m::tag::RtfCompressed, compressedRtf(doc));
+    p.set(m::tag::RtfInSync, m::PropValue::boolean(true));
+    p.set(m::PropTag{0x10060003}, m::PropValue::int32(1234));  // PR_RTF_SYNC_BODY_CRC of the old body
+    return p;
+  };
+  m::PropertyBag p = rtfBody();
+  ASSERT_TRUE(body::rtfIsTheBody(p));
+  m::PropertyBag unmarked = rtfBody();  // the same text, in-sync flag absent
+  unmarked.removeId(m::propId(m::tag::RtfInSync));
+  EXPECT_TRUE(body::rtfIsTheBody(unmarked));
+  const std::string text = "Hello\r\n\r\n<file:///d/{x}\\\xC3\xA9.txt>\r\n";
+  ASSERT_TRUE(body::appendTextToRtfBody(p, text));
+  EXPECT_EQ(stringOf(rtf::decompress(*p.getBinary(m::tag::RtfCompressed))),
+            "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\colortbl;\\red255\\green0\\blue0;}\\f0\\cf1\\b Hello\\b0\\par"
+            "{\\pard\\plain \\par\r\n\\par\r\n<{\\field{\\*\\fldinst{HYPERLINK \"file:///d/\\{x\\}\\\\\\\\\\u233?.txt\"}}"
+            "{\\fldrslt{\\ul file:///d/\\{x\\}\\\\\\u233?.txt}}}>\\par\r\n\\par}}");
+  EXPECT_EQ(body::plainBody(p), text);
+  EXPECT_EQ(p.getInt32(m::tag::NativeBody), body::kNativeRtf);
+  EXPECT_EQ(p.getBool(m::tag::RtfInSync), true);
+  EXPECT_FALSE(p.has(m::PropTag{0x10060003}));
+
+  // Not an addition: nothing done.
+  m::PropertyBag q = rtfBody();
+  EXPECT_FALSE(body::appendTextToRtfBody(q, "Other text"));
+  EXPECT_FALSE(body::appendHtmlToRtfBody(q, "<p>Other</p>"));
+  EXPECT_EQ(q.all(), rtfBody().all());
+
+  // RTF that wraps HTML, RTF that lags behind PR_BODY, and RTF beside
+  // PR_HTML are not the body.
+  m::PropertyBag wrapped;
+  wrapped.set(m::tag::RtfCompressed, compressedRtf(rtf::rtfFromHtml(kWrappedHtml)));
+  m::PropertyBag stale = rtfBody();
+  stale.set(m::tag::RtfInSync, m::PropValue::boolean(false));
+  m::PropertyBag beside = rtfBody();
+  beside.set(m::tag::Html, m::PropValue::binary(bytesOf("<p>Hello</p>")));
+  // Nothing says whether they agree, and PR_BODY holds other text.
+  m::PropertyBag drifted = rtfBody();
+  drifted.removeId(m::propId(m::tag::RtfInSync));
+  drifted.set(m::tag::Body, m::PropValue::unicode("Hello, and newer text"));
+  for (m::PropertyBag* other : {&wrapped, &stale, &beside, &drifted}) {
+    EXPECT_FALSE(body::rtfIsTheBody(*other));
+    EXPECT_FALSE(body::appendHtmlToRtfBody(*other, body::htmlBody(*other) + "<br>x"));
+  }
+}
+
 }  // namespace

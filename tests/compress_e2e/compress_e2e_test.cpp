@@ -171,9 +171,10 @@ struct Link {
   std::string shown;
 };
 
-std::string unescapeBlanks(std::string s) {
-  for (std::size_t at = s.find("%20"); at != std::string::npos; at = s.find("%20", at + 1)) s.replace(at, 3, " ");
-  return s;
+// A link's path as file managers read it; one that is no well-formed URI
+// names no file.
+std::string linkPath(const std::string& target) {
+  return fileUriPath("file://" + target).value_or("(not a well-formed file URI: " + target + ")");
 }
 
 std::string unescapeHtml(std::string s) {
@@ -187,14 +188,14 @@ std::string unescapeHtml(std::string s) {
 
 std::vector<Link> linksIn(const Message& m) {
   std::vector<Link> out;
-  // <a href="file://PATH">NAME</a>, PATH with its blanks as %20.
+  // <a href="file://PATH">NAME</a>, PATH percent-encoded.
   const std::string anchor = "<a href=\"file://";
   for (std::size_t at = m.html.find(anchor); at != std::string::npos; at = m.html.find(anchor, at + 1)) {
     const std::size_t from = at + anchor.size();
     const std::size_t close = m.html.find("\">", from);
     const std::size_t end = m.html.find("</a>", close);
     if (close == std::string::npos || end == std::string::npos) break;
-    out.push_back({unescapeBlanks(unescapeHtml(m.html.substr(from, close - from))),
+    out.push_back({linkPath(unescapeHtml(m.html.substr(from, close - from))),
                    unescapeHtml(m.html.substr(close + 2, end - close - 2))});
   }
   // A plain-text link only where the HTML body has none: the plain body
@@ -204,7 +205,7 @@ std::vector<Link> linksIn(const Message& m) {
   for (std::size_t at = m.body.find(plain); at != std::string::npos; at = m.body.find(plain, at + 1)) {
     const std::size_t close = m.body.find('>', at);
     if (close == std::string::npos) break;
-    out.push_back({m.body.substr(at + plain.size(), close - at - plain.size()), ""});
+    out.push_back({linkPath(m.body.substr(at + plain.size(), close - at - plain.size())), ""});
   }
   return out;
 }

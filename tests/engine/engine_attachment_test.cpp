@@ -301,11 +301,11 @@ TEST_F(AttachmentTest, AlikeNamesInTheSameSecondNeverOverwriteEachOther) {
   host.treatment = AttachmentTreatment::Extract;
   inbox({MessageData::make("m", "", "", {AttachmentData::value("a.pdf", "one"), AttachmentData::value("a.pdf", "two")})});
   run();
-  EXPECT_THAT(filesIn(attachmentFolder(kRunAt)), ElementsAre(kStamp + "a (2).pdf", kStamp + "a.pdf"));
+  EXPECT_THAT(filesIn(attachmentFolder(kRunAt)), ElementsAre(kStamp + "a.pdf", kStamp + "a_(2).pdf"));
   // Last first: the second attachment took the plain name.
   EXPECT_EQ(readFile(savedPath(kStamp + "a.pdf")), std::vector<std::uint8_t>({'t', 'w', 'o'}));
-  EXPECT_EQ(readFile(savedPath(kStamp + "a (2).pdf")), std::vector<std::uint8_t>({'o', 'n', 'e'}));
-  EXPECT_NE(outputItems().at(0)->htmlBody.find(kStamp + "a%20(2).pdf\">a.pdf</a>"), std::string::npos);
+  EXPECT_EQ(readFile(savedPath(kStamp + "a_(2).pdf")), std::vector<std::uint8_t>({'o', 'n', 'e'}));
+  EXPECT_NE(outputItems().at(0)->htmlBody.find(kStamp + "a_%282%29.pdf\">a.pdf</a>"), std::string::npos);
 }
 
 TEST_F(AttachmentTest, AlikeNamesUnderZipKeepEveryArchive) {
@@ -317,11 +317,11 @@ TEST_F(AttachmentTest, AlikeNamesUnderZipKeepEveryArchive) {
          MessageData::make("m3", "", "", {AttachmentData::value("a.pdf", "third")})});
   run();
   EXPECT_THAT(filesIn(attachmentFolder(kRunAt)),
-              ElementsAre(kStamp + "a (2).pdf.zip", kStamp + "a (3).pdf.zip", kStamp + "a.pdf.zip"));
+              ElementsAre(kStamp + "a.pdf.zip", kStamp + "a_(2).pdf.zip", kStamp + "a_(3).pdf.zip"));
   EXPECT_EQ(summarize(savedPath(kStamp + "a.pdf.zip")).firstSize, 5u);
-  EXPECT_EQ(summarize(savedPath(kStamp + "a (2).pdf.zip")).firstSize, 6u);
-  EXPECT_EQ(summarize(savedPath(kStamp + "a (3).pdf.zip")).firstSize, 5u);
-  EXPECT_EQ(summarize(savedPath(kStamp + "a (3).pdf.zip")).firstName, kStamp + "a (3).pdf");
+  EXPECT_EQ(summarize(savedPath(kStamp + "a_(2).pdf.zip")).firstSize, 6u);
+  EXPECT_EQ(summarize(savedPath(kStamp + "a_(3).pdf.zip")).firstSize, 5u);
+  EXPECT_EQ(summarize(savedPath(kStamp + "a_(3).pdf.zip")).firstName, kStamp + "a_(3).pdf");
   EXPECT_TRUE(engine().failures().empty());
 }
 
@@ -393,6 +393,77 @@ TEST_F(AttachmentTest, ScratchFilesGoOneByOne) {
   EXPECT_EQ(most, 0u);
   EXPECT_EQ(engine().outcomes().at(0).messagesCopied, 3);
   EXPECT_TRUE(engine().failures().empty());
+}
+
+// Signed and encrypted messages hold their whole content in their one
+// attachment (smime.p7m, or the signed MIME body): under every treatment it
+// stays where it is, counted and listed as kept with the reason, while an
+// ordinary message beside them is treated as usual.
+class SmimeTest : public AttachmentTest, public ::testing::WithParamInterface<AttachmentTreatment> {};
+
+TEST_P(SmimeTest, AttachmentStaysUnderEveryTreatment) {
+  host.treatment = GetParam();
+  const std::vector<std::string> classes = {"IPM.Note.SMIME", "ipm.note.smime.multipartsigned",
+                                            "IPM.Schedule.Meeting.Request.SMIME"};
+  std::vector<std::shared_ptr<MessageData>> messages;
+  for (const auto& cls : classes) {
+    auto m = MessageData::make("signed " + cls, "text", "<p>html</p>",
+                               {AttachmentData::value("smime.p7m", "MIME content of " + cls)});
+    m->messageClass = cls;
+    messages.push_back(m);
+  }
+  auto ordinary = MessageData::make("ordinary", "text", "<p>html</p>", {AttachmentData::value("a.txt", "a")});
+  ordinary->messageClass = "IPM.Note.SMIMEish";  // not an S/MIME class
+  messages.push_back(ordinary);
+  inbox(messages);
+  run();
+
+  const auto items = outputItems();
+  ASSERT_EQ(items.size(), 4u);
+  for (const auto& item : items) {
+    SCOPED_TRACE(item->subject);
+    if (item->subject == "ordinary") {
+      EXPECT_TRUE(item->attachments.empty());
+      continue;
+    }
+    ASSERT_EQ(item->attachments.size(), 1u);
+    EXPECT_EQ(item->attachments[0]->fileName, "smime.p7m");
+    EXPECT_EQ(item->attachments[0]->content, "MIME content of " + item->messageClass);
+    EXPECT_EQ(item->body, "text");
+    EXPECT_EQ(item->htmlBody, "<p>html</p>");
+  }
+  const engine::PstOutcome& outcome = engine().outcomes().at(0);
+  EXPECT_EQ(outcome.attachmentsKept, 3);
+  EXPECT_EQ(outcome.attachmentsRemoved + outcome.attachmentsSaved + outcome.attachmentsZipped, 1);
+  ASSERT_EQ(outcome.kept.size(), 3u);
+  for (const auto& kept : outcome.kept) {
+    EXPECT_EQ(kept.folder, "/Inbox");
+    EXPECT_EQ(kept.attachment, "smime.p7m");
+    EXPECT_EQ(kept.reason, engine::kKeptSmimeReason);
+    EXPECT_THAT(kept.describe(), ::testing::HasSubstr("smime.p7m: kept, signed or encrypted (S/MIME)"));
+  }
+  // Nothing of theirs on disk: only the ordinary attachment was saved.
+  if (GetParam() != AttachmentTreatment::Remove) {
+    EXPECT_EQ(filesIn(attachmentFolder(kRunAt)).size(), 1u);
+  }
+  EXPECT_EQ(host.labels[Label::lblAttachmentCount], "4");
+  EXPECT_TRUE(engine().failures().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Treatments, SmimeTest,
+                         ::testing::Values(AttachmentTreatment::Remove, AttachmentTreatment::Extract,
+                                           AttachmentTreatment::ExtractZip));
+
+// A message whose class cannot be read might be signed: its attachments
+// are kept, and the failed read is reported.
+TEST_F(AttachmentTest, UnreadableClassKeepsTheAttachments) {
+  host.treatment = AttachmentTreatment::Extract;
+  inbox({MessageData::make("m", "text", "", {AttachmentData::value("smime.p7m", "x")})});
+  world.inject({"MessageClass", ""});
+  run();
+  EXPECT_EQ(outputItems().at(0)->attachments.size(), 1u);
+  EXPECT_THAT(failedOperations(), ElementsAre("MessageClass"));
+  EXPECT_EQ(engine().outcomes().at(0).kept.size(), 1u);
 }
 
 }  // namespace

@@ -66,6 +66,7 @@ void writeMessage(std::string& out, const MessageData& m, int depth) {
   putString(out, m.subject);
   putString(out, m.body);
   putString(out, m.htmlBody);
+  putString(out, m.messageClass);
   putNumber(out, static_cast<std::uint32_t>(m.attachments.size()));
   for (const auto& a : m.attachments) {
     putNumber(out, static_cast<std::uint32_t>(a->kind));
@@ -83,6 +84,7 @@ std::shared_ptr<MessageData> readMessage(Reader& in, int depth) {
   m->subject = in.string();
   m->body = in.string();
   m->htmlBody = in.string();
+  m->messageClass = in.string();
   const std::uint32_t n = in.number();
   for (std::uint32_t i = 0; i < n; ++i) {
     auto a = std::make_shared<AttachmentData>();
@@ -301,6 +303,10 @@ class MemMessage : public engine::MailMessage {
   void HTMLBody(const std::string& text) override {
     world_.check("SetHTMLBody", working_->subject);
     working_->htmlBody = text;
+  }
+  std::string MessageClass() override {
+    world_.check("MessageClass", working_->subject);
+    return working_->messageClass;
   }
 
  private:

@@ -43,6 +43,7 @@ struct MessageData {
   std::string subject;
   std::string body;
   std::string htmlBody;
+  std::string messageClass = "IPM.Note";
   std::vector<std::shared_ptr<AttachmentData>> attachments;
 
   static std::shared_ptr<MessageData> make(const std::string& subject, const std::string& body = "",

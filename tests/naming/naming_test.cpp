@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -200,9 +201,33 @@ TEST(LinkRules, StyleAndEscapingByOsAndVersion) {
   EXPECT_FALSE(e::UsePlainTextLink("Windows VISTA", "12.0"));
 }
 
-TEST(LinkRules, OnlyBlanksAreEncoded) {
-  const std::string path = "/d/%41#?&;é\\x.pdf";
-  EXPECT_EQ(e::LinkTarget(path, kLinux, "12.0"), path);
+TEST(LinkRules, TargetIsAFileUriPathThatNamesTheFile) {
+  const std::string paths[] = {
+      "/d/100% sure #1?.pdf", "/d/%41%20&;=+,$@!'()*[]{}|^`\\x.pdf", "/d/r\xC3\xA9sum\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.doc",
+      "/d/a~b-c_d.e/f.txt", "/d/<\"quoted\">\t.txt"};
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    const std::string target = e::LinkTarget(path, kLinux, "12.0");
+    // Only unreserved characters, "/" and escapes remain ...
+    for (std::size_t i = 0; i < target.size(); ++i) {
+      const char c = target[i];
+      EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || std::string("-._~/%").find(c) != std::string::npos)
+          << "'" << c << "' at " << i << " of " << target;
+      if (c == '%') {
+        ASSERT_LT(i + 2, target.size());
+        EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(target[i + 1])) &&
+                    std::isxdigit(static_cast<unsigned char>(target[i + 2])));
+        EXPECT_FALSE(std::islower(static_cast<unsigned char>(target[i + 1])) ||
+                     std::islower(static_cast<unsigned char>(target[i + 2])));
+      }
+    }
+    // ... and decoding gives back the very path.
+    EXPECT_EQ(t::fileUriPath("file://" + target), path);
+  }
+  EXPECT_EQ(e::LinkTarget("/d/100% sure #1?.pdf", kLinux, "12.0"), "/d/100%25%20sure%20%231%3F.pdf");
+  EXPECT_EQ(e::LinkTarget("/d/r\xC3\xA9.pdf", kLinux, "12.0"), "/d/r%C3%A9.pdf");
+  // Where the rule keeps blanks, only they stay as they are.
+  EXPECT_EQ(e::LinkTarget("/d/100% sure #1?.pdf", kVista, "12.0"), "/d/100%25 sure %231%3F.pdf");
 }
 
 TEST(Links, HtmlExampleQuotesHref) {
@@ -263,31 +288,31 @@ TEST_F(NextFreePathTest, CounterGoesBeforeTheExtension) {
   EXPECT_EQ(e::NextFreePath(at("a.pdf")), at("a.pdf"));  // free: kept
   touch("Kestrik_07-12-2026-09-05-03_Q3_report.pdf");
   EXPECT_EQ(e::NextFreePath(at("Kestrik_07-12-2026-09-05-03_Q3_report.pdf")),
-            at("Kestrik_07-12-2026-09-05-03_Q3_report (2).pdf"));
-  touch("Kestrik_07-12-2026-09-05-03_Q3_report (2).pdf");
-  touch("Kestrik_07-12-2026-09-05-03_Q3_report (3).pdf");
+            at("Kestrik_07-12-2026-09-05-03_Q3_report_(2).pdf"));
+  touch("Kestrik_07-12-2026-09-05-03_Q3_report_(2).pdf");
+  touch("Kestrik_07-12-2026-09-05-03_Q3_report_(3).pdf");
   EXPECT_EQ(e::NextFreePath(at("Kestrik_07-12-2026-09-05-03_Q3_report.pdf")),
-            at("Kestrik_07-12-2026-09-05-03_Q3_report (4).pdf"));
+            at("Kestrik_07-12-2026-09-05-03_Q3_report_(4).pdf"));
   touch("x.tar.gz");
-  EXPECT_EQ(e::NextFreePath(at("x.tar.gz")), at("x.tar (2).gz"));
+  EXPECT_EQ(e::NextFreePath(at("x.tar.gz")), at("x.tar_(2).gz"));
 }
 
 TEST_F(NextFreePathTest, NamesWithoutExtension) {
   touch("README");
-  EXPECT_EQ(e::NextFreePath(at("README")), at("README (2)"));
+  EXPECT_EQ(e::NextFreePath(at("README")), at("README_(2)"));
   touch(".profile");
-  EXPECT_EQ(e::NextFreePath(at(".profile")), at(".profile (2)"));
+  EXPECT_EQ(e::NextFreePath(at(".profile")), at(".profile_(2)"));
   std::filesystem::create_directories(dir / "dir.v2");
   touch("dir.v2/name");
-  EXPECT_EQ(e::NextFreePath(at("dir.v2/name")), at("dir.v2/name (2)"));
+  EXPECT_EQ(e::NextFreePath(at("dir.v2/name")), at("dir.v2/name_(2)"));
 }
 
 TEST_F(NextFreePathTest, FoldersAndDanglingLinksAreTaken) {
   std::filesystem::create_directory(dir / "folder.pdf");
-  EXPECT_EQ(e::NextFreePath(at("folder.pdf")), at("folder (2).pdf"));
+  EXPECT_EQ(e::NextFreePath(at("folder.pdf")), at("folder_(2).pdf"));
   // A save would follow a dangling link and write wherever it points.
   std::filesystem::create_symlink(dir / "nowhere" / "target", dir / "link.pdf");
-  EXPECT_EQ(e::NextFreePath(at("link.pdf")), at("link (2).pdf"));
+  EXPECT_EQ(e::NextFreePath(at("link.pdf")), at("link_(2).pdf"));
 }
 
 TEST_F(NextFreePathTest, CounterNeverMakesTheNameTooLong) {
@@ -299,7 +324,7 @@ TEST_F(NextFreePathTest, CounterNeverMakesTheNameTooLong) {
   touch(name);
   const std::string next = std::filesystem::path(e::NextFreePath(at(name))).filename().string();
   EXPECT_LE(next.size(), e::kMaxFileNameBytes);
-  EXPECT_TRUE(next.ends_with(" (2).pdf")) << next;
+  EXPECT_TRUE(next.ends_with("_(2).pdf")) << next;
   EXPECT_TRUE(wellFormedUtf8(next));
   t::writeFile(dir / next, std::string("y"));  // the file system takes it
   EXPECT_TRUE(std::filesystem::exists(dir / next));

@@ -10,6 +10,7 @@
 #include "engine/naming.h"
 #include "mapi/body/body.h"
 #include "mapi/msg/msg_file.h"
+#include "mapi/rtf/compressed_rtf.h"
 #include "mapi/tags.h"
 #include "platform/mail_session_parts.h"
 #include "tests/support/ost_fixture.h"
@@ -594,6 +595,40 @@ TEST(Messages, HtmlBodyWrittenIsWhatEveryReaderShows) {
   EXPECT_THAT(x->HTMLBody(), HasSubstr(link));
 }
 
+// A rich-text message keeps its formatting when a link is added through
+// either body: the RTF stays the body and gains the link as a field.
+TEST(Messages, LinksAddedToAnRtfBodyKeepItsFormatting) {
+  VARNOLT_REQUIRE_SAMPLES();
+  t::TempDir dir;
+  const t::fs::path sample = t::samplesDir() / "msg" / "email-msg-file-with-rtf-formatting.msg";
+  const m::Bytes original =
+      m::rtf::decompress(*m::msg::readMessageFile(sample).props.getBinary(m::tag::RtfCompressed));
+  const std::string originalText(original.begin(), original.end());
+  const std::string documentEnd = originalText.substr(0, originalText.rfind('}'));
+  for (bool html : {true, false}) {
+    SCOPED_TRACE(html ? "HTMLBody" : "Body");
+    t::fs::copy_file(sample, dir / "rtf.msg", t::fs::copy_options::overwrite_existing);
+    t::fs::permissions(dir / "rtf.msg", t::fs::perms::owner_write, t::fs::perm_options::add);
+    auto session = NewMailSession();
+    auto x = session->GetMessageFromMsgFile((dir / "rtf.msg").string());
+    const e::AttachmentLink link = e::MakeAttachmentLink("/tmp/a b/x#1.pdf", "x#1.pdf", "linux", html ? "12.0" : "");
+    ASSERT_EQ(link.plainText, !html);
+    if (html) x->HTMLBody(x->HTMLBody() + link.text);
+    else x->Body(x->Body() + link.text);
+    x->Commit();
+
+    m::Message back = m::msg::readMessageFile(dir / "rtf.msg");
+    EXPECT_FALSE(back.props.has(m::tag::Html));
+    EXPECT_EQ(back.props.getInt32(m::tag::NativeBody), m::body::kNativeRtf);
+    ASSERT_NE(back.props.getBinary(m::tag::RtfCompressed), nullptr) << "the RTF body is gone";
+    const m::Bytes rtf = m::rtf::decompress(*back.props.getBinary(m::tag::RtfCompressed));
+    const std::string rtfText(rtf.begin(), rtf.end());
+    EXPECT_EQ(rtfText.substr(0, documentEnd.size()), documentEnd);
+    EXPECT_THAT(rtfText, HasSubstr("{\\field{\\*\\fldinst{HYPERLINK \"file:///tmp/a%20b/x%231.pdf\"}}"));
+    EXPECT_THAT(m::body::plainBody(back.props), HasSubstr("file:///tmp/a%20b/x%231.pdf>"));
+  }
+}
+
 // ---- attachments
 
 TEST(Attachments, IndexesFromOneStayValidBelowADeletion) {
@@ -653,6 +688,14 @@ TEST(Attachments, FileNamesAndSavedContent) {
   EXPECT_EQ(AttachmentFileName(bare), "RE: Hello.msg");
   bare.embedded->props = {};
   EXPECT_EQ(AttachmentFileName(bare), "Untitled.msg");
+  // An embedded message is saved as an item file: whatever its attachment
+  // is called, the name ends in ".msg".
+  named.props.set(m::tag::AttachLongFilename, m::PropValue::unicode("This is an embedded message"));
+  EXPECT_EQ(AttachmentFileName(named), "This is an embedded message.msg");
+  named.props.set(m::tag::AttachLongFilename, m::PropValue::unicode("Scan.pdf"));
+  EXPECT_EQ(AttachmentFileName(named), "Scan.pdf.msg");
+  named.props.set(m::tag::AttachLongFilename, m::PropValue::unicode("Kept.Msg"));
+  EXPECT_EQ(AttachmentFileName(named), "Kept.Msg");
 }
 
 }  // namespace

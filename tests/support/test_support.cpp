@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -167,5 +168,22 @@ std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::string fileSha256(const fs::path& p) { return sha256Hex(readFile(p)); }
+
+std::optional<std::string> fileUriPath(const std::string& uri) {
+  if (uri.rfind("file://", 0) != 0) return std::nullopt;
+  const std::string encoded = uri.substr(7, uri.find_first_of("?#") - 7);
+  auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+  std::string out;
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    if (encoded[i] != '%') {
+      out += encoded[i];
+      continue;
+    }
+    if (i + 2 >= encoded.size() || !hex(encoded[i + 1]) || !hex(encoded[i + 2])) return std::nullopt;
+    out += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
+    i += 2;
+  }
+  return out;
+}
 
 }  // namespace varnolt::test

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,5 +65,11 @@ void writeFile(const fs::path& p, const std::string& text);
 // Lower-case hex SHA-256 of the bytes or of a file's content.
 std::string sha256Hex(const std::vector<std::uint8_t>& bytes);
 std::string fileSha256(const fs::path& p);
+
+// The path a file URI names, read as URI readers read it: "?" starts the
+// query and "#" the fragment, neither part of the path; every %XX escape
+// decoded. Nothing when uri is not "file://" with a well-formed path ("%"
+// without two hex digits after it).
+std::optional<std::string> fileUriPath(const std::string& uri);
 
 }  // namespace varnolt::test
