@@ -12,6 +12,7 @@ namespace varnolt::mapi {
 
 enum class ErrorKind {
   Io,           // the operating system refused a read, write, open or rename
+  NoSpace,      // a write found the file system full (or the user's quota used up)
   NotFound,     // a file, node, property or object that was asked for is absent
   BadFormat,    // not a file of the expected kind (wrong signature or version)
   Truncated,    // the file ends before a structure it refers to
@@ -33,6 +34,10 @@ class Error : public std::runtime_error {
   ErrorKind kind_;
   std::optional<std::uint64_t> offset_;
 };
+
+// The kind of a failed system call's errno: NoSpace for ENOSPC and EDQUOT,
+// which callers treat apart (nothing more can be written there), else Io.
+ErrorKind ioErrorKind(int err) noexcept;
 
 // Short helpers so parsing code reads as a list of checks.
 [[noreturn]] void throwCorrupt(const std::string& message, std::optional<std::uint64_t> offset = std::nullopt);
