@@ -254,6 +254,12 @@ void StoreState::close() {
   });
 }
 
+void StoreState::discard() {
+  source_.reset();
+  // A writer let go without close() removes its unfinished file.
+  writer_.reset();
+}
+
 // ---- PstMailStore
 
 std::shared_ptr<engine::MailFolder> PstMailStore::TopFolder() {
@@ -268,6 +274,8 @@ std::shared_ptr<engine::MailFolder> PstMailStore::TopFolder() {
 }
 
 void PstMailStore::Close() { state_->close(); }
+
+void PstMailStore::Discard() { state_->discard(); }
 
 // ---- SourceFolder
 

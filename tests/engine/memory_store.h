@@ -78,6 +78,7 @@ enum class FailureMode {
   Throw,              // StoreError, nothing changed
   WriteHalfThenThrow, // file writers: half the bytes reach the file, then StoreError
   SilentNothing,      // file writers: report success but write nothing
+  DiskFull,           // engine::DestinationFull, as a write to a full file system gives
 };
 
 struct Injection {
@@ -94,6 +95,7 @@ struct PstData {
   std::shared_ptr<FolderData> top;
   bool created = false;  // made by AttachPstFile (a destination)
   int closes = 0;
+  int discards = 0;
 };
 
 // Everything one test's stores share: the PSTs by path, the Outlook
