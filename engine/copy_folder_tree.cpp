@@ -43,7 +43,7 @@ void CompressionEngine::CopyFolderTree(const std::shared_ptr<MailFolder>& source
   attempt("Subfolders", [&] { folders = source->Subfolders()->Enumerate(); });
   const std::string parentPath = where_.folder;
   int folderMisses = 0;
-  while (folders && folderMisses < kMissesBeforeGivingUp) {
+  while (folders && folderMisses < kMissesBeforeGivingUp && !stopAtNextMessage()) {
     where_.folder = parentPath;
     where_.message.clear();
     std::shared_ptr<MailFolder> F;
@@ -82,7 +82,7 @@ void CompressionEngine::CopyFolderTree(const std::shared_ptr<MailFolder>& source
       std::unique_ptr<Enumerator<MailMessage>> items;
       if (!itemCount || *itemCount > 0) attempt("ItemList", [&] { items = F->ItemList()->Enumerate(); });
       int itemMisses = 0;
-      while (items && itemMisses < kMissesBeforeGivingUp) {
+      while (items && itemMisses < kMissesBeforeGivingUp && !stopAtNextMessage()) {
         std::shared_ptr<MailMessage> M;
         if (!attempt("enumerate the items", [&] { M = items->Next(); })) {
           ++itemMisses;
