@@ -288,9 +288,8 @@ void CompressionEngine::CompressionRun() {
     // A PST stopped part way leaves no new PST, not even an unfinished
     // one; the attachments it saved stay (they are copies, the source
     // still holds them).
-    const bool stopped = destinationFull_ || StopRequested();
-    if (stopped) {
-      current().stopped = destinationFull_ ? PstStop::DestinationFull : PstStop::Interrupted;
+    const bool cut = destinationFull_ || StopRequested();
+    if (cut) {
       if (destination) tidy("remove the unfinished new PST", [&] { destination->Discard(); });
     } else {
       // The attachments saved for this PST are on disk before the new PST
@@ -301,9 +300,13 @@ void CompressionEngine::CompressionRun() {
         });
       }
       // The new PST is finished and complete on disk before the next one
-      // starts.
+      // starts. Most of it is written here, so this is where a destination
+      // often fills up.
       if (destination) attempt("finish the new PST", [&] { destination->Close(); });
+      if (destinationFull_ && destination) tidy("remove the unfinished new PST", [&] { destination->Discard(); });
     }
+    const bool stopped = cut || destinationFull_;
+    if (stopped) current().stopped = destinationFull_ ? PstStop::DestinationFull : PstStop::Interrupted;
     // The source lets go of its file.
     if (source) tidy("close the source PST", [&] { source->Close(); });
 

@@ -59,6 +59,18 @@ TEST_F(EngineTest, AFullDestinationStopsThatPstOnceAndTheNextPstIsStillDone) {
   EXPECT_EQ(host.labels[Label::lblProcessing], "Compress finished with errors");
 }
 
+TEST_F(EngineTest, ADestinationThatFillsAsTheNewPstIsFinishedLeavesNothing) {
+  fillInbox(addPst("a.pst"), 2);
+  world.inject({"Close", "KestrikCompress", 0, -1, memstore::FailureMode::DiskFull});
+  run();
+  ASSERT_EQ(engine().failures().count(), 1u);
+  EXPECT_EQ(engine().failures().list()[0].operation, "finish the new PST");
+  EXPECT_THAT(engine().failures().list()[0].reason, HasSubstr("the destination is full"));
+  EXPECT_EQ(engine().outcomes().at(0).stopped, engine::PstStop::DestinationFull);
+  EXPECT_EQ(engine().outcomes().at(0).runFolder, "");
+  EXPECT_TRUE(filesIn(host.destination).empty());
+}
+
 TEST_F(EngineTest, APstTheDestinationClearlyHasNoRoomForIsNotStarted) {
   host.treatment = AttachmentTreatment::Extract;
   addPst("huge.pst")->add("Inbox")->items.push_back(MessageData::make("never"));
