@@ -113,7 +113,8 @@ class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
   void SetLabel(Label label, const std::string& text) override {
     switch (label) {
       case Label::lblNameOfPSTFile:
-        ++pstNumber_;
+        // A PST that was not started shows no name: count the run's PSTs.
+        pstNumber_ = engine_ ? static_cast<int>(engine_->outcomes().size()) : pstNumber_ + 1;
         pst_ = text;
         folder_.clear();
         numOfMails_.clear();
@@ -200,11 +201,11 @@ class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
 // Ctrl-C and SIGTERM stop the run at the next message, so it can clear
 // away the unfinished PST; a second one ends the program at once.
 std::atomic<engine::CompressionEngine*> stoppableRun{nullptr};
-volatile std::sig_atomic_t interruptsSeen = 0;
+std::atomic<int> interruptsSeen{0};  // lock-free, so a signal handler may count
 
 extern "C" void onInterrupt(int signal) {
   engine::CompressionEngine* run = stoppableRun.load();
-  if (interruptsSeen++ > 0 || run == nullptr) {
+  if (interruptsSeen.fetch_add(1) > 0 || run == nullptr) {
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     return;
