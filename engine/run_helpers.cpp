@@ -97,7 +97,9 @@ std::uintmax_t SpaceNeeded(std::uintmax_t sourceBytes, AttachmentTreatment treat
 std::optional<std::uintmax_t> FreeSpace(const std::string& path) {
   std::error_code ec;
   const fs::space_info space = fs::space(fs::path(path), ec);
-  if (ec || space.available == static_cast<std::uintmax_t>(-1)) return std::nullopt;
+  // Pseudo file systems (proc, sys, some FUSE mounts) report no capacity
+  // at all: their room is unknown, not nil.
+  if (ec || space.capacity == 0 || space.available == static_cast<std::uintmax_t>(-1)) return std::nullopt;
   return space.available;
 }
 

@@ -61,7 +61,8 @@ std::int64_t FilesIn(const std::string& path);
 std::uintmax_t SpaceNeeded(std::uintmax_t sourceBytes, AttachmentTreatment treatment);
 
 // Bytes an unprivileged writer may still put on the file system that holds
-// path; nothing when that cannot be read.
+// path; nothing when that cannot be read or the file system reports no
+// capacity at all.
 std::optional<std::uintmax_t> FreeSpace(const std::string& path);
 
 // True for the errors of a write that found the file system full (ENOSPC)

@@ -91,10 +91,24 @@ TEST_F(EngineTest, APstTheDestinationClearlyHasNoRoomForIsNotStarted) {
   EXPECT_THAT(world.subjectsOf("AttachPstFile"), ::testing::Not(::testing::Contains(host.pstList[0])));
   EXPECT_THAT(filesIn(host.destination), ElementsAre(kFirstRun));
   EXPECT_EQ(output(kFirstRun)->child("Inbox")->items.at(0)->subject, "kept");
+}
 
-  // Removing needs far less than the source's size.
-  EXPECT_LT(engine::SpaceNeeded(100u << 20, AttachmentTreatment::Remove),
-            engine::SpaceNeeded(100u << 20, AttachmentTreatment::Extract));
+TEST(RunHelpers, SpaceNeededFreeSpaceAndNoSpaceErrors) {
+  // Saving needs about the source's size, removing a tenth of it, and
+  // never less than an empty PST.
+  EXPECT_EQ(engine::SpaceNeeded(100u << 20, AttachmentTreatment::Extract), 100u << 20);
+  EXPECT_EQ(engine::SpaceNeeded(100u << 20, AttachmentTreatment::Remove), 10u << 20);
+  EXPECT_EQ(engine::SpaceNeeded(1000, AttachmentTreatment::Remove), 271360u);
+  // A real file system has a known room; a pseudo one (no capacity) does
+  // not, so nothing is refused for it.
+  TempDir tmp;
+  EXPECT_TRUE(engine::FreeSpace(tmp.path().string()));
+  if (fs::is_directory("/proc/sys")) {
+    EXPECT_FALSE(engine::FreeSpace("/proc/sys"));
+  }
+  EXPECT_TRUE(engine::IsNoSpace(std::make_error_code(std::errc::no_space_on_device)));
+  EXPECT_TRUE(engine::IsNoSpace(std::error_code(EDQUOT, std::system_category())));
+  EXPECT_FALSE(engine::IsNoSpace(std::make_error_code(std::errc::permission_denied)));
 }
 
 TEST_F(EngineTest, AStopRequestEndsTheRunAtTheNextMessageAndClearsTheUnfinishedPst) {
