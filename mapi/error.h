@@ -12,7 +12,6 @@ namespace varnolt::mapi {
 
 enum class ErrorKind {
   Io,           // the operating system refused a read, write, open or rename
-  NoSpace,      // a write found the file system full (or the user's quota used up)
   NotFound,     // a file, node, property or object that was asked for is absent
   BadFormat,    // not a file of the expected kind (wrong signature or version)
   Truncated,    // the file ends before a structure it refers to
@@ -21,6 +20,7 @@ enum class ErrorKind {
   Unsupported,  // valid but not handled (an unknown encryption, a future version)
   Limit,        // a size or depth past what the library accepts
   InvalidArgument,
+  NoSpace,      // a write found the file system full (or the user's quota used up)
 };
 
 class Error : public std::runtime_error {

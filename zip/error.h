@@ -12,10 +12,10 @@ namespace varnolt::zip {
 
 enum class ErrorKind {
   Io,               // the operating system refused a stat, open, read, write or rename
-  NoSpace,          // a write found the file system full (ENOSPC) or the user's quota used up (EDQUOT)
   Limit,            // past what a ZIP archive without ZIP64 can hold (sizes, offsets, counts, text lengths)
   InvalidArgument,  // an entry name or comment the archive cannot carry safely
   Compression,      // zlib refused to compress the data
+  NoSpace,          // a write found the file system full (ENOSPC) or the user's quota used up (EDQUOT)
 };
 
 class Error : public std::runtime_error {
