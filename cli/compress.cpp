@@ -7,7 +7,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -111,7 +113,8 @@ class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
   void SetLabel(Label label, const std::string& text) override {
     switch (label) {
       case Label::lblNameOfPSTFile:
-        ++pstNumber_;
+        // A PST that was not started shows no name: count the run's PSTs.
+        pstNumber_ = engine_ ? static_cast<int>(engine_->outcomes().size()) : pstNumber_ + 1;
         pst_ = text;
         folder_.clear();
         numOfMails_.clear();
@@ -195,6 +198,52 @@ class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
   std::chrono::steady_clock::time_point lastDraw_;
 };
 
+// Ctrl-C and SIGTERM stop the run at the next message, so it can clear
+// away the unfinished PST; a second one ends the program at once.
+std::atomic<engine::CompressionEngine*> stoppableRun{nullptr};
+std::atomic<int> interruptsSeen{0};  // lock-free, so a signal handler may count
+
+extern "C" void onInterrupt(int signal) {
+  engine::CompressionEngine* run = stoppableRun.load();
+  if (interruptsSeen.fetch_add(1) > 0 || run == nullptr) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  run->RequestStop();
+  static const char note[] =
+      "\nvarnolt-cli compress: stopping after the current message (interrupt again to end at once)\n";
+  [[maybe_unused]] const auto written = ::write(STDERR_FILENO, note, sizeof note - 1);
+}
+
+// The interrupt handlers for the length of one run.
+class InterruptsStopRun {
+ public:
+  explicit InterruptsStopRun(engine::CompressionEngine& run) {
+    stoppableRun.store(&run);
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, &previousInt_);
+    ::sigaction(SIGTERM, &action, &previousTerm_);
+  }
+  ~InterruptsStopRun() {
+    ::sigaction(SIGINT, &previousInt_, nullptr);
+    ::sigaction(SIGTERM, &previousTerm_, nullptr);
+    stoppableRun.store(nullptr);
+  }
+  InterruptsStopRun(const InterruptsStopRun&) = delete;
+  InterruptsStopRun& operator=(const InterruptsStopRun&) = delete;
+
+ private:
+  struct sigaction previousInt_ {};
+  struct sigaction previousTerm_ {};
+};
+
+// The exit status of a run ended by an interrupt, as shells give it.
+constexpr int kExitInterrupted = 130;
+
 const char* kUsage = "usage: varnolt-cli compress [--treatment remove|extract|extract-zip] --dest DIR FILE.pst...\n";
 
 int usage(const char* problem, const std::string& detail = "") {
@@ -222,8 +271,13 @@ void printHelp() {
       "\n"
       "At the end each PST is summed up: its run folder, the messages in the source\n"
       "and those copied, the attachments removed, saved or zipped, its size before\n"
-      "and after, and every step that failed. Exit status: 0 when nothing failed, 2 when some steps\n"
-      "failed, 1 when the command could not run.\n",
+      "and after, and every step that failed. A PST the destination clearly has no\n"
+      "room for is not started, and one that fills the destination is stopped;\n"
+      "neither leaves a new PST. Ctrl-C (or SIGTERM) stops the run after the\n"
+      "current message and removes the unfinished PST; the attachments already\n"
+      "saved stay. A second Ctrl-C ends at once. Exit status: 0 when nothing\n"
+      "failed, 2 when some steps failed, 1 when the command could not run, 130\n"
+      "when it was interrupted.\n",
       stdout);
 }
 
@@ -239,6 +293,31 @@ const char* takenOutLabel(AttachmentTreatment t) {
   return "attachments removed";
 }
 
+const char* stopText(engine::PstStop stop) {
+  switch (stop) {
+    case engine::PstStop::TooLittleSpace:
+      return "not started: the destination has too little free space";
+    case engine::PstStop::DestinationFull:
+      return "stopped: the destination is full; the unfinished new PST was removed";
+    case engine::PstStop::Interrupted:
+      return "stopped: interrupted; the unfinished new PST was removed";
+    case engine::PstStop::None:
+      break;
+  }
+  return nullptr;
+}
+
+// The one line of an interrupted run.
+std::string interruptLine(const engine::CompressionEngine& run) {
+  std::int64_t kept = 0;
+  for (const auto& o : run.outcomes()) kept += o.attachmentFilesKept;
+  std::string line = "Interrupted: the unfinished new PST and its scratch folder were removed";
+  if (kept > 0)
+    line += "; " + std::to_string(kept) + " saved attachment file" + (kept == 1 ? "" : "s") + " kept in " +
+            engine::kAttachmentFolderName + " (copies: the source still holds them)";
+  return line;
+}
+
 void printSummary(const engine::CompressionEngine& run, const std::string& destination, AttachmentTreatment treatment) {
   const auto& failures = run.failures().list();
   std::vector<bool> told(failures.size(), false);
@@ -251,6 +330,10 @@ void printSummary(const engine::CompressionEngine& run, const std::string& desti
     // one) or in a folder copied whole; the two lines below add up to this
     // one when nothing failed.
     std::printf("  messages in source: %lld\n", static_cast<long long>(o.messagesInSource));
+    if (const char* why = stopText(o.stopped)) std::printf("  %s\n", why);
+    if (o.attachmentFilesKept > 0)
+      std::printf("  saved attachment files kept: %lld in %s%s/%s\n", static_cast<long long>(o.attachmentFilesKept),
+                  destination.c_str(), o.runFolder.c_str(), engine::kAttachmentFolderName);
     std::printf("  messages copied: %lld of %lld\n", static_cast<long long>(o.messagesCopied),
                 static_cast<long long>(o.messages));
     if (o.foldersCopiedWhole > 0)
@@ -349,13 +432,18 @@ int runCompress(const std::vector<std::string>& args) {
   engine::SystemClock clock;
   engine::CompressionEngine run(host, host, compressSessionFactory(), productName(), clock);
   host.setEngine(&run);
-  run.CompressionRun();
+  {
+    InterruptsStopRun interrupts(run);
+    run.CompressionRun();
+  }
   host.endLiveLine();
 
   printSummary(run, destination, treatment);
   std::printf("%s\n", host.completion().c_str());
   if (!run.failures().empty()) std::printf("%s\n", host.summaryLine().c_str());
+  if (run.StopRequested()) std::printf("%s\n", interruptLine(run).c_str());
   std::fflush(stdout);
+  if (run.StopRequested()) return kExitInterrupted;
   return run.failures().empty() ? kExitOk : kExitPartial;
 }
 

@@ -37,15 +37,48 @@ CompressionEngine::CompressionEngine(RunInputs& inputs, ProgressReport& report, 
       clock_(clock) {}
 
 bool CompressionEngine::attempt(const std::string& operation, const std::function<void()>& step) {
+  if (destinationFull_) return false;
+  return runStep(operation, step);
+}
+
+bool CompressionEngine::tidy(const std::string& operation, const std::function<void()>& step) {
+  return runStep(operation, step);
+}
+
+bool CompressionEngine::runStep(const std::string& operation, const std::function<void()>& step) {
   try {
     step();
     return true;
+  } catch (const DestinationFull& e) {
+    destinationFull(operation, e.what());
+  } catch (const std::system_error& e) {
+    if (IsNoSpace(e.code())) destinationFull(operation, e.what());
+    else fail(operation, e.what());
   } catch (const std::exception& e) {
     fail(operation, e.what());
   } catch (...) {
     fail(operation, "unknown error");
   }
   return false;
+}
+
+void CompressionEngine::destinationFull(const std::string& operation, const std::string& reason) {
+  // One line for the PST, not one per message that could not be written.
+  if (destinationFull_) return;
+  destinationFull_ = true;
+  fail(operation, "the destination is full: " + reason);
+}
+
+std::optional<std::string> CompressionEngine::spaceShortage(const std::string& pst,
+                                                            const std::string& destinationFolder) {
+  std::error_code ec;
+  const std::uintmax_t sourceBytes = fs::file_size(fs::path(pst), ec);
+  if (ec) return std::nullopt;  // attaching the source says what is wrong with it
+  const auto free = FreeSpace(destinationFolder);
+  const std::uintmax_t needed = SpaceNeeded(sourceBytes, inputs_.SelectedTreatment());
+  if (!free || *free >= needed) return std::nullopt;
+  return "the destination has too little free space for this PST: " + std::to_string(*free) +
+         " bytes free, at least " + std::to_string(needed) + " bytes needed; it was not started";
 }
 
 void CompressionEngine::fail(const std::string& operation, const std::string& reason) {
@@ -107,6 +140,7 @@ void CompressionEngine::CompressionRun() {
   strDestFolderName.clear();
   failures_ = Failures();
   outcomes_.clear();
+  destinationFull_ = false;
   usedRunFolders_.clear();
   where_ = Where();
 
@@ -140,8 +174,9 @@ void CompressionEngine::CompressionRun() {
   // 6. Every listed PST in list order.
   std::int32_t n = 0;
   attempt("read the number of listed PST files", [&] { n = inputs_.PstCount(); });
-  for (std::int32_t i = 1; i <= n; ++i) {
+  for (std::int32_t i = 1; i <= n && !StopRequested(); ++i) {
     where_ = Where();
+    destinationFull_ = false;
     try {
       where_.pst = inputs_.PstEntry(i);  // only to say where a failure happened
     } catch (...) {
@@ -155,6 +190,20 @@ void CompressionEngine::CompressionRun() {
     // 6.1
     pstAttachmentCounter = 0;
     pstMessageSerial = 0;
+
+    // A PST the destination clearly has no room for is not started: no
+    // run folder, no new PST, one failure that says why.
+    std::optional<std::string> shortage;
+    attempt("check the free space at the destination",
+            [&] { shortage = spaceShortage(inputs_.PstEntry(i), inputs_.DestinationFolder()); });
+    if (shortage) {
+      fail("check the free space at the destination", *shortage);
+      current().stopped = PstStop::TooLittleSpace;
+      current().failureCount = failures_.count() - current().firstFailure;
+      inPst_ = false;
+      pump();
+      continue;
+    }
 
     // 6.2, 6.3
     bool haveRunFolder =
@@ -185,9 +234,18 @@ void CompressionEngine::CompressionRun() {
       });
     }
 
-    // 6.6 Only into a run folder of this PST's own.
+    // 6.6 Only into a run folder of this PST's own, and only for a source
+    // that could be opened: an empty new PST beside a failed one could be
+    // taken for its compressed copy. Its run folder goes again when the
+    // run put nothing else in it.
     std::shared_ptr<MailStore> destination;
-    if (stores && haveRunFolder) {
+    if (stores && !source && haveRunFolder) {
+      if (attempt("remove the empty run folder",
+                  [&] { RemoveFolderIfEmpty(inputs_.DestinationFolder() + strDestFolderName); }) &&
+          !fileExists(inputs_.DestinationFolder() + strDestFolderName))
+        current().runFolder.clear();
+    }
+    if (stores && haveRunFolder && source) {
       attempt("AttachPstFile (destination)", [&] {
         const std::string path = inputs_.DestinationFolder() + strDestFolderName + "/" + kDestinationPstFileName;
         destination = stores->AttachPstFile(path, kFormatUnicodePst, std::string(kDestinationStoreName));
@@ -230,25 +288,47 @@ void CompressionEngine::CompressionRun() {
     where_.message.clear();
     where_.attachment.clear();
 
-    // The attachments saved for this PST are on disk before the new PST
-    // that no longer holds them is finished, so a crash cannot lose one.
-    if (destination && haveRunFolder) {
-      attempt("flush the saved attachments to disk", [&] {
-        FlushFolder(inputs_.DestinationFolder() + strDestFolderName + "/" + kAttachmentFolderName);
-      });
+    // A PST stopped part way leaves no new PST, not even an unfinished
+    // one; the attachments it saved stay (they are copies, the source
+    // still holds them).
+    const bool cut = destinationFull_ || StopRequested();
+    if (cut) {
+      if (destination) tidy("remove the unfinished new PST", [&] { destination->Discard(); });
+    } else {
+      // The attachments saved for this PST are on disk before the new PST
+      // that no longer holds them is finished, so a crash cannot lose one.
+      if (destination && haveRunFolder) {
+        attempt("flush the saved attachments to disk", [&] {
+          FlushFolder(inputs_.DestinationFolder() + strDestFolderName + "/" + kAttachmentFolderName);
+        });
+      }
+      // The new PST is finished and complete on disk before the next one
+      // starts. Most of it is written here, so this is where a destination
+      // often fills up.
+      if (destination) attempt("finish the new PST", [&] { destination->Close(); });
+      if (destinationFull_ && destination) tidy("remove the unfinished new PST", [&] { destination->Discard(); });
     }
-    // The new PST is finished and complete on disk before the next one
-    // starts; the source lets go of its file.
-    if (destination) attempt("finish the new PST", [&] { destination->Close(); });
-    if (source) attempt("close the source PST", [&] { source->Close(); });
+    const bool stopped = cut || destinationFull_;
+    if (stopped) current().stopped = destinationFull_ ? PstStop::DestinationFull : PstStop::Interrupted;
+    // The source lets go of its file.
+    if (source) tidy("close the source PST", [&] { source->Close(); });
 
     // 6.10 The scratch files go; the run folder, the new PST and the
     // attachments stay.
     if (haveRunFolder) {
-      attempt("remove the scratch folder", [&] {
+      tidy("remove the scratch folder", [&] {
         RemoveScratchFolder(inputs_.DestinationFolder() + strDestFolderName + "/" + kScratchFolderName);
       });
     }
+    if (stopped && haveRunFolder) {
+      const std::string runFolder = inputs_.DestinationFolder() + strDestFolderName;
+      current().attachmentFilesKept = FilesIn(runFolder + "/" + kAttachmentFolderName);
+      tidy("remove the empty attachment folder",
+           [&] { RemoveFolderIfEmpty(runFolder + "/" + kAttachmentFolderName); });
+      if (tidy("remove the empty run folder", [&] { RemoveFolderIfEmpty(runFolder); }) && !fileExists(runFolder))
+        current().runFolder.clear();
+    }
+    destinationFull_ = false;
 
     // 6.11
     pump();
@@ -262,7 +342,14 @@ void CompressionEngine::CompressionRun() {
 void CompressionEngine::finishRun() {
   // 7. The completion text; a run in which something failed says so and
   // how many steps failed, and the host can list them.
-  if (failures_.empty()) {
+  if (StopRequested()) {
+    const std::string count = std::to_string(failures_.count());
+    attempt("show the completion text", [&] {
+      report_.SetLabel(Label::lblCopy, failures_.empty() ? std::string()
+                                                         : textOrEnglish(kTextFailedSteps, kEnglishFailedSteps) + " " + count);
+      report_.SetLabel(Label::lblProcessing, kEnglishInterrupted);
+    });
+  } else if (failures_.empty()) {
     attempt("show the completion text", [&] {
       report_.SetLabel(Label::lblCopy, textOrEnglish(kTextEndActivity, ""));
       report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextSucceeded, kEnglishSucceeded));

@@ -15,6 +15,7 @@
 // was not written completely, stays in its message with no link, and its
 // saved file is kept.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,6 +46,7 @@ inline constexpr const char* kEnglishSaving = "Saving ";
 inline constexpr const char* kEnglishSucceeded = "Compress Successfully!!!";
 inline constexpr const char* kEnglishFailed = "Compress finished with errors";
 inline constexpr const char* kEnglishFailedSteps = "Failed steps :";
+inline constexpr const char* kEnglishInterrupted = "Compress interrupted";
 inline constexpr const char* kOutlookNote =
     "Note for Outlook 2000 Users : Please change the Email Service option by :\r\n"
     " clicking on Tools ->Options->(select)Mail Services Tab ->(click)Reconfigure Mail Support-> "
@@ -65,6 +67,14 @@ struct KeptAttachment {
 inline constexpr const char* kKeptSmimeReason =
     "signed or encrypted (S/MIME) message: its attachment holds the whole content";
 
+// Why a PST was not finished.
+enum class PstStop {
+  None,            // worked through to its end
+  TooLittleSpace,  // not started: the destination clearly had too little free space
+  DestinationFull, // the destination filled up; the unfinished new PST was removed
+  Interrupted,     // the user stopped the run; the unfinished new PST was removed
+};
+
 // What became of one listed PST, for the host's account of the run.
 struct PstOutcome {
   std::string pst;        // the listed path
@@ -84,6 +94,10 @@ struct PstOutcome {
   // removal failed, or on purpose (then also listed in kept).
   std::int64_t attachmentsKept = 0;
   std::vector<KeptAttachment> kept;
+  PstStop stopped = PstStop::None;
+  // For a PST that was stopped: the saved attachment files left in its
+  // attachment folder (copies; the source still holds them).
+  std::int64_t attachmentFilesKept = 0;
   // This PST's entries in failures(): [firstFailure, firstFailure + failureCount).
   std::size_t firstFailure = 0;
   std::size_t failureCount = 0;
@@ -98,6 +112,13 @@ class CompressionEngine {
 
   // What the Compress button starts.
   void CompressionRun();
+
+  // Asks the run to stop at the next message: the unfinished new PST and
+  // the scratch folder are removed, saved attachments stay, and no further
+  // PST is started. Safe to call from a signal handler or from the host's
+  // event handling while the run goes; a stopped engine stays stopped.
+  void RequestStop() noexcept { stopRequested_.store(true, std::memory_order_relaxed); }
+  bool StopRequested() const noexcept { return stopRequested_.load(std::memory_order_relaxed); }
 
   // Recreates the folder tree below source inside destination and copies
   // every message of every mail folder through a scratch .msg file.
@@ -140,8 +161,20 @@ class CompressionEngine {
   };
 
   // Runs step; when it throws, notes operation with the reason where the
-  // run is now and answers false.
+  // run is now and answers false. Once the destination is full nothing
+  // more is tried for the PST: the step is skipped and answers false.
   bool attempt(const std::string& operation, const std::function<void()>& step);
+  // As attempt, but also after the destination filled up: for clearing
+  // away what an unfinished PST left.
+  bool tidy(const std::string& operation, const std::function<void()>& step);
+  bool runStep(const std::string& operation, const std::function<void()>& step);
+  // The one failure line of a PST whose destination filled up.
+  void destinationFull(const std::string& operation, const std::string& reason);
+  // The walk stops before the next message or folder.
+  bool stopAtNextMessage() const { return destinationFull_ || StopRequested(); }
+  // Why the destination clearly has too little room for the PST; nothing
+  // when it may have enough, or when that cannot be told.
+  std::optional<std::string> spaceShortage(const std::string& pst, const std::string& destinationFolder);
   void fail(const std::string& operation, const std::string& reason);
 
   bool languageLoaded();
@@ -198,6 +231,8 @@ class CompressionEngine {
   Failures failures_;
   std::vector<PstOutcome> outcomes_;
   bool inPst_ = false;
+  bool destinationFull_ = false;  // for the PST being worked on
+  std::atomic<bool> stopRequested_{false};
   Where where_;
   std::set<std::string> usedRunFolders_;  // run folders of this run, one per PST
 };

@@ -85,7 +85,7 @@ void CompressionEngine::copyMessages(const std::shared_ptr<MailFolder>& F,
   if (!itemCount || *itemCount > 0) attempt("ItemList", [&] { items = F->ItemList()->Enumerate(); });
   std::int64_t met = 0;
   int itemMisses = 0;
-  while (items && itemMisses < kMissesBeforeGivingUp) {
+  while (items && itemMisses < kMissesBeforeGivingUp && !stopAtNextMessage()) {
     std::shared_ptr<MailMessage> M;
     if (!attempt("enumerate the items", [&] { M = items->Next(); })) {
       ++itemMisses;
@@ -162,7 +162,7 @@ void CompressionEngine::CopyFolderTree(const std::shared_ptr<MailFolder>& source
   attempt("Subfolders", [&] { folders = source->Subfolders()->Enumerate(); });
   const std::string parentPath = where_.folder;
   int folderMisses = 0;
-  while (folders && folderMisses < kMissesBeforeGivingUp) {
+  while (folders && folderMisses < kMissesBeforeGivingUp && !stopAtNextMessage()) {
     where_.folder = parentPath;
     where_.message.clear();
     std::shared_ptr<MailFolder> F;

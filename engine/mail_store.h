@@ -23,6 +23,13 @@ class StoreError : public std::runtime_error {
   explicit StoreError(const std::string& reason) : std::runtime_error(reason) {}
 };
 
+// A write that found the destination's file system full (or the user's
+// quota used up): nothing more of the new PST can be written there.
+class DestinationFull : public StoreError {
+ public:
+  using StoreError::StoreError;
+};
+
 // Format of a store attached by AttachPstFile: a new Unicode PST.
 inline constexpr std::int32_t kFormatUnicodePst = 1;
 // Kind of file ImportFromFile reads: an Outlook item (.msg) file.
@@ -148,6 +155,10 @@ class MailStore {
   // the file is complete. The store is not used afterwards. A store that
   // was only read just lets go of its file.
   virtual void Close() = 0;
+  // Abandons a store being written: its unfinished file is removed and
+  // nothing appears at its path. A store that was only read just lets go
+  // of its file. The store is not used afterwards.
+  virtual void Discard() = 0;
 };
 
 class StoreList {

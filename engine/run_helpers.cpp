@@ -75,6 +75,39 @@ void FlushFolder(const std::string& path) {
     throw fs::filesystem_error("cannot flush the folder to disk", fs::path(path), std::error_code(err, std::generic_category()));
 }
 
+void RemoveFolderIfEmpty(const std::string& path) {
+  std::error_code ec;
+  if (fs::is_directory(fs::path(path), ec) && fs::is_empty(fs::path(path), ec) && !ec) fs::remove(fs::path(path));
+}
+
+std::int64_t FilesIn(const std::string& path) {
+  std::error_code ec;
+  std::int64_t count = 0;
+  for (fs::directory_iterator it(fs::path(path), ec), end; !ec && it != end; it.increment(ec))
+    if (it->is_regular_file(ec)) ++count;
+  return count;
+}
+
+std::uintmax_t SpaceNeeded(std::uintmax_t sourceBytes, AttachmentTreatment treatment) {
+  constexpr std::uintmax_t kEmptyPstBytes = 271360;
+  const std::uintmax_t share = treatment == AttachmentTreatment::Remove ? sourceBytes / 10 : sourceBytes;
+  return share > kEmptyPstBytes ? share : kEmptyPstBytes;
+}
+
+std::optional<std::uintmax_t> FreeSpace(const std::string& path) {
+  std::error_code ec;
+  const fs::space_info space = fs::space(fs::path(path), ec);
+  // Pseudo file systems (proc, sys, some FUSE mounts) report no capacity
+  // at all: their room is unknown, not nil.
+  if (ec || space.capacity == 0 || space.available == static_cast<std::uintmax_t>(-1)) return std::nullopt;
+  return space.available;
+}
+
+bool IsNoSpace(const std::error_code& error) {
+  const bool fromTheSystem = error.category() == std::generic_category() || error.category() == std::system_category();
+  return fromTheSystem && (error.value() == ENOSPC || error.value() == EDQUOT);
+}
+
 std::string LowerCase(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

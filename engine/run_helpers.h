@@ -2,9 +2,13 @@
 // Names of a run's folders and files, and the small file-system helpers the
 // run uses. Paths are "/"-separated; the destination folder ends with "/".
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <system_error>
 
 #include "engine/clock.h"
+#include "engine/run_inputs.h"
 
 namespace varnolt::engine {
 
@@ -41,6 +45,29 @@ void RemoveScratchFolder(const std::string& path);
 // Nothing to do when the folder is not there. Throws
 // std::filesystem::filesystem_error when the flush fails.
 void FlushFolder(const std::string& path);
+
+// Removes the folder when nothing is in it; a folder that holds anything,
+// or is not there, is left as it is.
+void RemoveFolderIfEmpty(const std::string& path);
+
+// Regular files directly in the folder; 0 when it is not there.
+std::int64_t FilesIn(const std::string& path);
+
+// Bytes a new PST (and the attachments saved beside it) will at least need
+// for a source of sourceBytes: about the source's size when the
+// attachments are saved, and far less when they are removed. Attachments
+// rarely make up more than nine tenths of a mailbox, so a tenth of the
+// source, but never less than an empty PST, is what removing clearly needs.
+std::uintmax_t SpaceNeeded(std::uintmax_t sourceBytes, AttachmentTreatment treatment);
+
+// Bytes an unprivileged writer may still put on the file system that holds
+// path; nothing when that cannot be read or the file system reports no
+// capacity at all.
+std::optional<std::uintmax_t> FreeSpace(const std::string& path);
+
+// True for the errors of a write that found the file system full (ENOSPC)
+// or the user's quota used up (EDQUOT).
+bool IsNoSpace(const std::error_code& error);
 
 // ASCII lower case, as the operating-system name is compared.
 std::string LowerCase(std::string text);

@@ -136,7 +136,9 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
   // From the last attachment to the first, so that a Delete never moves
   // an attachment not yet visited. The attachment is asked for anew at
   // every use.
-  for (std::int32_t i = iAttachmentCount; i >= 1; --i) {
+  // A full destination ends the message's treatment; an interrupt lets the
+  // message finish.
+  for (std::int32_t i = iAttachmentCount; i >= 1 && !destinationFull_; --i) {
     auto A = [&] { return msgAttachments->Item(i); };
     std::optional<std::string> fileName;
     attempt("FileName", [&] { fileName = A()->FileName(); });
@@ -188,7 +190,7 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
         } else if (!saved) {
           // What a failed save left behind is not the attachment; the
           // attachment itself stays in the message.
-          attempt("delete the unfinished file", [&] { DeleteFileIfPresent(strDestFolderPath); });
+          tidy("delete the unfinished file", [&] { DeleteFileIfPresent(strDestFolderPath); });
         }
       }
 

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "engine/compression_run.h"
+#include "zip/error.h"
 #include "zip/zip_class.h"
 
 namespace varnolt::engine {
@@ -23,6 +24,9 @@ bool CompressionEngine::ZipAttachments(const std::string& path) {
       return false;
     }
     return true;
+  } catch (const zip::Error& e) {
+    if (e.kind() == zip::ErrorKind::NoSpace) destinationFull(operation, e.what());
+    else fail(operation, e.what());
   } catch (const std::exception& e) {
     fail(operation, e.what());
   } catch (...) {

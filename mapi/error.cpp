@@ -1,5 +1,7 @@
 #include "mapi/error.h"
 
+#include <cerrno>
+
 namespace varnolt::mapi {
 
 namespace {
@@ -11,6 +13,10 @@ std::string withOffset(const std::string& message, std::optional<std::uint64_t> 
 
 Error::Error(ErrorKind kind, const std::string& message, std::optional<std::uint64_t> offset)
     : std::runtime_error(withOffset(message, offset)), kind_(kind), offset_(offset) {}
+
+ErrorKind ioErrorKind(int err) noexcept {
+  return err == ENOSPC || err == EDQUOT ? ErrorKind::NoSpace : ErrorKind::Io;
+}
 
 void throwCorrupt(const std::string& message, std::optional<std::uint64_t> offset) {
   throw Error(ErrorKind::Corrupt, message, offset);

@@ -20,6 +20,7 @@ enum class ErrorKind {
   Unsupported,  // valid but not handled (an unknown encryption, a future version)
   Limit,        // a size or depth past what the library accepts
   InvalidArgument,
+  NoSpace,      // a write found the file system full (or the user's quota used up)
 };
 
 class Error : public std::runtime_error {
@@ -33,6 +34,10 @@ class Error : public std::runtime_error {
   ErrorKind kind_;
   std::optional<std::uint64_t> offset_;
 };
+
+// The kind of a failed system call's errno: NoSpace for ENOSPC and EDQUOT,
+// which callers treat apart (nothing more can be written there), else Io.
+ErrorKind ioErrorKind(int err) noexcept;
 
 // Short helpers so parsing code reads as a list of checks.
 [[noreturn]] void throwCorrupt(const std::string& message, std::optional<std::uint64_t> offset = std::nullopt);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/mail_store.h"
+#include "mapi/error.h"
 #include "mapi/message.h"
 #include "mapi/pst/store.h"
 #include "mapi/pst/writer/writer.h"
@@ -33,6 +34,9 @@ auto guarded(const std::string& what, F&& f) -> decltype(f()) {
     throw;
   } catch (const std::bad_alloc&) {
     throw engine::StoreError(what + ": not enough memory");
+  } catch (const mapi::Error& e) {
+    if (e.kind() == mapi::ErrorKind::NoSpace) throw engine::DestinationFull(what + ": " + e.what());
+    throw engine::StoreError(what + ": " + e.what());
   } catch (const std::exception& e) {
     throw engine::StoreError(what + ": " + e.what());
   }
@@ -94,6 +98,9 @@ class StoreState {
   // Finishes a new file (everything on disk, renamed into place) or lets go
   // of a source. Closing a closed store does nothing.
   void close();
+  // Lets go of the store without finishing a new file: what was written of
+  // it is removed.
+  void discard();
 
   // Folders every new file must keep that the engine removed: they stay
   // in the file, empty and out of sight, until a folder of the same name
@@ -116,6 +123,7 @@ class PstMailStore : public engine::MailStore {
   std::shared_ptr<engine::MailFolder> TopFolder() override;
   void KeepSettingsOf(const std::shared_ptr<engine::MailStore>& source) override;
   void Close() override;
+  void Discard() override;
   const std::shared_ptr<StoreState>& state() const { return state_; }
 
  private:

@@ -41,6 +41,14 @@ std::string shownSubject(std::string s) {
   return s;
 }
 
+// A write that failed; a full file system is told apart, since nothing
+// more can be written there.
+[[noreturn]] void throwWriteError(const std::string& what, int err) {
+  const std::string reason = what + ": " + std::strerror(err);
+  if (err == ENOSPC || err == EDQUOT) throw engine::DestinationFull(reason);
+  throw StoreError(reason);
+}
+
 // A saved attachment is written under a temporary name and renamed into
 // place when whole, so a failure never leaves a file that looks complete.
 // It is not flushed to disk on its own: a flush per attachment took most
@@ -50,30 +58,30 @@ void writeFileWhole(const std::string& path, const mapi::Bytes& bytes) {
   static unsigned counter = 0;
   const std::string temp = path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) throw StoreError("cannot create a file beside " + path + ": " + std::strerror(errno));
-  auto failed = [&](int err) {
+  if (fd < 0) throwWriteError("cannot create a file beside " + path, errno);
+  auto fail = [&](int err) {
     ::close(fd);
     ::unlink(temp.c_str());
-    return StoreError("cannot write " + path + ": " + std::strerror(err));
+    throwWriteError("cannot write " + path, err);
   };
   const std::uint8_t* p = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
     const ssize_t n = ::write(fd, p, left);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw failed(errno);
+    if (n < 0) fail(errno);
     p += n;
     left -= static_cast<std::size_t>(n);
   }
   if (::close(fd) != 0) {
     const int err = errno;
     ::unlink(temp.c_str());
-    throw StoreError("cannot write " + path + ": " + std::strerror(err));
+    throwWriteError("cannot write " + path, err);
   }
   if (::rename(temp.c_str(), path.c_str()) != 0) {
     const int err = errno;
     ::unlink(temp.c_str());
-    throw StoreError("cannot put " + path + " in place: " + std::strerror(err));
+    throwWriteError("cannot put " + path + " in place", err);
   }
 }
 
@@ -118,28 +126,24 @@ void writeScratchMessageFile(const std::string& path, mapi::Message message) {
   lastScratch().message.reset();
   const mapi::Bytes bytes = mapi::msg::writeMessage(message);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) throw StoreError("cannot create " + path + ": " + std::strerror(errno));
+  if (fd < 0) throwWriteError("cannot create " + path, errno);
+  auto fail = [&](int err) {
+    ::close(fd);
+    throwWriteError("cannot write " + path, err);
+  };
   const std::uint8_t* p = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
     const ssize_t n = ::write(fd, p, left);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      ::close(fd);
-      throw StoreError("cannot write " + path + ": " + std::strerror(err));
-    }
+    if (n < 0) fail(errno);
     p += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
-    const int err = errno;
-    ::close(fd);
-    throw StoreError("cannot write " + path + ": " + std::strerror(err));
-  }
+  if (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) fail(errno);
   struct stat identity {};
   const bool known = ::fstat(fd, &identity) == 0;
-  if (::close(fd) != 0) throw StoreError("cannot write " + path + ": " + std::strerror(errno));
+  if (::close(fd) != 0) throwWriteError("cannot write " + path, errno);
   if (known) remember(path, identity, std::move(message));
 }
 

@@ -338,6 +338,12 @@ void StoreState::close() {
   });
 }
 
+void StoreState::discard() {
+  source_.reset();
+  // A writer let go without close() removes its unfinished file.
+  writer_.reset();
+}
+
 // ---- PstMailStore
 
 std::shared_ptr<engine::MailFolder> PstMailStore::TopFolder() {
@@ -361,6 +367,8 @@ void PstMailStore::KeepSettingsOf(const std::shared_ptr<engine::MailStore>& sour
 }
 
 void PstMailStore::Close() { state_->close(); }
+
+void PstMailStore::Discard() { state_->discard(); }
 
 // ---- SourceFolder
 

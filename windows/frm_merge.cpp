@@ -201,9 +201,21 @@ void frmMerge::CmdCompressPSTFiles_Click() {
   engine::Clock& clock = services_.clock != nullptr ? *services_.clock : systemClock;
   engine::CompressionEngine run(*this, *this, services_.sessions, strGetOSVersion, clock);
   running_ = true;
+  activeRun_ = &run;
   run.CompressionRun();
+  activeRun_ = nullptr;
   running_ = false;
   failures_ = run.failures();
+  if (endWhenStopped_) {
+    // The window was closed during the run: the run has cleared away its
+    // unfinished PST, and the program ends as the close asked.
+    if (run.StopRequested()) {
+      std::fprintf(stderr, "varnolt: the run was stopped; its unfinished PST and scratch folder were removed, the "
+                           "attachments already saved were kept\n");
+    }
+    endProgram();
+    return;
+  }
   if (!failures_.empty()) {
     cmdFailures->setVisible(true);
     cmdFailures->setEnabled(true);
@@ -234,8 +246,16 @@ void frmMerge::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
-  // Not the window's own unloading: the program ends here, run or no run.
+  // Not the window's own unloading: the program ends, run or no run. A
+  // run first stops at its next message and clears away what it had not
+  // finished; the program ends when it has returned. A second close does
+  // not wait.
   event->ignore();
+  if (activeRun_ != nullptr && !endWhenStopped_) {
+    activeRun_->RequestStop();
+    endWhenStopped_ = true;
+    return;
+  }
   endProgram();
 }
 

@@ -9,7 +9,9 @@
 //
 // Closing rules: OK unloads the window and the main window is usable again;
 // every other close request (the close box, the window manager, the
-// session ending) ends the whole program at once, also during a run.
+// session ending) ends the whole program. During a run the run first stops
+// at the next message and clears away its unfinished PST and scratch
+// folder (the attachments already saved stay); then the program ends.
 
 #include <optional>
 #include <string>
@@ -27,6 +29,10 @@ class QGroupBox;
 class QLabel;
 class QPushButton;
 class QRadioButton;
+
+namespace varnolt::engine {
+class CompressionEngine;
+}
 
 namespace varnolt::controls {
 class UPB;
@@ -122,6 +128,9 @@ class frmMerge : public QDialog, public engine::RunInputs, public engine::Progre
   RunServices services_;
   bool running_ = false;
   bool unloading_ = false;
+  // The run going on, while it goes; a close request stops it.
+  engine::CompressionEngine* activeRun_ = nullptr;
+  bool endWhenStopped_ = false;
   engine::Failures failures_;
 };
 

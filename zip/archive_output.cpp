@@ -21,6 +21,9 @@ constexpr std::size_t kMaxTempBase = 200;
 
 std::string describe(const std::filesystem::path& p) { return p.empty() ? std::string(".") : p.string(); }
 
+// A full file system is told apart: the caller stops writing there.
+ErrorKind kindOf(int err) { return err == ENOSPC || err == EDQUOT ? ErrorKind::NoSpace : ErrorKind::Io; }
+
 }  // namespace
 
 ArchiveOutput::ArchiveOutput(std::filesystem::path destination) : dest_(std::move(destination)) {
@@ -31,8 +34,10 @@ ArchiveOutput::ArchiveOutput(std::filesystem::path destination) : dest_(std::mov
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     temp_ = dir / ("." + base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ < 0 && errno != EEXIST)
-      throw Error(ErrorKind::Io, "cannot create a file in " + describe(dir) + ": " + std::strerror(errno));
+    if (fd_ < 0 && errno != EEXIST) {
+      const int err = errno;
+      throw Error(kindOf(err), "cannot create a file in " + describe(dir) + ": " + std::strerror(err));
+    }
   }
   if (fd_ < 0) throw Error(ErrorKind::Io, "cannot find a free temporary name beside " + dest_.string());
   buffer_.reserve(kBufferSize);
@@ -44,7 +49,7 @@ ArchiveOutput::~ArchiveOutput() {
 }
 
 void ArchiveOutput::fail(const char* what, int err) const {
-  throw Error(ErrorKind::Io, std::string("cannot ") + what + " " + dest_.string() + ": " + std::strerror(err));
+  throw Error(kindOf(err), std::string("cannot ") + what + " " + dest_.string() + ": " + std::strerror(err));
 }
 
 void ArchiveOutput::writeRaw(const std::uint8_t* data, std::size_t size) {

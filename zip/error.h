@@ -15,6 +15,7 @@ enum class ErrorKind {
   Limit,            // past what a ZIP archive without ZIP64 can hold (sizes, offsets, counts, text lengths)
   InvalidArgument,  // an entry name or comment the archive cannot carry safely
   Compression,      // zlib refused to compress the data
+  NoSpace,          // a write found the file system full (ENOSPC) or the user's quota used up (EDQUOT)
 };
 
 class Error : public std::runtime_error {

@@ -21,7 +21,7 @@ AtomicFile::AtomicFile(std::filesystem::path destination) : dest_(std::move(dest
     temp_ = dir / (base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0 && errno != EEXIST)
-      throw Error(ErrorKind::Io, "cannot create a file in " + (dir.empty() ? std::string(".") : dir.string()) + ": " +
+      throw Error(ioErrorKind(errno), "cannot create a file in " + (dir.empty() ? std::string(".") : dir.string()) + ": " +
                                      std::strerror(errno));
   }
   if (fd_ < 0) throw Error(ErrorKind::Io, "cannot find a free temporary name beside " + dest_.string());
@@ -37,7 +37,7 @@ AtomicFile::~AtomicFile() {
 
 void AtomicFile::fail(const char* what) {
   int err = errno;
-  throw Error(ErrorKind::Io, std::string("cannot ") + what + " " + dest_.string() + ": " + std::strerror(err));
+  throw Error(ioErrorKind(err), std::string("cannot ") + what + " " + dest_.string() + ": " + std::strerror(err));
 }
 
 void AtomicFile::write(const std::uint8_t* data, std::size_t size) {

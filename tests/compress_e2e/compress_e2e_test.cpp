@@ -462,8 +462,8 @@ INSTANTIATE_TEST_SUITE_P(Samples, CompressSample,
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CompressSample);
 
 // Every file of the bad samples and a path that is not there, listed among
-// good PSTs: the good ones are done, each bad one is reported, and nothing
-// is written outside the destination.
+// good PSTs: the good ones are done, each bad one is reported and gets no
+// new PST, and nothing is written outside the destination.
 TEST(CompressBadInputs, AreReportedAmongGoodOnes) {
   VARNOLT_REQUIRE_SAMPLES();
   TempDir tmp;
@@ -498,6 +498,9 @@ TEST(CompressBadInputs, AreReportedAmongGoodOnes) {
     } else {
       EXPECT_NE(account.find("failed steps: 1\n"), std::string::npos) << account;
       EXPECT_NE(account.find("AttachPstFile (source) failed: "), std::string::npos) << account;
+      // No new PST that could be taken for its compressed copy.
+      EXPECT_NE(account.find("run folder: (none)"), std::string::npos) << account;
+      EXPECT_NE(account.find("size after: (no new PST)"), std::string::npos) << account;
     }
     at = heading + 1;
   }
@@ -506,9 +509,10 @@ TEST(CompressBadInputs, AreReportedAmongGoodOnes) {
       << r.out;
   EXPECT_NE(r.out.find("the PST file is not there"), std::string::npos);
 
-  // A run folder per listed PST; the good ones hold complete copies.
+  // A run folder per good PST only, each with its complete copy; the bad
+  // ones leave none.
   const auto runFolders = entriesOf(dest);
-  ASSERT_EQ(runFolders.size(), listed.size());
+  ASSERT_EQ(runFolders.size(), 2u);
   const fs::path firstPst = runFolders.front() / "KestrikCompress.pst";
   EXPECT_EQ(run({cli(), "check", firstPst.string()}).exitCode, 0);
   std::size_t messages = 0;

@@ -398,8 +398,8 @@ TEST_F(EngineTest, AMissingSourceIsNotCreatedAndTheNextPstGoesOn) {
   EXPECT_FALSE(fs::exists(host.pstList[0]));
   ASSERT_EQ(engine().failures().count(), 1u);
   EXPECT_EQ(engine().failures().list()[0].operation, "AttachPstFile (source)");
-  // The missing PST still gets its run folder and an empty new PST.
-  EXPECT_TRUE(output(kRunAt)->subfolders.empty());
+  // The missing PST gets no new PST, and its run folder goes again.
+  EXPECT_FALSE(fs::exists(host.destination + kRunAt));
   EXPECT_EQ(output("Varnolt_07-12-2026_09-05-04")->child("Inbox")->items.at(0)->subject, "kept");
 }
 

@@ -449,6 +449,13 @@ class MemStore : public engine::MailStore {
     closed_ = true;
     ++pst_->closes;
   }
+  void Discard() override {
+    world_.check("Discard", pst_->path);
+    if (closed_) return;
+    closed_ = true;
+    ++pst_->discards;
+    if (pst_->created) std::filesystem::remove(pst_->path);
+  }
 
  private:
   MemoryWorld& world_;
@@ -665,6 +672,8 @@ std::optional<FailureMode> MemoryWorld::check(const std::string& operation, cons
     if (inj.times == 0) continue;
     if (inj.times > 0) --inj.times;
     if (inj.mode == FailureMode::Throw) throw StoreError("injected failure of " + operation);
+    if (inj.mode == FailureMode::DiskFull)
+      throw engine::DestinationFull("injected failure of " + operation + ": No space left on device");
     return inj.mode;
   }
   return std::nullopt;

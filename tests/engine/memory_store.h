@@ -83,6 +83,7 @@ enum class FailureMode {
   Throw,              // StoreError, nothing changed
   WriteHalfThenThrow, // file writers: half the bytes reach the file, then StoreError
   SilentNothing,      // file writers: report success but write nothing
+  DiskFull,           // engine::DestinationFull, as a write to a full file system gives
 };
 
 struct Injection {
@@ -100,6 +101,7 @@ struct PstData {
   bool created = false;  // made by AttachPstFile (a destination)
   std::string settingsFrom;  // the path of the source whose settings it keeps
   int closes = 0;
+  int discards = 0;
 };
 
 // Everything one test's stores share: the PSTs by path, the Outlook

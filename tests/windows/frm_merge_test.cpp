@@ -295,7 +295,7 @@ TEST_F(MergeWindowDeath, CloseBoxInTheReadyStateEndsTheProgram) {
   removeChildScratch(childOutput);
 }
 
-TEST_F(MergeWindowDeath, CloseRequestDuringARunEndsTheProgramAtOnce) {
+TEST_F(MergeWindowDeath, CloseRequestDuringARunClearsTheUnfinishedPstThenEndsTheProgram) {
   // The child process runs this test again up to the death statement; it
   // writes its run into the parent's folder, named in the environment, and
   // names its own scratch folder on stderr so the parent can remove it.
@@ -306,11 +306,16 @@ TEST_F(MergeWindowDeath, CloseRequestDuringARunEndsTheProgramAtOnce) {
         std::fprintf(stderr, "scratch=%s\n", dir.path().c_str());
         inputs.destination = QString::fromLocal8Bit(std::getenv("VARNOLT_TEST_DEST")) + "/";
         addSourcePst("mail.pst");
+        addSourcePst("never.pst");
         auto merge = makeMerge();
         merge->show();
-        // Closed while the walk copies the Inbox's messages.
-        merge->onPump = [](WatchedMerge& m) {
-          if (!m.lblNumOfMails->text().isEmpty()) m.close();
+        merge->optSaveAttachments->setChecked(true);
+        // Closed once while the walk copies the Inbox's first message,
+        // which has two attachments (a second close would not wait).
+        merge->onPump = [closed = false](WatchedMerge& m) mutable {
+          if (closed || m.lblNumOfMails->text().isEmpty()) return;
+          closed = true;
+          m.close();
         };
         merge->CmdCompressPSTFiles_Click();
         std::fprintf(stderr, "the run went on after the close request\n");
@@ -318,15 +323,21 @@ TEST_F(MergeWindowDeath, CloseRequestDuringARunEndsTheProgramAtOnce) {
       },
       ::testing::ExitedWithCode(0), ::testing::Truly([&](const std::string& err) {
         childOutput = err;
-        return err.find("went on") == std::string::npos;
+        return err.find("went on") == std::string::npos && err.find("the run was stopped") != std::string::npos;
       }));
   ::unsetenv("VARNOLT_TEST_DEST");
   removeChildScratch(childOutput);
-  // The run had started: its folder is there, its PST never finished.
+  // The message under way was finished and the run stopped there: its two
+  // saved attachments stay, nothing else does, and the next PST was never
+  // begun.
   const auto folders = runFolders();
   ASSERT_EQ(folders.size(), 1u);
-  EXPECT_TRUE(fs::exists(folders[0] / "MSG Folder"));
-  EXPECT_THROW(memstore::readPstFile((folders[0] / "KestrikCompress.pst").string()), engine::StoreError);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(folders[0])) left.push_back(e.path().filename().string());
+  EXPECT_THAT(left, ::testing::ElementsAre("Outlook_Attachments"));
+  std::size_t saved = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(folders[0] / "Outlook_Attachments")) ++saved;
+  EXPECT_EQ(saved, 2u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // Compress Attachments", Compress, wait for the finished window, OK; then
 // the run folder on disk is checked with the store library and unzip.
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -129,6 +130,69 @@ TEST_F(WholeProgram, ExtractAndZipOneSamplePst) {
   EXPECT_NE(html.find("file://"), std::string::npos) << html;
   EXPECT_NE(html.find(archives[0].filename().string()), std::string::npos) << html;
   store->Close();
+}
+
+// A PST that cannot be read among good ones: the good ones are done, the
+// bad one is listed as failed and gets no new PST and no run folder that
+// could be taken for its compressed copy.
+TEST_F(WholeProgram, ABadPstAmongGoodOnesGetsNoNewPst) {
+  VARNOLT_REQUIRE_SAMPLES();
+  const fs::path bad = varnolt::test::samplesDir() / "bad" / "not-a-pst.pst";
+  const std::vector<fs::path> good{varnolt::test::samplesDir() / "pst" / "unicode-one-attachment.pst",
+                                   varnolt::test::samplesDir() / "pst" / "mailing-list.pst"};
+  ASSERT_TRUE(fs::exists(bad));
+  const fs::path dest = dir / "Compressed Mail";
+  fs::create_directories(dest);
+  window->show();
+  for (const fs::path& p : {good[0], bad, good[1]}) {
+    dialogs.files.push_back(q(p));
+    click(window->CmdAddFile);
+  }
+  ASSERT_EQ(window->PstCount(), 3);
+  dialogs.folders.push_back(q(dest));
+  click(window->CmdBrowse);
+
+  bool finished = false;
+  std::vector<engine::Failure> failures;
+  QTimer watcher;
+  watcher.setInterval(10);
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    auto* merge = qobject_cast<frmMerge*>(QApplication::activeModalWidget());
+    if (merge == nullptr || !merge->isVisible()) return;
+    if (merge->CurrentState() == frmMerge::State::Ready && !merge->RunInProgress()) click(merge->CmdCompressPSTFiles);
+    if (merge->CurrentState() == frmMerge::State::Finished) {
+      finished = true;
+      failures = merge->RunFailures().list();
+      watcher.stop();
+      click(merge->cmdOk);
+    }
+  });
+  watcher.start();
+  QTimer::singleShot(120000, [&] {
+    if (auto* merge = qobject_cast<frmMerge*>(QApplication::activeModalWidget())) merge->cmdOk_Click();
+  });
+  click(window->CmdCompress);
+  ASSERT_TRUE(finished);
+
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].pst, bad.string());
+  EXPECT_EQ(failures[0].operation, "AttachPstFile (source)");
+  // Two run folders, each with the finished copy of a good PST.
+  std::vector<fs::path> runs;
+  for (const auto& e : fs::directory_iterator(dest)) runs.push_back(e.path());
+  std::sort(runs.begin(), runs.end());
+  ASSERT_EQ(runs.size(), 2u);
+  auto session = platform::NewMailSession();
+  std::size_t messages = 0;
+  for (const auto& run : runs) {
+    auto store = session->StoreList()->AttachPstFile((run / "KestrikCompress.pst").string(), engine::kFormatUnicodePst,
+                                                     std::nullopt);
+    std::vector<std::shared_ptr<engine::MailMessage>> found;
+    collectMessages(store->TopFolder(), found);
+    messages += found.size();
+    store->Close();
+  }
+  EXPECT_EQ(messages, 1u + 10u);  // one message and mailing-list.pst's ten
 }
 
 }  // namespace

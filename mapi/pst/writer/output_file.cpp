@@ -24,7 +24,7 @@ OutputFile::OutputFile(std::filesystem::path destination) : dest_(std::move(dest
   fd_ = ::mkstemp(pattern.data());
   if (fd_ < 0) {
     int err = errno;
-    throw Error(ErrorKind::Io, dest_.string() + ": cannot create a file beside it: " + std::strerror(err));
+    throw Error(ioErrorKind(err), dest_.string() + ": cannot create a file beside it: " + std::strerror(err));
   }
   temp_ = pattern;
   // mkstemp makes the file private; a finished PST gets the usual mode.
@@ -42,7 +42,7 @@ void OutputFile::fail(const std::string& what) {
   int err = errno;
   std::string message = temp_.string() + ": " + what + ": " + std::strerror(err);
   discard();
-  throw Error(ErrorKind::Io, message);
+  throw Error(ioErrorKind(err), message);
 }
 
 void OutputFile::pwriteAll(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
