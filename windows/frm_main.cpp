@@ -216,6 +216,11 @@ void frmMain::Load() {
     move(area.x() + (area.width() - frame.width()) / 2, area.y() + (area.height() - frame.height()) / 2);
   }
 
+  if (!IsChecked(LanguageItem::mnuEng) && !IsChecked(LanguageItem::mnuFrench) &&
+      !IsChecked(LanguageItem::mnuGerman) && !IsChecked(LanguageItem::mnuSpanish)) {
+    checkStartLanguage();
+  }
+
   if (texts_.LoadLanguageResources()) {
     const auto set = [&](std::int32_t id, const auto& apply) {
       if (auto text = TextById(texts_, id)) apply(*text);
@@ -257,11 +262,27 @@ QAction* frmMain::languageAction(LanguageItem item) const {
 
 bool frmMain::IsChecked(LanguageItem item) const { return languageAction(item)->isChecked(); }
 
-void frmMain::mnuLanguage_Click(LanguageItem item) {
+void frmMain::checkOnly(LanguageItem item) {
   for (LanguageItem each : {LanguageItem::mnuEng, LanguageItem::mnuFrench, LanguageItem::mnuGerman,
                             LanguageItem::mnuSpanish}) {
     languageAction(each)->setChecked(each == item);
   }
+}
+
+void frmMain::checkStartLanguage() {
+  // Texts loaded with no item checked keep their letter pairs (a", n~), so
+  // the first window checks the language that actually loads: the locale's
+  // (in any of its territories), else English.
+  for (LanguageItem item : {texts_.LocaleLanguageItem(), LanguageItem::mnuEng}) {
+    checkOnly(item);
+    if (texts_.LoadLanguageResources()) return;
+  }
+  // No satellite at all: the window keeps its English captions, and the
+  // mark says so.
+}
+
+void frmMain::mnuLanguage_Click(LanguageItem item) {
+  checkOnly(item);
   Load();
   if (PSTListView->topLevelItemCount() >= 1) CmdBrowse->setEnabled(true);
 }

@@ -136,6 +136,9 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
   void buildMenus();
   void appendEntry(const QString& path);
   QAction* languageAction(localisation::LanguageItem item) const;
+  void checkOnly(localisation::LanguageItem item);
+  // At first start: checks the language item whose texts load.
+  void checkStartLanguage();
 
   localisation::SatelliteLocalization& texts_;
   RunServices services_;

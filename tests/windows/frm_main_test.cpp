@@ -6,6 +6,8 @@
 #include <functional>
 
 #include <QApplication>
+#include <QGroupBox>
+#include <QRegularExpression>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -335,12 +337,75 @@ std::vector<LanguageItem> checkedItems(const frmMain& w) {
   return out;
 }
 
-TEST_F(WindowFixture, StartsInTheLocaleLanguageWithNothingChecked) {
-  makeWindow({"407", "409"}, "de_DE.UTF-8");
-  EXPECT_TRUE(checkedItems(*window).empty());
-  // German texts, but without the German letter pairs (no item is checked).
-  EXPECT_EQ(window->CmdAddFile->text(), satelliteText("407", 102));
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("Varnolt"));
+// Every text a user can read in a window and its menus.
+QStringList everyCaption(QWidget* window) {
+  QStringList out{window->windowTitle()};
+  for (const QLabel* label : window->findChildren<QLabel*>()) out << label->text();
+  for (const QAbstractButton* button : window->findChildren<QAbstractButton*>()) out << button->text();
+  for (const QGroupBox* box : window->findChildren<QGroupBox*>()) out << box->title();
+  for (const QTreeWidget* list : window->findChildren<QTreeWidget*>()) out << list->headerItem()->text(0);
+  for (const QMenu* menu : window->findChildren<QMenu*>()) {
+    out << menu->title();
+    for (const QAction* action : menu->actions()) out << action->text();
+  }
+  return out;
+}
+
+// The pairs the satellites write for letters outside ASCII.
+const QRegularExpression kLetterPair(QStringLiteral("[aou]\"|n~|[ao]'"));
+
+TEST_F(WindowFixture, FirstStartChecksTheLoadedLanguageSoNoCaptionShowsALetterPair) {
+  struct Start {
+    const char* locale;
+    LanguageItem item;
+    std::string code;
+  };
+  const Start starts[] = {{"de_DE.UTF-8", LanguageItem::mnuGerman, "407"},
+                          {"es_ES.UTF-8", LanguageItem::mnuSpanish, "C0A"},
+                          {"fr_FR.UTF-8", LanguageItem::mnuFrench, "40C"},
+                          {"en_US.UTF-8", LanguageItem::mnuEng, "409"}};
+  const QByteArray savedAll = qgetenv("LC_ALL");
+  const QByteArray savedLang = qgetenv("LANG");
+  for (const auto& start : starts) {
+    for (const char* variable : {"LC_ALL", "LANG"}) {
+      // Once through LC_ALL, once through LANG alone.
+      qunsetenv("LC_ALL");
+      qputenv(variable, start.locale);
+      makeWindow({"407", "409", "40C", "C0A"}, "");
+      EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{start.item}) << start.locale;
+      expectCaptionsOf(*window, start.code);
+
+      frmMerge merge(*window, *texts, RunServices{{}, nullptr, {dir / "os-release"}}, window.get());
+      merge.Load();
+      frmAbout about(*texts, window.get());
+      about.Load();
+      for (QWidget* shown : std::initializer_list<QWidget*>{window.get(), &merge, &about}) {
+        for (const QString& caption : everyCaption(shown)) {
+          EXPECT_FALSE(caption.contains(kLetterPair))
+              << start.locale << " " << variable << ": " << caption.toStdString();
+        }
+      }
+    }
+  }
+  qputenv("LC_ALL", savedAll);
+  qputenv("LANG", savedLang);
+  if (savedAll.isNull()) qunsetenv("LC_ALL");
+  if (savedLang.isNull()) qunsetenv("LANG");
+
+  // Another territory of a language we have speaks that language; a
+  // language we lack, or a missing satellite, starts in English, checked.
+  makeWindow({"407", "409"}, "de_AT.UTF-8");
+  EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{LanguageItem::mnuGerman});
+  expectCaptionsOf(*window, "407");
+  makeWindow({"407", "409"}, "ja_JP.UTF-8");
+  EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{LanguageItem::mnuEng});
+  expectCaptionsOf(*window, "409");
+  makeWindow({"409"}, "es_ES.UTF-8");
+  EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{LanguageItem::mnuEng});
+  expectCaptionsOf(*window, "409");
+  makeWindow({}, "fr_FR.UTF-8");
+  EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{LanguageItem::mnuEng});
+  EXPECT_EQ(window->CmdAddFile->text(), QStringLiteral("Add File"));
 }
 
 TEST_F(WindowFixture, EachLanguageRecaptionsEverythingButTheTitle) {

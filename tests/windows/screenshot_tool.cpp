@@ -1,6 +1,7 @@
 // varnolt-screenshots: draws the desktop program's windows and saves them
 // as PNG files, for people to look at (scripts/screenshots runs it under
-// Xvfb). The main window in each of the four languages, the options window
+// Xvfb). The main window at first start under a given locale, the main
+// window in each of the four languages, the options window
 // ready, running and finished, the About box and the help viewer. Runs go
 // over the in-memory test store, so no sample files are needed and every picture
 // shows the same content.
@@ -77,11 +78,20 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Varnolt"));
   if (argc < 2) {
-    std::fprintf(stderr, "usage: varnolt-screenshots OUTPUT-FOLDER\n");
+    std::fprintf(stderr, "usage: varnolt-screenshots OUTPUT-FOLDER [start NAME]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
   QDir().mkpath(out);
+
+  // "start NAME": only the main window as it first comes up under the
+  // locale of this process, saved as frmMain-start-NAME.png.
+  if (argc >= 4 && QLatin1String(argv[2]) == QLatin1String("start")) {
+    windows::frmMain first(localisation::ProgramLocalization(), windows::RunServices{});
+    first.Load();
+    first.show();
+    return save(&first, out + QStringLiteral("/frmMain-start-%1.png").arg(QLatin1String(argv[3]))) ? 0 : 1;
+  }
   const fs::path work = fs::temp_directory_path() / ("varnolt-screenshots-" + std::to_string(QCoreApplication::applicationPid()));
   fs::create_directories(work / "Mail");
   fs::create_directories(work / "Compressed");
