@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -63,6 +64,13 @@ QString withSlash(QString folder) {
 
 }  // namespace
 
+void PstListView::keyPressEvent(QKeyEvent* event) {
+  const QList<QTreeWidgetItem*> before = selectedItems();
+  QTreeWidget::keyPressEvent(event);
+  const QList<QTreeWidgetItem*> after = selectedItems();
+  if (!after.isEmpty() && after != before) emit SelectedByKeyboard();
+}
+
 void ClickArea::mousePressEvent(QMouseEvent* event) {
   QFrame::mousePressEvent(event);
   if (event->button() == Qt::LeftButton) emit Clicked();
@@ -104,7 +112,8 @@ void frmMain::buildControls() {
   lblSelectPST->setObjectName(QStringLiteral("lblSelectPST"));
   Place(lblSelectPST, 120, 120, 7620, 285);
 
-  PSTListView = new QTreeWidget(picBack);
+  auto* list = new PstListView(picBack);
+  PSTListView = list;
   PSTListView->setObjectName(QStringLiteral("PSTListView"));
   PSTListView->setFont(VerdanaFont());
   PSTListView->setColumnCount(1);
@@ -117,6 +126,9 @@ void frmMain::buildControls() {
   PSTListView->header()->setMinimumSectionSize(Px(5535) - 4);
   Place(PSTListView, 120, 360, 5535, 2415);
   connect(PSTListView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { PSTListView_ItemClick(item); });
+  // Selecting with the arrow keys, Shift or Ctrl+A acts as a click does.
+  connect(list, &PstListView::SelectedByKeyboard, this,
+          [this] { PSTListView_ItemClick(PSTListView->currentItem()); });
 
   CmdAddFile = new QPushButton(QStringLiteral("Add File"), picBack);
   CmdAddFile->setObjectName(QStringLiteral("CmdAddFile"));

@@ -16,19 +16,19 @@
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+#include <QTreeWidget>
 
 #include "localisation/satellite_localization.h"
 #include "windows/run_services.h"
 
 class QAction;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
 class QStatusBar;
-class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace varnolt::controls {
 class XPStyle;
@@ -50,6 +50,21 @@ class ClickArea : public QFrame {
 
  protected:
   void mousePressEvent(class QMouseEvent* event) override;
+};
+
+// The PST list view: tells the window when the keyboard changed its
+// selection, since the view reports clicks only.
+class PstListView : public QTreeWidget {
+  Q_OBJECT
+
+ public:
+  using QTreeWidget::QTreeWidget;
+
+ signals:
+  void SelectedByKeyboard();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 class frmMain : public QMainWindow, public localisation::LanguageMenuState, public MainWindowInputs {

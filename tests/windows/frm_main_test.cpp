@@ -296,6 +296,36 @@ TEST_F(WindowFixture, BrowseAppendsOneSlashAndCancelClears) {
   EXPECT_FALSE(window->txtDestFolderPath->isEnabled());
 }
 
+TEST_F(WindowFixture, SelectingWithTheKeyboardSwitchesRemoveOnAsAClickDoes) {
+  for (const char* name : {"1.pst", "2.pst", "3.pst"}) addFile(pst(name));
+  window->show();
+  window->activateWindow();
+  window->PSTListView->setFocus();
+  ASSERT_FALSE(window->CmdRemove->isEnabled());
+
+  QTest::keyClick(window->PSTListView, Qt::Key_Down);
+  ASSERT_EQ(window->PSTListView->selectedItems().size(), 1);
+  EXPECT_TRUE(window->CmdRemove->isEnabled());
+  window->CmdRemove->click();
+  EXPECT_EQ(window->PstCount(), 2);
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
+
+  // Shift extends the selection; Remove then takes both entries.
+  window->PSTListView->clearSelection();
+  window->PSTListView->setCurrentItem(window->PSTListView->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+  QTest::keyClick(window->PSTListView, Qt::Key_Space);
+  QTest::keyClick(window->PSTListView, Qt::Key_Down, Qt::ShiftModifier);
+  EXPECT_EQ(window->PSTListView->selectedItems().size(), 2);
+  EXPECT_TRUE(window->CmdRemove->isEnabled());
+  window->CmdRemove->click();
+  EXPECT_EQ(window->PstCount(), 0);
+
+  addFile(pst("4.pst"));
+  window->PSTListView->setFocus();
+  QTest::keyClick(window->PSTListView, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_TRUE(window->CmdRemove->isEnabled());
+}
+
 TEST_F(WindowFixture, ClicksOnTheBackgroundSwitchRemoveOff) {
   window->show();
   addFile(pst("one.pst"));
