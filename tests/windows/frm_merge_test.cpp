@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
+#include <tuple>
 
 #include <QApplication>
 #include <QGroupBox>
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <gmock/gmock.h>
 
@@ -213,6 +216,40 @@ TEST_F(MergeWindow, ReadyRunningFinished) {
   for (const auto& e : fs::directory_iterator(folders[0] / "Outlook_Attachments")) saved += e.is_regular_file() ? 1 : 0;
   EXPECT_EQ(saved, 3);
   EXPECT_FALSE(fs::exists(folders[0] / "MSG Folder"));
+}
+
+TEST_F(MergeWindow, TheBarMovesThroughARunThatSwitchesItOnEveryFewMilliseconds) {
+  // Every message has an attachment, and the run switches the bar on for
+  // each; the host takes about three milliseconds a step, less than one
+  // tick of the bar.
+  const std::string path = (dir / "src" / "busy.pst").string();
+  fs::create_directories(dir / "src");
+  auto inbox = world.addSourcePst(path)->add("Inbox");
+  for (int i = 0; i < 120; ++i) {
+    inbox->items.push_back(MessageData::make("m" + std::to_string(i), "plain", "",
+                                             {AttachmentData::value("a" + std::to_string(i) + ".txt", "x")}));
+  }
+  inputs.list << QString::fromStdString(path);
+  auto merge = makeMerge();
+  merge->show();
+
+  std::set<std::tuple<int, int, bool>> positions;
+  int pumpsWithBand = 0, pumpsWhileOn = 0;
+  merge->onPump = [&](WatchedMerge& m) {
+    QThread::msleep(3);
+    const controls::UPB& bar = *m.UProgBarCntrl;
+    if (!bar.Enabled()) return;
+    ++pumpsWhileOn;
+    pumpsWithBand += bar.ShowsBand() ? 1 : 0;
+    positions.insert({bar.LeadPos(), bar.TrailPos(), bar.Returning()});
+  };
+  merge->CmdCompressPSTFiles_Click();
+  ASSERT_GT(pumpsWhileOn, 200);
+  // Hundreds of milliseconds of work: the band went through many steps and
+  // was on screen nearly all the time.
+  EXPECT_GE(positions.size(), 15u);
+  EXPECT_GE(pumpsWithBand, pumpsWhileOn * 3 / 4);
+  EXPECT_TRUE(merge->RunFailures().empty());
 }
 
 TEST_F(MergeWindow, NamesFromTheMailAreShownAsTheyAre) {
