@@ -252,6 +252,32 @@ TEST_F(MergeWindow, TheBarMovesThroughARunThatSwitchesItOnEveryFewMilliseconds) 
   EXPECT_TRUE(merge->RunFailures().empty());
 }
 
+TEST_F(MergeWindow, EveryPstStartsWithFreshLabels) {
+  addSourcePst("mail.pst");  // three attachments
+  const std::string plain = (dir / "src" / "plain.pst").string();
+  world.addSourcePst(plain)->add("Notes")->items.push_back(MessageData::make("no attachment", "text"));
+  inputs.list << QString::fromStdString(plain);
+  auto merge = makeMerge();
+  merge->show();
+  merge->optSaveAttachments->setChecked(true);
+  int pumpsInPlain = 0;
+  merge->onPump = [&](WatchedMerge& m) {
+    if (m.lblNameOfPSTFile->text() != QLatin1String("plain.pst")) return;
+    ++pumpsInPlain;
+    EXPECT_EQ(m.lblAttachmentCount->text(), QString());
+    EXPECT_FALSE(m.lblCopy->text().startsWith(QLatin1String("Saving"))) << m.lblCopy->text().toStdString();
+    EXPECT_NE(m.lblNameOfPSTFolder->text(), QLatin1String("Inbox"));
+    EXPECT_FALSE(m.lblNumOfMails->text().endsWith(QLatin1String("/3)")));
+  };
+  merge->CmdCompressPSTFiles_Click();
+  EXPECT_GT(pumpsInPlain, 1);
+  EXPECT_EQ(merge->lblAttachmentCount->text(), QString());
+  EXPECT_EQ(merge->lblNameOfPSTFolder->text(), QStringLiteral("Notes"));
+  EXPECT_EQ(merge->lblNumOfMails->text(), QStringLiteral("(1/1)"));
+  EXPECT_EQ(merge->lblCopy->text(), QString());
+  EXPECT_EQ(merge->lblProcessing->text(), QStringLiteral("Compress Successfully!!!"));
+}
+
 TEST_F(MergeWindow, NamesFromTheMailAreShownAsTheyAre) {
   auto merge = makeMerge();
   merge->SetLabel(engine::Label::lblNameOfPSTFolder, "<b>Inbox</b> & <a href=x>more</a>");
