@@ -2,7 +2,8 @@
 // as PNG files, for people to look at (scripts/screenshots runs it under
 // Xvfb). The main window at first start under a given locale, the main
 // window in each of the four languages, the options window
-// ready, running and finished, the About box and the help viewer. Runs go
+// ready, running and finished, the results of its run with a failed
+// step, the About box and the help viewer. Runs go
 // over the in-memory test store, so no sample files are needed and every picture
 // shows the same content.
 
@@ -109,6 +110,8 @@ int main(int argc, char** argv) {
            memstore::AttachmentData::value("photo " + std::to_string(i) + ".jpg", std::string(3000, 'y'))}));
     }
   }
+  // One attachment whose file cannot be written, for the failed steps.
+  world.inject({"SaveAsFile", "photo 7.jpg", 0, -1, memstore::FailureMode::Throw});
   const std::string archive = (work / "Mail" / "Archive 2018.pst").string();
   world.addSourcePst(archive)->add("Inbox");
 
@@ -145,6 +148,11 @@ int main(int argc, char** argv) {
   merge.midway = [&] { ok = save(&merge, out + QStringLiteral("/frmMerge-running.png")) && ok; };
   merge.CmdCompressPSTFiles_Click();
   ok = save(&merge, out + QStringLiteral("/frmMerge-finished.png")) && ok;
+  merge.cmdFailures_Click();
+  if (merge.RunReport() != nullptr) {
+    ok = save(merge.RunReport(), out + QStringLiteral("/frmRunReport.png")) && ok;
+    merge.RunReport()->close();
+  }
   merge.cmdOk_Click();
 
   windows::frmAbout about(texts, &main);
