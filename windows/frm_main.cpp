@@ -3,11 +3,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QMimeData>
+#include <QUrl>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -64,7 +69,70 @@ QString withSlash(QString folder) {
 
 }  // namespace
 
+namespace {
+
+// The local files and folders a drag carries.
+QStringList localPaths(const QMimeData* data) {
+  QStringList paths;
+  if (data == nullptr || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  }
+  return paths;
+}
+
+}  // namespace
+
+PstListView::PstListView(QWidget* parent) : QTreeWidget(parent) {
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
+  setDragDropMode(QAbstractItemView::DropOnly);
+}
+
+void PstListView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && itemAt(event->position().toPoint()) == nullptr) {
+    clearSelection();
+    emit EmptySpaceClicked();
+    return;
+  }
+  QTreeWidget::mousePressEvent(event);
+}
+
+void PstListView::dragEnterEvent(QDragEnterEvent* event) {
+  if (localPaths(event->mimeData()).isEmpty()) {
+    event->ignore();
+    return;
+  }
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+}
+
+void PstListView::dragMoveEvent(QDragMoveEvent* event) {
+  if (localPaths(event->mimeData()).isEmpty()) {
+    event->ignore();
+    return;
+  }
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+}
+
+void PstListView::dropEvent(QDropEvent* event) {
+  const QStringList paths = localPaths(event->mimeData());
+  if (paths.isEmpty()) {
+    event->ignore();
+    return;
+  }
+  // The files stay where they are: the list only names them.
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+  emit Dropped(paths);
+}
+
 void PstListView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+    if (!selectedItems().isEmpty()) emit DeletePressed();
+    return;
+  }
   const QList<QTreeWidgetItem*> before = selectedItems();
   QTreeWidget::keyPressEvent(event);
   const QList<QTreeWidgetItem*> after = selectedItems();
@@ -129,6 +197,9 @@ void frmMain::buildControls() {
   // Selecting with the arrow keys, Shift or Ctrl+A acts as a click does.
   connect(list, &PstListView::SelectedByKeyboard, this,
           [this] { PSTListView_ItemClick(PSTListView->currentItem()); });
+  connect(list, &PstListView::DeletePressed, this, &frmMain::CmdRemove_Click);
+  connect(list, &PstListView::EmptySpaceClicked, this, [this] { CmdRemove->setEnabled(false); });
+  connect(list, &PstListView::Dropped, this, &frmMain::PSTListView_Drop);
 
   CmdAddFile = new QPushButton(QStringLiteral("Add File"), picBack);
   CmdAddFile->setObjectName(QStringLiteral("CmdAddFile"));
@@ -332,7 +403,10 @@ std::optional<QStringList> frmMain::AllFiles(const QString& pattern) const {
 void frmMain::CmdAddFile_Click() {
   CmdAddFile->setEnabled(false);
   const QString title = TextOr(texts_, 142, QStringLiteral("Select a PST file"));
-  const QString path = platform::CurrentDialogs().OpenFile(this, title, QString::fromLatin1(kPstFilter));
+  addChosenFile(platform::CurrentDialogs().OpenFile(this, title, QString::fromLatin1(kPstFilter)));
+}
+
+void frmMain::addChosenFile(const QString& path) {
   if (path.isEmpty()) {
     CmdRemove->setEnabled(false);
     CmdAddFile->setEnabled(true);
@@ -352,7 +426,10 @@ void frmMain::CmdAddFile_Click() {
 
 void frmMain::cmdAddFolder_Click() {
   cmdAddFolder->setEnabled(false);
-  QString folder = platform::BrowseForFolder(nullptr, TextOr(texts_, 143, QStringLiteral("Select a PST File Folder")));
+  addChosenFolder(platform::BrowseForFolder(nullptr, TextOr(texts_, 143, QStringLiteral("Select a PST File Folder"))));
+}
+
+void frmMain::addChosenFolder(QString folder) {
   if (folder.isEmpty()) {
     if (txtDestFolderPath->text().isEmpty()) CmdCompress->setEnabled(false);
     cmdAddFolder->setEnabled(true);
@@ -379,6 +456,17 @@ void frmMain::cmdAddFolder_Click() {
     appendEntry(candidate);
     CmdBrowse->setEnabled(true);
     cmdAddFolder->setEnabled(true);
+  }
+}
+
+void frmMain::PSTListView_Drop(const QStringList& paths) {
+  for (const QString& path : paths) {
+    const QFileInfo info(path);
+    if (info.isDir()) {
+      addChosenFolder(path);
+    } else if (info.isFile() && info.suffix().compare(QLatin1String("pst"), Qt::CaseInsensitive) == 0) {
+      addChosenFile(path);
+    }
   }
 }
 

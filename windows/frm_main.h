@@ -24,6 +24,10 @@
 class QAction;
 class QGroupBox;
 class QKeyEvent;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
+class QMouseEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -52,19 +56,28 @@ class ClickArea : public QFrame {
   void mousePressEvent(class QMouseEvent* event) override;
 };
 
-// The PST list view: tells the window when the keyboard changed its
-// selection, since the view reports clicks only.
+// The PST list view: tells the window what the view itself does not
+// report: a selection changed with the keyboard, the Delete key, a click
+// on empty space (which clears the selection), and files or folders
+// dropped on it from a file manager.
 class PstListView : public QTreeWidget {
   Q_OBJECT
 
  public:
-  using QTreeWidget::QTreeWidget;
+  explicit PstListView(QWidget* parent = nullptr);
 
  signals:
   void SelectedByKeyboard();
+  void DeletePressed();
+  void EmptySpaceClicked();
+  void Dropped(const QStringList& paths);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 };
 
 class frmMain : public QMainWindow, public localisation::LanguageMenuState, public MainWindowInputs {
@@ -82,6 +95,10 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
   void cmdAddFolder_Click();
   void CmdRemove_Click();
   void PSTListView_ItemClick(QTreeWidgetItem* item);
+  // PST files and folders dropped on the list: each file as Add File adds
+  // the one chosen, each folder as Add Folder adds the one chosen; other
+  // files are passed over.
+  void PSTListView_Drop(const QStringList& paths);
   void CmdBrowse_Click();
   void CmdCompress_Click();
   void mnuLanguage_Click(localisation::LanguageItem item);
@@ -150,6 +167,9 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
   void buildControls();
   void buildMenus();
   void appendEntry(const QString& path);
+  // What Add File and Add Folder do with the file or folder chosen.
+  void addChosenFile(const QString& path);
+  void addChosenFolder(QString folder);
   QAction* languageAction(localisation::LanguageItem item) const;
   void checkOnly(localisation::LanguageItem item);
   // At first start: checks the language item whose texts load.

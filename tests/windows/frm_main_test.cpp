@@ -6,11 +6,15 @@
 #include <functional>
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QRegularExpression>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QUrl>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -324,6 +328,85 @@ TEST_F(WindowFixture, SelectingWithTheKeyboardSwitchesRemoveOnAsAClickDoes) {
   window->PSTListView->setFocus();
   QTest::keyClick(window->PSTListView, Qt::Key_A, Qt::ControlModifier);
   EXPECT_TRUE(window->CmdRemove->isEnabled());
+}
+
+// Drops local paths on the list as a file manager would.
+void dropOn(frmMain& w, const QStringList& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+  data.setUrls(urls);
+  QWidget* target = w.PSTListView->viewport();
+  const QPointF at(10, 10);
+  QDragEnterEvent enter(at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  EXPECT_EQ(drop.dropAction(), Qt::CopyAction);  // the files stay where they are
+}
+
+TEST_F(WindowFixture, DroppedFilesAndFoldersFollowTheRulesOfAddFileAndAddFolder) {
+  window->show();
+  const QString single = pst("single.pst");
+  const QString upper = pst("UPPER.PST");
+  varnolt::test::writeFile(dir / "notes.txt", std::string("text"));
+  pst("box/a.pst");
+  pst("box/b.pst");
+  pst("box/sub/deep.pst");
+  dropOn(*window, {single, q(dir / "notes.txt"), upper, q(dir / "box")});
+  QStringList listed = entries(*window);
+  EXPECT_EQ(listed.mid(0, 2), (QStringList{single, upper}));
+  QStringList expected{q(dir / "box" / "a.pst"), q(dir / "box" / "b.pst"), single, upper};
+  listed.sort();
+  expected.sort();
+  EXPECT_EQ(listed, expected);
+  EXPECT_TRUE(dialogs.messages().empty());
+  EXPECT_TRUE(window->CmdBrowse->isEnabled());
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
+
+  // The same file again is refused; a folder stops at its first listed file.
+  dropOn(*window, {single});
+  ASSERT_EQ(dialogs.messages().size(), 1u);
+  EXPECT_EQ(dialogs.messages()[0].text, QStringLiteral(" File is already selected "));
+  dropOn(*window, {q(dir / "box")});
+  ASSERT_EQ(dialogs.messages().size(), 2u);
+  EXPECT_EQ(dialogs.messages()[1].text, QStringLiteral("Folder is already selected "));
+  EXPECT_EQ(window->PstCount(), 4);
+  fs::create_directories(dir / "nothing here");
+  dropOn(*window, {q(dir / "nothing here")});
+  ASSERT_EQ(dialogs.messages().size(), 3u);
+  EXPECT_EQ(dialogs.messages()[2].text, QStringLiteral("The selected Folder doesn't contain PST File"));
+
+  // Something that holds no local file is not taken at all.
+  QMimeData text;
+  text.setText(QStringLiteral("/tmp/x.pst"));
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window->PSTListView->viewport(), &enter);
+  EXPECT_FALSE(enter.isAccepted());
+}
+
+TEST_F(WindowFixture, DeleteRemovesTheSelectionAndEmptySpaceClearsIt) {
+  for (const char* name : {"1.pst", "2.pst", "3.pst"}) addFile(pst(name));
+  window->show();
+  QTreeWidget* list = window->PSTListView;
+  const auto clickAt = [&](const QPoint& at) { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at); };
+  clickAt(list->visualItemRect(list->topLevelItem(1)).center());
+  ASSERT_TRUE(window->CmdRemove->isEnabled());
+
+  // Below the last entry: nothing selected, Remove off, the list unchanged.
+  clickAt(QPoint(20, list->viewport()->height() - 5));
+  EXPECT_TRUE(list->selectedItems().isEmpty());
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
+  EXPECT_EQ(window->PstCount(), 3);
+  QTest::keyClick(list, Qt::Key_Delete);  // nothing selected: nothing goes
+  EXPECT_EQ(window->PstCount(), 3);
+
+  list->topLevelItem(0)->setSelected(true);
+  list->topLevelItem(2)->setSelected(true);
+  QTest::keyClick(list, Qt::Key_Delete);
+  EXPECT_EQ(entries(*window), QStringList{q(dir / "2.pst")});
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
 }
 
 TEST_F(WindowFixture, ClicksOnTheBackgroundSwitchRemoveOff) {
