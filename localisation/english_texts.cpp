@@ -81,6 +81,8 @@ constexpr Entry kEnglish[] = {
     {181, "Step"},
     {182, "Reason"},
     {183, "Copy"},
+    // The tagline under the name in the main window's banner.
+    {184, "Smaller Outlook PST files:\nattachments out, links in"},
 };
 
 }  // namespace

@@ -18,7 +18,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "controls/upb.h"
@@ -45,22 +48,31 @@ const char* const kMessageTitle = "Varnolt";
 const char* const kPstFilter = "Outlook Personal Storage File (*.pst)|*.pst";
 const char* const kDestinationTitle = "Select Folder to Save Compressed PST File";
 
-// The window's client area: the banner picture at its top-left, and a
-// click on its background like a click on the window.
-class BannerArea : public ClickArea {
- public:
-  explicit BannerArea(QWidget* parent) : ClickArea(parent), banner_(BannerPicture()) {}
+}  // namespace
 
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    ClickArea::paintEvent(event);
-    QPainter p(this);
-    p.drawPixmap(0, 0, banner_);
-  }
+BannerArea::BannerArea(QWidget* parent)
+    : ClickArea(parent), tagline_(EnglishBannerTagline()), banner_(BannerPicture(tagline_)) {}
 
- private:
-  QPixmap banner_;
-};
+void BannerArea::SetTagline(const QString& tagline) {
+  if (tagline == tagline_) return;
+  tagline_ = tagline;
+  banner_ = BannerPicture(tagline_);
+  update();
+}
+
+QRect BannerArea::BannerRect() const {
+  // The picture is wider than the window: shown whole, scaled to the width.
+  return QRect(0, 0, width(), kBannerHeight * width() / kBannerWidth);
+}
+
+void BannerArea::paintEvent(QPaintEvent* event) {
+  ClickArea::paintEvent(event);
+  QPainter p(this);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  p.drawPixmap(BannerRect(), banner_);
+}
+
+namespace {
 
 QString withSlash(QString folder) {
   if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
@@ -87,6 +99,29 @@ PstListView::PstListView(QWidget* parent) : QTreeWidget(parent) {
   setAcceptDrops(true);
   viewport()->setAcceptDrops(true);
   setDragDropMode(QAbstractItemView::DropOnly);
+}
+
+PathBox::PathBox(QWidget* parent) : QLineEdit(parent) {
+  connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { setToolTip(text); });
+}
+
+QString PathBox::ShownText() const {
+  QStyleOptionFrame option;
+  initStyleOption(&option);
+  const QRect room = style()->subElementRect(QStyle::SE_LineEditContents, &option, this).adjusted(2, 0, -2, 0);
+  return fontMetrics().elidedText(text(), Qt::ElideMiddle, room.width());
+}
+
+void PathBox::paintEvent(QPaintEvent* /*event*/) {
+  QPainter p(this);
+  QStyleOptionFrame option;
+  initStyleOption(&option);
+  style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &p, this);
+  const QRect room = style()->subElementRect(QStyle::SE_LineEditContents, &option, this).adjusted(2, 0, -2, 0);
+  // Disabled only so that nobody types in it: the path is drawn in the
+  // normal text colour.
+  p.setPen(palette().color(QPalette::Active, QPalette::Text));
+  p.drawText(room, Qt::AlignLeft | Qt::AlignVCenter, ShownText());
 }
 
 void PstListView::mousePressEvent(QMouseEvent* event) {
@@ -149,6 +184,7 @@ frmMain::frmMain(localisation::SatelliteLocalization& texts, RunServices service
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Varnolt"));  // never localized
   setWindowIcon(ProgramIcon());
+  setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   setFont(VerdanaFont());
   buildControls();
   buildMenus();
@@ -157,8 +193,19 @@ frmMain::frmMain(localisation::SatelliteLocalization& texts, RunServices service
 
 frmMain::~frmMain() { texts_.SetMenuState(nullptr); }
 
+void frmMain::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange) return;
+  const Qt::WindowStates large = Qt::WindowMaximized | Qt::WindowFullScreen;
+  if (windowState() & large) {
+    // After the state change is done, or the window system undoes ours.
+    QTimer::singleShot(0, this, [this, large] { setWindowState(windowState() & ~large); });
+  }
+}
+
 void frmMain::buildControls() {
   auto* client = new BannerArea(this);
+  banner = client;
   client->setObjectName(QStringLiteral("frmMainClient"));
   connect(client, &ClickArea::Clicked, this, &frmMain::Form_Click);
 
@@ -189,9 +236,11 @@ void frmMain::buildControls() {
   PSTListView->setRootIsDecorated(false);
   PSTListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
   PSTListView->setUniformRowHeights(true);
-  PSTListView->header()->setStretchLastSection(false);
-  PSTListView->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-  PSTListView->header()->setMinimumSectionSize(Px(5535) - 4);
+  // A path longer than the list is wide is shortened in the middle, where
+  // the folders are, keeping the file name; its tooltip is the whole path.
+  PSTListView->header()->setStretchLastSection(true);
+  PSTListView->setTextElideMode(Qt::ElideMiddle);
+  PSTListView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Place(PSTListView, 120, 360, 5535, 2415);
   connect(PSTListView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { PSTListView_ItemClick(item); });
   // Selecting with the arrow keys, Shift or Ctrl+A acts as a click does.
@@ -221,7 +270,7 @@ void frmMain::buildControls() {
   lblSelectDestPath->setObjectName(QStringLiteral("lblSelectDestPath"));
   Place(lblSelectDestPath, 120, 3000, 7575, 255);
 
-  txtDestFolderPath = new QLineEdit(picBack);
+  txtDestFolderPath = new PathBox(picBack);
   txtDestFolderPath->setObjectName(QStringLiteral("txtDestFolderPath"));
   txtDestFolderPath->setEnabled(false);  // only Browse and Remove set it
   Place(txtDestFolderPath, 120, 3240, 5535, 375);
@@ -291,8 +340,10 @@ void frmMain::buildMenus() {
 }
 
 void frmMain::Load() {
-  // Centred on the screen, size unchanged.
+  // Centred on the screen, size unchanged. The controls have fixed places,
+  // so the window keeps its size: no maximising into an empty corner.
   adjustSize();
+  setFixedSize(size());
   if (const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
     const QRect area = screen->geometry();
     const QRect frame = frameGeometry();
@@ -328,6 +379,7 @@ void frmMain::Load() {
     set(147, [&](const QString& t) { mnuFrench->setText(t); });
     set(148, [&](const QString& t) { mnuGerman->setText(t); });
     set(149, [&](const QString& t) { mnuSpanish->setText(t); });
+    set(184, [&](const QString& t) { banner->SetTagline(t); });
   }
   CmdRemove->setEnabled(false);
   CmdBrowse->setEnabled(false);

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include <QFrame>
+#include <QLineEdit>
+#include <QPixmap>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -29,7 +31,6 @@ class QDragMoveEvent;
 class QDropEvent;
 class QMouseEvent;
 class QLabel;
-class QLineEdit;
 class QMenu;
 class QPushButton;
 class QStatusBar;
@@ -54,6 +55,41 @@ class ClickArea : public QFrame {
 
  protected:
   void mousePressEvent(class QMouseEvent* event) override;
+};
+
+// The window's client area: the banner picture at its top-left, and a
+// click on its background like a click on the window.
+class BannerArea : public ClickArea {
+  Q_OBJECT
+
+ public:
+  explicit BannerArea(QWidget* parent);
+  void SetTagline(const QString& tagline);
+  const QString& Tagline() const { return tagline_; }
+  // Where the banner is drawn.
+  QRect BannerRect() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString tagline_;
+  QPixmap banner_;
+};
+
+// The destination box: never typed in, so it is disabled, yet its path
+// stays readable; a path too long for the box is shortened in the middle,
+// and the whole path is its tooltip.
+class PathBox : public QLineEdit {
+  Q_OBJECT
+
+ public:
+  explicit PathBox(QWidget* parent = nullptr);
+  // The text as the box shows it.
+  QString ShownText() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 // The PST list view: tells the window what the view itself does not
@@ -133,6 +169,7 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
   const std::vector<QString>& HelpFiles() const { return helpFiles_; }
 
   // Controls.
+  BannerArea* banner = nullptr;
   ClickArea* fraSelectPSTFiles = nullptr;
   ClickArea* picBack = nullptr;
   QLabel* lblSelectPST = nullptr;
@@ -162,6 +199,10 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
 
   // The last folder the destination picker returned, with "/" appended.
   QString strSelectedDestFolder;
+
+ protected:
+  // A maximised or full-screen window goes back to its designed size.
+  void changeEvent(QEvent* event) override;
 
  private:
   void buildControls();

@@ -67,7 +67,7 @@ TEST_F(WindowFixture, LayoutFromTwipsFontsAndBanner) {
   EXPECT_EQ(window->PSTListView->geometry(), QRect(8, 24, 369, 161));
   EXPECT_EQ(window->PSTListView->parentWidget(), window->picBack);
   EXPECT_EQ(window->picBack->parentWidget(), window->fraSelectPSTFiles);
-  EXPECT_EQ(BannerPicture().size(), QSize(601, 107));
+  EXPECT_EQ(BannerPicture(EnglishBannerTagline()).size(), QSize(601, 107));
   const QString verdana = FirstInstalledFamily({QStringLiteral("Verdana")});
   EXPECT_EQ(window->font().family(), verdana.isEmpty() ? VerdanaFont().family() : verdana);
   EXPECT_DOUBLE_EQ(window->font().pointSizeF(), 8.25);
@@ -75,6 +75,70 @@ TEST_F(WindowFixture, LayoutFromTwipsFontsAndBanner) {
   EXPECT_EQ(window->cmdAddFolder->font().family(), window->font().family());
   EXPECT_FALSE(window->XPStyle1->isVisible());
   EXPECT_EQ(window->XPStyle1->size(), QSize(54, 54));
+}
+
+int darkestGrey(const QImage& image) {
+  int darkest = 255;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) darkest = std::min(darkest, qGray(image.pixel(x, y)));
+  return darkest;
+}
+
+TEST_F(WindowFixture, FixedSizeWholeBannerAndLongPathsShortenedInTheMiddle) {
+  window->show();
+  const QSize designed = window->size();
+  EXPECT_EQ(window->minimumSize(), window->maximumSize());
+  window->showMaximized();
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  EXPECT_FALSE(window->isMaximized());
+  EXPECT_EQ(window->size(), designed);
+
+  // The 601-pixel banner is shown whole across the 553-pixel window.
+  const QRect bannerRect = window->banner->BannerRect();
+  EXPECT_EQ(bannerRect, QRect(0, 0, 553, 98));
+  const QImage shown = window->banner->grab().toImage();
+  const QImage whole = BannerPicture(window->banner->Tagline())
+                           .scaled(bannerRect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                           .toImage();
+  for (const QPoint at : {QPoint(545, 84), QPoint(550, 40), QPoint(300, 90), QPoint(5, 5)}) {
+    const QColor got = shown.pixelColor(at), want = whole.pixelColor(at);
+    EXPECT_NEAR(got.red(), want.red(), 12) << at.x() << "," << at.y();
+    EXPECT_NEAR(got.green(), want.green(), 12) << at.x() << "," << at.y();
+    EXPECT_NEAR(got.blue(), want.blue(), 12) << at.x() << "," << at.y();
+  }
+  // Its tagline is one of the texts.
+  window->mnuLanguage_Click(LanguageItem::mnuGerman);
+  EXPECT_EQ(window->banner->Tagline(), satelliteText("407", 184));
+  EXPECT_TRUE(window->banner->Tagline().contains(QStringLiteral("Anh\u00e4nge")));
+
+  // A long path: the list keeps it whole for the run, shows it within its
+  // width, and tells it whole as a tooltip.
+  const std::string deep = "Mail archives/" + std::string(60, 'x') + "/" + std::string(60, 'y') + "/Inbox 2019.pst";
+  const QString longPath = pst(deep);
+  addFile(longPath);
+  QTreeWidgetItem* item = window->PSTListView->topLevelItem(0);
+  EXPECT_EQ(item->text(0), longPath);
+  EXPECT_EQ(item->toolTip(0), longPath);
+  EXPECT_LE(window->PSTListView->header()->sectionSize(0), window->PSTListView->viewport()->width());
+  EXPECT_EQ(window->PSTListView->textElideMode(), Qt::ElideMiddle);
+
+  // The destination box likewise, and its text is drawn as dark as any
+  // enabled box's although nobody can type in it.
+  const QString longFolder = q(dir / std::string(80, 'd') / "Compressed");
+  fs::create_directories(longFolder.toStdString());
+  dialogs.folders.push_back(longFolder);
+  window->CmdBrowse_Click();
+  EXPECT_FALSE(window->txtDestFolderPath->isEnabled());
+  EXPECT_EQ(window->txtDestFolderPath->text(), longFolder + "/");
+  EXPECT_EQ(window->txtDestFolderPath->toolTip(), longFolder + "/");
+  auto* box = static_cast<PathBox*>(window->txtDestFolderPath);
+  EXPECT_TRUE(box->ShownText().endsWith(QLatin1String("Compressed/")));
+  EXPECT_TRUE(box->ShownText().startsWith(q(dir.path()).left(4)));
+  EXPECT_LT(box->ShownText().size(), box->text().size());
+  QLineEdit enabled;
+  enabled.resize(box->size());
+  enabled.setText(QStringLiteral("/tmp/abc"));
+  EXPECT_LE(darkestGrey(box->grab().toImage()), darkestGrey(enabled.grab().toImage()) + 30);
 }
 
 // --- the button rules, one row at a time --------------------------------
