@@ -478,7 +478,8 @@ void frmMain::addChosenFile(const QString& path) {
 
 void frmMain::cmdAddFolder_Click() {
   cmdAddFolder->setEnabled(false);
-  addChosenFolder(platform::BrowseForFolder(nullptr, TextOr(texts_, 143, QStringLiteral("Select a PST File Folder"))));
+  addChosenFolder(
+      platform::BrowseForPstFolder(nullptr, TextOr(texts_, 143, QStringLiteral("Select a PST File Folder"))));
 }
 
 void frmMain::addChosenFolder(QString folder) {

@@ -3,7 +3,7 @@
 // Xvfb). The main window at first start under a given locale, the main
 // window in each of the four languages, the options window
 // ready, running and finished, the results of its run with a failed
-// step, the About box and the help viewer. Runs go
+// step, the Add Folder picker, the About box and the help viewer. Runs go
 // over the in-memory test store, so no sample files are needed and every picture
 // shows the same content.
 
@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -154,6 +155,13 @@ int main(int argc, char** argv) {
     merge.RunReport()->close();
   }
   merge.cmdOk_Click();
+
+  // The Add Folder picker in the folder of the mailboxes: it shows them.
+  const auto picker = platform::NewPstFolderPicker(&main, QStringLiteral("Select a PST File Folder"),
+                                                   QString::fromStdString((work / "Mail").string()));
+  picker->show();
+  ok = save(picker.get(), out + QStringLiteral("/AddFolderPicker.png")) && ok;
+  picker->close();
 
   windows::frmAbout about(texts, &main);
   about.Load();
