@@ -380,6 +380,8 @@ void frmMain::Load() {
     set(148, [&](const QString& t) { mnuGerman->setText(t); });
     set(149, [&](const QString& t) { mnuSpanish->setText(t); });
     set(184, [&](const QString& t) { banner->SetTagline(t); });
+    // Qt's buttons and pickers speak the language the captions do.
+    qtTexts_.Follow(texts_.LanguageCodeToLoad());
   }
   CmdRemove->setEnabled(false);
   CmdBrowse->setEnabled(false);

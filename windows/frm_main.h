@@ -21,6 +21,7 @@
 #include <QTreeWidget>
 
 #include "localisation/satellite_localization.h"
+#include "windows/qt_translations.h"
 #include "windows/run_services.h"
 
 class QAction;
@@ -219,6 +220,7 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
   localisation::SatelliteLocalization& texts_;
   RunServices services_;
   std::vector<QString> helpFiles_;
+  QtTranslations qtTexts_;
 };
 
 }  // namespace varnolt::windows

@@ -10,6 +10,7 @@
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QRegularExpression>
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -608,6 +609,23 @@ TEST_F(WindowFixture, EachLanguageRecaptionsEverythingButTheTitle) {
   // German letters come out of the pairs: "Anha"nge" shows as "Anhänge".
   window->mnuLanguage_Click(LanguageItem::mnuGerman);
   EXPECT_FALSE(window->lblSelectPST->text().contains(QLatin1String("a\"")));
+}
+
+TEST_F(WindowFixture, QtsOwnButtonsSpeakTheChosenLanguage) {
+  const auto cancelText = [] {
+    QDialogButtonBox box(QDialogButtonBox::Cancel);
+    return box.button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&'));
+  };
+  const std::vector<std::pair<LanguageItem, QString>> languages = {
+      {LanguageItem::mnuGerman, QStringLiteral("Abbrechen")}, {LanguageItem::mnuFrench, QStringLiteral("Annuler")},
+      {LanguageItem::mnuSpanish, QStringLiteral("Cancelar")}, {LanguageItem::mnuEng, QStringLiteral("Cancel")}};
+  for (const auto& [item, cancel] : languages) {
+    window->mnuLanguage_Click(item);
+    EXPECT_EQ(cancelText(), cancel);
+  }
+  window->mnuLanguage_Click(LanguageItem::mnuSpanish);
+  window.reset();  // the window's end takes its translation with it
+  EXPECT_EQ(cancelText(), QStringLiteral("Cancel"));
 }
 
 TEST_F(WindowFixture, AMissingSatelliteKeepsTheCaptionsButMovesTheMark) {
