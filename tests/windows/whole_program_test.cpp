@@ -15,12 +15,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTableWidget>
 #include <QTimer>
 
 #include "engine/mail_store.h"
 #include "platform/mail_session.h"
 #include "window_fixture.h"
 #include "windows/frm_merge.h"
+#include "windows/frm_run_report.h"
 
 namespace varnolt::windows::test {
 namespace {
@@ -129,6 +131,72 @@ TEST_F(WholeProgram, ExtractAndZipOneSamplePst) {
   EXPECT_NE(html.find("file://"), std::string::npos) << html;
   EXPECT_NE(html.find(archives[0].filename().string()), std::string::npos) << html;
   store->Close();
+}
+
+TEST_F(WholeProgram, OneBadAndTwoGoodPstsEachHaveTheirResultAndOnlyTheBadOneFails) {
+  VARNOLT_REQUIRE_SAMPLES();
+  const fs::path samples = varnolt::test::samplesDir();
+  const std::vector<fs::path> listed = {samples / "pst" / "unicode-one-attachment.pst",
+                                        samples / "bad" / "not-a-pst.pst", samples / "pst" / "ansi-one-attachment.pst"};
+  const fs::path dest = dir / "Compressed Mail";
+  fs::create_directories(dest);
+  window->show();
+  for (const fs::path& pst : listed) {
+    dialogs.files.push_back(q(pst));
+    click(window->CmdAddFile);
+  }
+  ASSERT_EQ(window->PstCount(), 3);
+  dialogs.folders.push_back(q(dest));
+  click(window->CmdBrowse);
+
+  bool finished = false;
+  QStringList failedPsts, reportedPsts, reportedFolders;
+  QTimer watcher;
+  watcher.setInterval(10);
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    auto* merge = qobject_cast<frmMerge*>(QApplication::activeModalWidget());
+    if (merge == nullptr || !merge->isVisible()) return;
+    if (merge->CurrentState() == frmMerge::State::Ready && !merge->RunInProgress()) {
+      click(merge->CmdCompressPSTFiles);  // Remove, the preselected treatment
+    }
+    if (merge->CurrentState() != frmMerge::State::Finished) return;
+    watcher.stop();
+    finished = true;
+    click(merge->cmdFailures);
+    frmRunReport* report = merge->RunReport();
+    if (report != nullptr) {
+      for (int r = 0; r < report->lstFailures->rowCount(); ++r) failedPsts << report->lstFailures->item(r, 0)->text();
+      for (int r = 0; r < report->lstResults->rowCount(); ++r) {
+        reportedPsts << report->lstResults->item(r, 0)->text();
+        reportedFolders << report->RunFolderOf(r);
+      }
+      click(report->cmdOk);
+    }
+    click(merge->cmdOk);
+  });
+  watcher.start();
+  QTimer::singleShot(120000, [&] {
+    if (auto* merge = qobject_cast<frmMerge*>(QApplication::activeModalWidget())) merge->cmdOk_Click();
+  });
+  click(window->CmdCompress);
+  ASSERT_TRUE(finished);
+
+  // Every listed PST has its row; the failed steps all belong to the bad one.
+  EXPECT_EQ(reportedPsts, (QStringList{q(listed[0]), q(listed[1]), q(listed[2])}));
+  ASSERT_FALSE(failedPsts.isEmpty());
+  for (const QString& pst : failedPsts) EXPECT_EQ(pst, q(listed[1]));
+  // The good ones each have a run folder with a new PST that opens.
+  for (int i : {0, 2}) {
+    const fs::path runFolder = reportedFolders[i].toStdString();
+    ASSERT_TRUE(fs::is_regular_file(runFolder / "KestrikCompress.pst")) << runFolder;
+    auto session = platform::NewMailSession();
+    auto store = session->StoreList()->AttachPstFile((runFolder / "KestrikCompress.pst").string(),
+                                                     engine::kFormatUnicodePst, std::nullopt);
+    std::vector<std::shared_ptr<engine::MailMessage>> messages;
+    collectMessages(store->TopFolder(), messages);
+    EXPECT_FALSE(messages.empty()) << runFolder;
+    store->Close();
+  }
 }
 
 }  // namespace
