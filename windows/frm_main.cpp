@@ -133,34 +133,30 @@ void PstListView::mousePressEvent(QMouseEvent* event) {
   QTreeWidget::mousePressEvent(event);
 }
 
-void PstListView::dragEnterEvent(QDragEnterEvent* event) {
-  if (localPaths(event->mimeData()).isEmpty()) {
-    event->ignore();
-    return;
-  }
-  event->setDropAction(Qt::CopyAction);
-  event->accept();
-}
+namespace {
 
-void PstListView::dragMoveEvent(QDragMoveEvent* event) {
-  if (localPaths(event->mimeData()).isEmpty()) {
-    event->ignore();
-    return;
-  }
-  event->setDropAction(Qt::CopyAction);
-  event->accept();
-}
-
-void PstListView::dropEvent(QDropEvent* event) {
+// Takes a drag or drop that carries local files or folders, as a copy: the
+// files stay where they are, the list only names them.
+QStringList acceptLocalPaths(QDropEvent* event) {
   const QStringList paths = localPaths(event->mimeData());
   if (paths.isEmpty()) {
     event->ignore();
-    return;
+  } else {
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
   }
-  // The files stay where they are: the list only names them.
-  event->setDropAction(Qt::CopyAction);
-  event->accept();
-  emit Dropped(paths);
+  return paths;
+}
+
+}  // namespace
+
+void PstListView::dragEnterEvent(QDragEnterEvent* event) { acceptLocalPaths(event); }
+
+void PstListView::dragMoveEvent(QDragMoveEvent* event) { acceptLocalPaths(event); }
+
+void PstListView::dropEvent(QDropEvent* event) {
+  const QStringList paths = acceptLocalPaths(event);
+  if (!paths.isEmpty()) emit Dropped(paths);
 }
 
 void PstListView::keyPressEvent(QKeyEvent* event) {

@@ -125,7 +125,9 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
   ~frmMain() override;
 
   // Centres the window, captions it in the chosen language and switches
-  // Remove and Browse off. Runs at start and after every language change.
+  // Remove and Browse off. Runs at start and after every language change;
+  // at start, with no language checked yet, it checks the one whose texts
+  // load (the locale's, else English).
   void Load();
 
   void CmdAddFile_Click();

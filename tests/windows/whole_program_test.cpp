@@ -51,6 +51,34 @@ class WholeProgram : public WindowFixture {
     services.productKeyFiles = {dir / "debian-os-release"};
     makeWindow({"407", "409", "40C", "C0A"}, "en_US.UTF-8", services);
   }
+
+  // Clicks Compress PST >>, then in the options window: whenReady (which
+  // starts the run), and whenFinished before OK. False when the run never
+  // finished.
+  bool compressThroughTheWindows(const std::function<void(frmMerge&)>& whenReady,
+                                 const std::function<void(frmMerge&)>& whenFinished) {
+    bool finished = false;
+    QTimer watcher;
+    watcher.setInterval(10);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      auto* merge = qobject_cast<frmMerge*>(QApplication::activeModalWidget());
+      if (merge == nullptr || !merge->isVisible()) return;
+      if (merge->CurrentState() == frmMerge::State::Ready && !merge->RunInProgress()) whenReady(*merge);
+      if (merge->CurrentState() != frmMerge::State::Finished) return;
+      watcher.stop();
+      finished = true;
+      whenFinished(*merge);
+      click(merge->cmdOk);
+    });
+    watcher.start();
+    // A safety net: a window that never finishes is closed by its OK path
+    // rather than hanging the suite.
+    QTimer::singleShot(120000, [&] {
+      if (auto* merge = qobject_cast<frmMerge*>(QApplication::activeModalWidget())) merge->cmdOk_Click();
+    });
+    click(window->CmdCompress);
+    return finished;
+  }
 };
 
 TEST_F(WholeProgram, ExtractAndZipOneSamplePst) {
@@ -68,35 +96,17 @@ TEST_F(WholeProgram, ExtractAndZipOneSamplePst) {
   click(window->CmdBrowse);
   ASSERT_EQ(window->txtDestFolderPath->text(), q(dest) + "/");
 
-  bool finished = false;
   QString completion;
-  QTimer watcher;
-  watcher.setInterval(10);
-  QObject::connect(&watcher, &QTimer::timeout, [&] {
-    auto* merge = qobject_cast<frmMerge*>(QApplication::activeModalWidget());
-    if (merge == nullptr || !merge->isVisible()) return;
-    if (merge->CurrentState() == frmMerge::State::Ready && !merge->RunInProgress()) {
-      click(merge->optZipAttachments);
-      click(merge->CmdCompressPSTFiles);  // the run works inside this click
-    }
-    if (merge->CurrentState() == frmMerge::State::Finished) {
-      finished = true;
-      completion = merge->lblProcessing->text();
-      EXPECT_TRUE(merge->RunFailures().empty());
-      for (const auto& f : merge->RunFailures().list()) ADD_FAILURE() << f.describe();
-      watcher.stop();
-      click(merge->cmdOk);
-    }
-  });
-  watcher.start();
-  QElapsedTimer clock;
-  clock.start();
-  // A safety net: a window that never finishes is closed by its OK path
-  // below rather than hanging the suite.
-  QTimer::singleShot(120000, [&] {
-    if (auto* merge = qobject_cast<frmMerge*>(QApplication::activeModalWidget())) merge->cmdOk_Click();
-  });
-  click(window->CmdCompress);
+  const bool finished = compressThroughTheWindows(
+      [](frmMerge& merge) {
+        click(merge.optZipAttachments);
+        click(merge.CmdCompressPSTFiles);  // the run works inside this click
+      },
+      [&](frmMerge& merge) {
+        completion = merge.lblProcessing->text();
+        EXPECT_TRUE(merge.RunFailures().empty());
+        for (const auto& f : merge.RunFailures().list()) ADD_FAILURE() << f.describe();
+      });
   EXPECT_TRUE(finished);
   EXPECT_EQ(completion, QStringLiteral("Compress Successfully!!!"));
   EXPECT_TRUE(window->isEnabled());
@@ -149,36 +159,20 @@ TEST_F(WholeProgram, OneBadAndTwoGoodPstsEachHaveTheirResultAndOnlyTheBadOneFail
   dialogs.folders.push_back(q(dest));
   click(window->CmdBrowse);
 
-  bool finished = false;
   QStringList failedPsts, reportedPsts, reportedFolders;
-  QTimer watcher;
-  watcher.setInterval(10);
-  QObject::connect(&watcher, &QTimer::timeout, [&] {
-    auto* merge = qobject_cast<frmMerge*>(QApplication::activeModalWidget());
-    if (merge == nullptr || !merge->isVisible()) return;
-    if (merge->CurrentState() == frmMerge::State::Ready && !merge->RunInProgress()) {
-      click(merge->CmdCompressPSTFiles);  // Remove, the preselected treatment
-    }
-    if (merge->CurrentState() != frmMerge::State::Finished) return;
-    watcher.stop();
-    finished = true;
-    click(merge->cmdFailures);
-    frmRunReport* report = merge->RunReport();
-    if (report != nullptr) {
-      for (int r = 0; r < report->lstFailures->rowCount(); ++r) failedPsts << report->lstFailures->item(r, 0)->text();
-      for (int r = 0; r < report->lstResults->rowCount(); ++r) {
-        reportedPsts << report->lstResults->item(r, 0)->text();
-        reportedFolders << report->RunFolderOf(r);
-      }
-      click(report->cmdOk);
-    }
-    click(merge->cmdOk);
-  });
-  watcher.start();
-  QTimer::singleShot(120000, [&] {
-    if (auto* merge = qobject_cast<frmMerge*>(QApplication::activeModalWidget())) merge->cmdOk_Click();
-  });
-  click(window->CmdCompress);
+  const bool finished = compressThroughTheWindows(
+      [](frmMerge& merge) { click(merge.CmdCompressPSTFiles); },  // Remove, the preselected treatment
+      [&](frmMerge& merge) {
+        click(merge.cmdFailures);
+        frmRunReport* report = merge.RunReport();
+        ASSERT_NE(report, nullptr);
+        for (int r = 0; r < report->lstFailures->rowCount(); ++r) failedPsts << report->lstFailures->item(r, 0)->text();
+        for (int r = 0; r < report->lstResults->rowCount(); ++r) {
+          reportedPsts << report->lstResults->item(r, 0)->text();
+          reportedFolders << report->RunFolderOf(r);
+        }
+        click(report->cmdOk);
+      });
   ASSERT_TRUE(finished);
 
   // Every listed PST has its row; the failed steps all belong to the bad one.
