@@ -129,7 +129,7 @@ class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
       case Label::lblNameOfPSTFolder:
         folder_ = text;
         numOfMails_.clear();
-        if (!live_) std::fprintf(stderr, "  %s\n", text.c_str());
+        if (!live_ && !text.empty()) std::fprintf(stderr, "  %s\n", text.c_str());
         redraw(true);
         break;
       case Label::lblNumOfMails:

@@ -143,6 +143,9 @@ void UPB::SetFollowColor(Colour v) {
 }
 
 void UPB::SetEnabled(bool on) {
+  // The run switches the bar on for every folder and attachment: restarting
+  // the timer and clearing each time would keep it from ever ticking.
+  if (on == enabled_) return;
   if (on) {
     animate_.start();
   } else {

@@ -54,8 +54,10 @@ class UPB : public QWidget {
   Colour FollowColor() const { return followColor_; }
   void SetFollowColor(Colour v);
 
-  // Starts or stops the animation; the band positions and direction are
-  // kept, so enabling again continues where the band stopped.
+  // Starts or stops the animation and clears the control; the band
+  // positions and direction are kept, so enabling again continues where
+  // the band stopped. Setting the value the bar already has changes
+  // nothing: the timer keeps its phase and the band stays.
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool on);
 
@@ -77,6 +79,7 @@ class UPB : public QWidget {
   bool Returning() const { return returning_; }
   bool TimerActive() const { return animate_.isActive(); }
   int TimerInterval() const { return animate_.interval(); }
+  int TimerRemainingTime() const { return animate_.remainingTime(); }
   // Whether the picture shows a band (false after a clear: enable,
   // disable, reset or resize).
   bool ShowsBand() const { return frame_.band; }

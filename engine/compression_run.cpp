@@ -190,6 +190,15 @@ void CompressionEngine::CompressionRun() {
     // 6.1
     pstAttachmentCounter = 0;
     pstMessageSerial = 0;
+    // The labels that show those counts start again with them (the host
+    // cleared them before the first PST): nothing of the PST before stays
+    // on screen through this one or into the finished state.
+    if (i > 1) {
+      attempt("clear the progress labels", [&] {
+        for (Label label : {Label::lblNameOfPSTFolder, Label::lblNumOfMails, Label::lblAttachmentCount, Label::lblCopy})
+          report_.SetLabel(label, "");
+      });
+    }
 
     // A PST the destination clearly has no room for is not started: no
     // run folder, no new PST, one failure that says why.

@@ -66,6 +66,23 @@ constexpr Entry kEnglish[] = {
     // The options window's button and message that list the failed steps.
     {152, "Failed steps..."},
     {153, "Steps of the run that failed :"},
+    // The results of a run, PST by PST, and its failed steps as a table.
+    {170, "Results..."},
+    {171, "Run results"},
+    {172, "PST file"},
+    {173, "Run folder"},
+    {174, "Messages copied"},
+    {175, "Attachments taken out"},
+    {176, "Failed steps"},
+    {177, "Open Run Folder"},
+    {178, "Folder"},
+    {179, "Message"},
+    {180, "Attachment"},
+    {181, "Step"},
+    {182, "Reason"},
+    {183, "Copy"},
+    // The tagline under the name in the main window's banner.
+    {184, "Smaller Outlook PST files:\nattachments out, links in"},
 };
 
 }  // namespace

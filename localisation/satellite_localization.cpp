@@ -51,6 +51,15 @@ std::string ApplyCharacterPairs(std::string text, bool germanChecked, bool spani
   return text;
 }
 
+LanguageItem LanguageItemOfLocale(std::uint32_t lcid) {
+  switch (lcid & 0x3FFu) {
+    case 0x07: return LanguageItem::mnuGerman;
+    case 0x0C: return LanguageItem::mnuFrench;
+    case 0x0A: return LanguageItem::mnuSpanish;
+    default: return LanguageItem::mnuEng;
+  }
+}
+
 SatelliteLocalization::SatelliteLocalization(const LanguageMenuState* menu,
                                              std::vector<std::filesystem::path> folders,
                                              EnvironmentLookup environment)
@@ -62,6 +71,10 @@ std::string SatelliteLocalization::LanguageCodeToLoad() const {
   if (checked(LanguageItem::mnuSpanish)) return "C0A";
   if (checked(LanguageItem::mnuEng)) return "409";
   return LanguageCode(UserDefaultLCID(environment_));
+}
+
+LanguageItem SatelliteLocalization::LocaleLanguageItem() const {
+  return LanguageItemOfLocale(UserDefaultLCID(environment_));
 }
 
 bool SatelliteLocalization::LoadLanguageResources() {

@@ -36,6 +36,11 @@ class TextNotFound : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The language item for a Windows locale id: German, French or Spanish for
+// any territory of those languages (their ids share the low ten bits),
+// English for every other language.
+LanguageItem LanguageItemOfLocale(std::uint32_t lcid);
+
 // The text LocalizedText answers while no satellite was ever loaded.
 inline constexpr const char* kNoLocalData = "Error : No Local Data";
 
@@ -64,6 +69,9 @@ class SatelliteLocalization {
   // The language code the menu (or, with no item checked, the locale) gives
   // now: "407", "40C", "C0A", "409", or the locale's id such as "809".
   std::string LanguageCodeToLoad() const;
+
+  // The language item the user's locale asks for (LanguageItemOfLocale).
+  LanguageItem LocaleLanguageItem() const;
 
   // Loads the satellite of LanguageCodeToLoad() and makes it current: true.
   // When it is missing or unreadable in every folder: false, and the

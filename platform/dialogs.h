@@ -4,8 +4,11 @@
 // reach the current implementation through CurrentDialogs(); the program
 // uses Qt's own dialogs.
 
+#include <memory>
+
 #include <QString>
 
+class QFileDialog;
 class QWidget;
 
 namespace varnolt::platform {
@@ -17,6 +20,10 @@ class Dialogs {
   // A folder picker titled title; the chosen folder's path, "" when the
   // user cancelled.
   virtual QString BrowseForFolder(QWidget* owner, const QString& title) = 0;
+
+  // The same for choosing a folder of PST files: the picker also shows the
+  // PST files of the folder it is in, so the user sees what will be added.
+  virtual QString BrowseForPstFolder(QWidget* owner, const QString& title) { return BrowseForFolder(owner, title); }
 
   // A file-open dialog for one existing file. filter is given as pairs
   // "description|patterns|description|patterns...". The chosen file's full
@@ -31,10 +38,34 @@ class Dialogs {
                                      const QString& details) = 0;
 };
 
+// Where each picker opened last, kept between runs of the program in the
+// user's settings. A picker is known by its title; one never used yet
+// opens where any picker was used last.
+class FolderMemory {
+ public:
+  // settingsFile "" is the user's own settings of the program.
+  explicit FolderMemory(QString settingsFile = QString());
+
+  // The folder to open the picker in: the last one used, or its nearest
+  // folder that still exists; "" when none was ever used.
+  QString StartFolder(const QString& picker) const;
+  // Notes the folder of what the user chose (a folder, or a file's folder).
+  void Remember(const QString& picker, const QString& chosenFolder);
+
+ private:
+  QString settingsFile_;
+};
+
+// The picker BrowseForPstFolder shows, opened in startFolder; Qt's own,
+// since the platform's folder pickers show no files.
+std::unique_ptr<QFileDialog> NewPstFolderPicker(QWidget* owner, const QString& title, const QString& startFolder);
+
 // Qt's dialogs: the platform's folder and file pickers and QMessageBox.
+// Every picker opens in the folder it was last used in.
 class QtDialogs : public Dialogs {
  public:
   QString BrowseForFolder(QWidget* owner, const QString& title) override;
+  QString BrowseForPstFolder(QWidget* owner, const QString& title) override;
   QString OpenFile(QWidget* owner, const QString& title, const QString& filter) override;
   void MessageBox(QWidget* owner, const QString& text, const QString& title) override;
   void MessageBoxWithDetails(QWidget* owner, const QString& text, const QString& title,

@@ -100,11 +100,22 @@ std::string ReadRegistryString(const RegistryKey& key, const std::string& valueN
   return value.size() > kRegistryValueMax ? std::string(kRegistryError) : value;
 }
 
-QString BrowseForFolder(QWidget* owner, const QString& title) {
-  const QString chosen = CurrentDialogs().BrowseForFolder(owner, title);
+namespace {
+
+QString folderOnDisk(const QString& chosen) {
   if (chosen.isEmpty()) return QString();
   // Something that is not a folder on disk has no file-system path.
   return QFileInfo(chosen).isDir() ? chosen : QString();
+}
+
+}  // namespace
+
+QString BrowseForFolder(QWidget* owner, const QString& title) {
+  return folderOnDisk(CurrentDialogs().BrowseForFolder(owner, title));
+}
+
+QString BrowseForPstFolder(QWidget* owner, const QString& title) {
+  return folderOnDisk(CurrentDialogs().BrowseForPstFolder(owner, title));
 }
 
 std::optional<QStringList> FilesInFolder(const QString& folder, const QString& wildcard) {

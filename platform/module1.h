@@ -59,6 +59,8 @@ std::string ReadRegistryString(const RegistryKey& key, const std::string& valueN
 // The folder picker with no owner: the chosen folder's path, "" when the
 // user cancelled or chose something that is not a folder.
 QString BrowseForFolder(QWidget* owner, const QString& title);
+// The same for a folder of PST files: the picker shows them too.
+QString BrowseForPstFolder(QWidget* owner, const QString& title);
 
 // Names (not paths) of the regular files directly in folder whose names
 // match the wildcard, letters compared without regard to case, hidden

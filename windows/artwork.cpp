@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QLinearGradient>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
@@ -67,7 +68,9 @@ QIcon ProgramIcon() {
   return icon;
 }
 
-QPixmap BannerPicture() {
+QString EnglishBannerTagline() { return QStringLiteral("Smaller Outlook PST files:\nattachments out, links in"); }
+
+QPixmap BannerPicture(const QString& tagline) {
   QPixmap pixmap(kBannerWidth, kBannerHeight);
   QPainter p(&pixmap);
   p.setRenderHint(QPainter::Antialiasing);
@@ -109,12 +112,20 @@ QPixmap BannerPicture() {
   p.setFont(title);
   p.setPen(Qt::white);
   p.drawText(QRectF(102, 16, 240, 46), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Varnolt"));
-  QFont subtitle = VerdanaFont();
-  subtitle.setPointSizeF(9.5);
-  p.setFont(subtitle);
-  p.setPen(QColor(0xDD, 0xE8, 0xF4));
-  p.drawText(QRectF(104, 62, 230, 36), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-             QStringLiteral("Smaller Outlook PST files:\nattachments out, links in"));
+  // The tagline stays left of the envelopes: a longer translation gets a
+  // smaller type rather than a cut line.
+  if (!tagline.isEmpty()) {
+    const QRectF room(104, 62, 220, 40);
+    QFont subtitle = VerdanaFont();
+    for (qreal size = 9.5; size >= 6.5; size -= 0.5) {
+      subtitle.setPointSizeF(size);
+      const QRectF needed = QFontMetricsF(subtitle).boundingRect(room, Qt::AlignLeft | Qt::AlignTop, tagline);
+      if (needed.width() <= room.width() && needed.height() <= room.height()) break;
+    }
+    p.setFont(subtitle);
+    p.setPen(QColor(0xDD, 0xE8, 0xF4));
+    p.drawText(room, Qt::AlignLeft | Qt::AlignTop, tagline);
+  }
   return pixmap;
 }
 

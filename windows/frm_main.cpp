@@ -3,16 +3,25 @@
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QMimeData>
+#include <QUrl>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "controls/upb.h"
@@ -39,22 +48,31 @@ const char* const kMessageTitle = "Varnolt";
 const char* const kPstFilter = "Outlook Personal Storage File (*.pst)|*.pst";
 const char* const kDestinationTitle = "Select Folder to Save Compressed PST File";
 
-// The window's client area: the banner picture at its top-left, and a
-// click on its background like a click on the window.
-class BannerArea : public ClickArea {
- public:
-  explicit BannerArea(QWidget* parent) : ClickArea(parent), banner_(BannerPicture()) {}
+}  // namespace
 
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    ClickArea::paintEvent(event);
-    QPainter p(this);
-    p.drawPixmap(0, 0, banner_);
-  }
+BannerArea::BannerArea(QWidget* parent)
+    : ClickArea(parent), tagline_(EnglishBannerTagline()), banner_(BannerPicture(tagline_)) {}
 
- private:
-  QPixmap banner_;
-};
+void BannerArea::SetTagline(const QString& tagline) {
+  if (tagline == tagline_) return;
+  tagline_ = tagline;
+  banner_ = BannerPicture(tagline_);
+  update();
+}
+
+QRect BannerArea::BannerRect() const {
+  // The picture is wider than the window: shown whole, scaled to the width.
+  return QRect(0, 0, width(), kBannerHeight * width() / kBannerWidth);
+}
+
+void BannerArea::paintEvent(QPaintEvent* event) {
+  ClickArea::paintEvent(event);
+  QPainter p(this);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  p.drawPixmap(BannerRect(), banner_);
+}
+
+namespace {
 
 QString withSlash(QString folder) {
   if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
@@ -62,6 +80,95 @@ QString withSlash(QString folder) {
 }
 
 }  // namespace
+
+namespace {
+
+// The local files and folders a drag carries.
+QStringList localPaths(const QMimeData* data) {
+  QStringList paths;
+  if (data == nullptr || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  }
+  return paths;
+}
+
+}  // namespace
+
+PstListView::PstListView(QWidget* parent) : QTreeWidget(parent) {
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
+  setDragDropMode(QAbstractItemView::DropOnly);
+}
+
+PathBox::PathBox(QWidget* parent) : QLineEdit(parent) {
+  connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { setToolTip(text); });
+}
+
+QString PathBox::ShownText() const {
+  QStyleOptionFrame option;
+  initStyleOption(&option);
+  const QRect room = style()->subElementRect(QStyle::SE_LineEditContents, &option, this).adjusted(2, 0, -2, 0);
+  return fontMetrics().elidedText(text(), Qt::ElideMiddle, room.width());
+}
+
+void PathBox::paintEvent(QPaintEvent* /*event*/) {
+  QPainter p(this);
+  QStyleOptionFrame option;
+  initStyleOption(&option);
+  style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &p, this);
+  const QRect room = style()->subElementRect(QStyle::SE_LineEditContents, &option, this).adjusted(2, 0, -2, 0);
+  // Disabled only so that nobody types in it: the path is drawn in the
+  // normal text colour.
+  p.setPen(palette().color(QPalette::Active, QPalette::Text));
+  p.drawText(room, Qt::AlignLeft | Qt::AlignVCenter, ShownText());
+}
+
+void PstListView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && itemAt(event->position().toPoint()) == nullptr) {
+    clearSelection();
+    emit EmptySpaceClicked();
+    return;
+  }
+  QTreeWidget::mousePressEvent(event);
+}
+
+namespace {
+
+// Takes a drag or drop that carries local files or folders, as a copy: the
+// files stay where they are, the list only names them.
+QStringList acceptLocalPaths(QDropEvent* event) {
+  const QStringList paths = localPaths(event->mimeData());
+  if (paths.isEmpty()) {
+    event->ignore();
+  } else {
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+  }
+  return paths;
+}
+
+}  // namespace
+
+void PstListView::dragEnterEvent(QDragEnterEvent* event) { acceptLocalPaths(event); }
+
+void PstListView::dragMoveEvent(QDragMoveEvent* event) { acceptLocalPaths(event); }
+
+void PstListView::dropEvent(QDropEvent* event) {
+  const QStringList paths = acceptLocalPaths(event);
+  if (!paths.isEmpty()) emit Dropped(paths);
+}
+
+void PstListView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+    if (!selectedItems().isEmpty()) emit DeletePressed();
+    return;
+  }
+  const QList<QTreeWidgetItem*> before = selectedItems();
+  QTreeWidget::keyPressEvent(event);
+  const QList<QTreeWidgetItem*> after = selectedItems();
+  if (!after.isEmpty() && after != before) emit SelectedByKeyboard();
+}
 
 void ClickArea::mousePressEvent(QMouseEvent* event) {
   QFrame::mousePressEvent(event);
@@ -73,6 +180,7 @@ frmMain::frmMain(localisation::SatelliteLocalization& texts, RunServices service
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Varnolt"));  // never localized
   setWindowIcon(ProgramIcon());
+  setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   setFont(VerdanaFont());
   buildControls();
   buildMenus();
@@ -81,8 +189,19 @@ frmMain::frmMain(localisation::SatelliteLocalization& texts, RunServices service
 
 frmMain::~frmMain() { texts_.SetMenuState(nullptr); }
 
+void frmMain::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange) return;
+  const Qt::WindowStates large = Qt::WindowMaximized | Qt::WindowFullScreen;
+  if (windowState() & large) {
+    // After the state change is done, or the window system undoes ours.
+    QTimer::singleShot(0, this, [this, large] { setWindowState(windowState() & ~large); });
+  }
+}
+
 void frmMain::buildControls() {
   auto* client = new BannerArea(this);
+  banner = client;
   client->setObjectName(QStringLiteral("frmMainClient"));
   connect(client, &ClickArea::Clicked, this, &frmMain::Form_Click);
 
@@ -104,7 +223,8 @@ void frmMain::buildControls() {
   lblSelectPST->setObjectName(QStringLiteral("lblSelectPST"));
   Place(lblSelectPST, 120, 120, 7620, 285);
 
-  PSTListView = new QTreeWidget(picBack);
+  auto* list = new PstListView(picBack);
+  PSTListView = list;
   PSTListView->setObjectName(QStringLiteral("PSTListView"));
   PSTListView->setFont(VerdanaFont());
   PSTListView->setColumnCount(1);
@@ -112,11 +232,19 @@ void frmMain::buildControls() {
   PSTListView->setRootIsDecorated(false);
   PSTListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
   PSTListView->setUniformRowHeights(true);
-  PSTListView->header()->setStretchLastSection(false);
-  PSTListView->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-  PSTListView->header()->setMinimumSectionSize(Px(5535) - 4);
+  // A path longer than the list is wide is shortened in the middle, where
+  // the folders are, keeping the file name; its tooltip is the whole path.
+  PSTListView->header()->setStretchLastSection(true);
+  PSTListView->setTextElideMode(Qt::ElideMiddle);
+  PSTListView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Place(PSTListView, 120, 360, 5535, 2415);
   connect(PSTListView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { PSTListView_ItemClick(item); });
+  // Selecting with the arrow keys, Shift or Ctrl+A acts as a click does.
+  connect(list, &PstListView::SelectedByKeyboard, this,
+          [this] { PSTListView_ItemClick(PSTListView->currentItem()); });
+  connect(list, &PstListView::DeletePressed, this, &frmMain::CmdRemove_Click);
+  connect(list, &PstListView::EmptySpaceClicked, this, [this] { CmdRemove->setEnabled(false); });
+  connect(list, &PstListView::Dropped, this, &frmMain::PSTListView_Drop);
 
   CmdAddFile = new QPushButton(QStringLiteral("Add File"), picBack);
   CmdAddFile->setObjectName(QStringLiteral("CmdAddFile"));
@@ -138,7 +266,7 @@ void frmMain::buildControls() {
   lblSelectDestPath->setObjectName(QStringLiteral("lblSelectDestPath"));
   Place(lblSelectDestPath, 120, 3000, 7575, 255);
 
-  txtDestFolderPath = new QLineEdit(picBack);
+  txtDestFolderPath = new PathBox(picBack);
   txtDestFolderPath->setObjectName(QStringLiteral("txtDestFolderPath"));
   txtDestFolderPath->setEnabled(false);  // only Browse and Remove set it
   Place(txtDestFolderPath, 120, 3240, 5535, 375);
@@ -208,12 +336,19 @@ void frmMain::buildMenus() {
 }
 
 void frmMain::Load() {
-  // Centred on the screen, size unchanged.
+  // Centred on the screen, size unchanged. The controls have fixed places,
+  // so the window keeps its size: no maximising into an empty corner.
   adjustSize();
+  setFixedSize(size());
   if (const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
     const QRect area = screen->geometry();
     const QRect frame = frameGeometry();
     move(area.x() + (area.width() - frame.width()) / 2, area.y() + (area.height() - frame.height()) / 2);
+  }
+
+  if (!IsChecked(LanguageItem::mnuEng) && !IsChecked(LanguageItem::mnuFrench) &&
+      !IsChecked(LanguageItem::mnuGerman) && !IsChecked(LanguageItem::mnuSpanish)) {
+    checkStartLanguage();
   }
 
   if (texts_.LoadLanguageResources()) {
@@ -240,6 +375,9 @@ void frmMain::Load() {
     set(147, [&](const QString& t) { mnuFrench->setText(t); });
     set(148, [&](const QString& t) { mnuGerman->setText(t); });
     set(149, [&](const QString& t) { mnuSpanish->setText(t); });
+    set(184, [&](const QString& t) { banner->SetTagline(t); });
+    // Qt's buttons and pickers speak the language the captions do.
+    qtTexts_.Follow(texts_.LanguageCodeToLoad());
   }
   CmdRemove->setEnabled(false);
   CmdBrowse->setEnabled(false);
@@ -257,11 +395,27 @@ QAction* frmMain::languageAction(LanguageItem item) const {
 
 bool frmMain::IsChecked(LanguageItem item) const { return languageAction(item)->isChecked(); }
 
-void frmMain::mnuLanguage_Click(LanguageItem item) {
+void frmMain::checkOnly(LanguageItem item) {
   for (LanguageItem each : {LanguageItem::mnuEng, LanguageItem::mnuFrench, LanguageItem::mnuGerman,
                             LanguageItem::mnuSpanish}) {
     languageAction(each)->setChecked(each == item);
   }
+}
+
+void frmMain::checkStartLanguage() {
+  // Texts loaded with no item checked keep their letter pairs (a", n~), so
+  // the first window checks the language that actually loads: the locale's
+  // (in any of its territories), else English.
+  for (LanguageItem item : {texts_.LocaleLanguageItem(), LanguageItem::mnuEng}) {
+    checkOnly(item);
+    if (texts_.LoadLanguageResources()) return;
+  }
+  // No satellite at all: the window keeps its English captions, and the
+  // mark says so.
+}
+
+void frmMain::mnuLanguage_Click(LanguageItem item) {
+  checkOnly(item);
   Load();
   if (PSTListView->topLevelItemCount() >= 1) CmdBrowse->setEnabled(true);
 }
@@ -299,7 +453,10 @@ std::optional<QStringList> frmMain::AllFiles(const QString& pattern) const {
 void frmMain::CmdAddFile_Click() {
   CmdAddFile->setEnabled(false);
   const QString title = TextOr(texts_, 142, QStringLiteral("Select a PST file"));
-  const QString path = platform::CurrentDialogs().OpenFile(this, title, QString::fromLatin1(kPstFilter));
+  addChosenFile(platform::CurrentDialogs().OpenFile(this, title, QString::fromLatin1(kPstFilter)));
+}
+
+void frmMain::addChosenFile(const QString& path) {
   if (path.isEmpty()) {
     CmdRemove->setEnabled(false);
     CmdAddFile->setEnabled(true);
@@ -319,7 +476,11 @@ void frmMain::CmdAddFile_Click() {
 
 void frmMain::cmdAddFolder_Click() {
   cmdAddFolder->setEnabled(false);
-  QString folder = platform::BrowseForFolder(nullptr, TextOr(texts_, 143, QStringLiteral("Select a PST File Folder")));
+  addChosenFolder(
+      platform::BrowseForPstFolder(nullptr, TextOr(texts_, 143, QStringLiteral("Select a PST File Folder"))));
+}
+
+void frmMain::addChosenFolder(QString folder) {
   if (folder.isEmpty()) {
     if (txtDestFolderPath->text().isEmpty()) CmdCompress->setEnabled(false);
     cmdAddFolder->setEnabled(true);
@@ -346,6 +507,17 @@ void frmMain::cmdAddFolder_Click() {
     appendEntry(candidate);
     CmdBrowse->setEnabled(true);
     cmdAddFolder->setEnabled(true);
+  }
+}
+
+void frmMain::PSTListView_Drop(const QStringList& paths) {
+  for (const QString& path : paths) {
+    const QFileInfo info(path);
+    if (info.isDir()) {
+      addChosenFolder(path);
+    } else if (info.isFile() && info.suffix().compare(QLatin1String("pst"), Qt::CaseInsensitive) == 0) {
+      addChosenFile(path);
+    }
   }
 }
 

@@ -13,22 +13,28 @@
 #include <vector>
 
 #include <QFrame>
+#include <QLineEdit>
+#include <QPixmap>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+#include <QTreeWidget>
 
 #include "localisation/satellite_localization.h"
+#include "windows/qt_translations.h"
 #include "windows/run_services.h"
 
 class QAction;
 class QGroupBox;
+class QKeyEvent;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
+class QMouseEvent;
 class QLabel;
-class QLineEdit;
 class QMenu;
 class QPushButton;
 class QStatusBar;
-class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace varnolt::controls {
 class XPStyle;
@@ -52,6 +58,65 @@ class ClickArea : public QFrame {
   void mousePressEvent(class QMouseEvent* event) override;
 };
 
+// The window's client area: the banner picture at its top-left, and a
+// click on its background like a click on the window.
+class BannerArea : public ClickArea {
+  Q_OBJECT
+
+ public:
+  explicit BannerArea(QWidget* parent);
+  void SetTagline(const QString& tagline);
+  const QString& Tagline() const { return tagline_; }
+  // Where the banner is drawn.
+  QRect BannerRect() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString tagline_;
+  QPixmap banner_;
+};
+
+// The destination box: never typed in, so it is disabled, yet its path
+// stays readable; a path too long for the box is shortened in the middle,
+// and the whole path is its tooltip.
+class PathBox : public QLineEdit {
+  Q_OBJECT
+
+ public:
+  explicit PathBox(QWidget* parent = nullptr);
+  // The text as the box shows it.
+  QString ShownText() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+// The PST list view: tells the window what the view itself does not
+// report: a selection changed with the keyboard, the Delete key, a click
+// on empty space (which clears the selection), and files or folders
+// dropped on it from a file manager.
+class PstListView : public QTreeWidget {
+  Q_OBJECT
+
+ public:
+  explicit PstListView(QWidget* parent = nullptr);
+
+ signals:
+  void SelectedByKeyboard();
+  void DeletePressed();
+  void EmptySpaceClicked();
+  void Dropped(const QStringList& paths);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+};
+
 class frmMain : public QMainWindow, public localisation::LanguageMenuState, public MainWindowInputs {
   Q_OBJECT
 
@@ -60,13 +125,19 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
   ~frmMain() override;
 
   // Centres the window, captions it in the chosen language and switches
-  // Remove and Browse off. Runs at start and after every language change.
+  // Remove and Browse off. Runs at start and after every language change;
+  // at start, with no language checked yet, it checks the one whose texts
+  // load (the locale's, else English).
   void Load();
 
   void CmdAddFile_Click();
   void cmdAddFolder_Click();
   void CmdRemove_Click();
   void PSTListView_ItemClick(QTreeWidgetItem* item);
+  // PST files and folders dropped on the list: each file as Add File adds
+  // the one chosen, each folder as Add Folder adds the one chosen; other
+  // files are passed over.
+  void PSTListView_Drop(const QStringList& paths);
   void CmdBrowse_Click();
   void CmdCompress_Click();
   void mnuLanguage_Click(localisation::LanguageItem item);
@@ -101,6 +172,7 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
   const std::vector<QString>& HelpFiles() const { return helpFiles_; }
 
   // Controls.
+  BannerArea* banner = nullptr;
   ClickArea* fraSelectPSTFiles = nullptr;
   ClickArea* picBack = nullptr;
   QLabel* lblSelectPST = nullptr;
@@ -131,15 +203,26 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
   // The last folder the destination picker returned, with "/" appended.
   QString strSelectedDestFolder;
 
+ protected:
+  // A maximised or full-screen window goes back to its designed size.
+  void changeEvent(QEvent* event) override;
+
  private:
   void buildControls();
   void buildMenus();
   void appendEntry(const QString& path);
+  // What Add File and Add Folder do with the file or folder chosen.
+  void addChosenFile(const QString& path);
+  void addChosenFolder(QString folder);
   QAction* languageAction(localisation::LanguageItem item) const;
+  void checkOnly(localisation::LanguageItem item);
+  // At first start: checks the language item whose texts load.
+  void checkStartLanguage();
 
   localisation::SatelliteLocalization& texts_;
   RunServices services_;
   std::vector<QString> helpFiles_;
+  QtTranslations qtTexts_;
 };
 
 }  // namespace varnolt::windows

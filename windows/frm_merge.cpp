@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStringList>
+#include <QTableWidget>
 
 #include "controls/property_bag.h"
 #include "controls/upb.h"
@@ -18,6 +19,7 @@
 #include "platform/dialogs.h"
 #include "platform/module1.h"
 #include "windows/artwork.h"
+#include "windows/frm_run_report.h"
 #include "windows/layout.h"
 #include "windows/texts.h"
 
@@ -137,6 +139,12 @@ void frmMerge::buildControls() {
   cmdFailures->setVisible(false);
   connect(cmdFailures, &QPushButton::clicked, this, &frmMerge::cmdFailures_Click);
 
+  cmdResults = new QPushButton(QStringLiteral("Results..."), this);
+  cmdResults->setObjectName(QStringLiteral("cmdResults"));
+  Place(cmdResults, 120, 5160, 2175, 420);
+  cmdResults->setVisible(false);
+  connect(cmdResults, &QPushButton::clicked, this, &frmMerge::cmdResults_Click);
+
   lblCompressframe = new QLabel(QStringLiteral(" Compression Options"), this);
   lblCompressframe->setObjectName(QStringLiteral("lblCompressframe"));
   Place(lblCompressframe, 360, 240, 2415, 255);
@@ -181,6 +189,7 @@ void frmMerge::Load() {
     set(126, [&](const QString& t) { cmdOk->setText(t); });
     set(127, [&](const QString& t) { fraProgressReport->setTitle(t); });
     set(152, [&](const QString& t) { cmdFailures->setText(t); });
+    set(170, [&](const QString& t) { cmdResults->setText(t); });
   }
   lblCompressframe->adjustSize();
 
@@ -206,6 +215,8 @@ void frmMerge::CmdCompressPSTFiles_Click() {
   activeRun_ = nullptr;
   running_ = false;
   failures_ = run.failures();
+  outcomes_ = run.outcomes();
+  runDestination_ = main_.DestinationFolder();
   if (endWhenStopped_) {
     // The window was closed during the run: the run has cleared away its
     // unfinished PST, and the program ends as the close asked.
@@ -220,6 +231,8 @@ void frmMerge::CmdCompressPSTFiles_Click() {
     cmdFailures->setVisible(true);
     cmdFailures->setEnabled(true);
   }
+  cmdResults->setVisible(true);
+  cmdResults->setEnabled(true);
 }
 
 void frmMerge::cmdOk_Click() {
@@ -228,11 +241,16 @@ void frmMerge::cmdOk_Click() {
 }
 
 void frmMerge::cmdFailures_Click() {
-  QStringList lines;
-  for (const engine::Failure& failure : failures_.list()) lines << QString::fromStdString(failure.describe());
-  const QString text = TextOr(texts_, 153, QStringLiteral("Steps of the run that failed :")) + QLatin1Char(' ') +
-                       QString::number(failures_.count());
-  platform::CurrentDialogs().MessageBoxWithDetails(this, text, QStringLiteral("Varnolt"), lines.join(QLatin1Char('\n')));
+  cmdResults_Click();
+  if (frmRunReport* report = report_.data()) report->lstFailures->setFocus();
+}
+
+void frmMerge::cmdResults_Click() {
+  if (frmRunReport* earlier = report_.data()) earlier->close();
+  auto* report = new frmRunReport(outcomes_, failures_, runDestination_, texts_, this);
+  report->setAttribute(Qt::WA_DeleteOnClose);
+  report_ = report;
+  report->open();
 }
 
 frmMerge::State frmMerge::CurrentState() const {

@@ -17,11 +17,16 @@
 #include <string>
 
 #include <QDialog>
+#include <QPointer>
+#include <vector>
+
+#include "engine/compression_run.h"
 
 #include "engine/failures.h"
 #include "engine/progress_report.h"
 #include "engine/run_inputs.h"
 #include "localisation/satellite_localization.h"
+#include "windows/frm_run_report.h"
 #include "windows/run_services.h"
 
 class QFrame;
@@ -58,12 +63,17 @@ class frmMerge : public QDialog, public engine::RunInputs, public engine::Progre
   void CmdCompressPSTFiles_Click();
   // Unloads the window.
   void cmdOk_Click();
-  // Lists the steps of the last run that failed.
+  // Lists the steps of the last run that failed, with the results.
   void cmdFailures_Click();
+  // Shows the results of the last run, PST by PST.
+  void cmdResults_Click();
+  // The results window last opened, or null.
+  frmRunReport* RunReport() const { return report_; }
 
   State CurrentState() const;
   bool RunInProgress() const { return running_; }
   const engine::Failures& RunFailures() const { return failures_; }
+  const std::vector<engine::PstOutcome>& RunOutcomes() const { return outcomes_; }
 
   // What ends the program on a close request other than OK; the program
   // leaves at once. Tests replace it to watch the request.
@@ -113,6 +123,8 @@ class frmMerge : public QDialog, public engine::RunInputs, public engine::Progre
   QFrame* Line1 = nullptr;
   // Shown after a run in which steps failed; opens their list.
   QPushButton* cmdFailures = nullptr;
+  // Shown after every run; opens the results PST by PST.
+  QPushButton* cmdResults = nullptr;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -132,6 +144,9 @@ class frmMerge : public QDialog, public engine::RunInputs, public engine::Progre
   engine::CompressionEngine* activeRun_ = nullptr;
   bool endWhenStopped_ = false;
   engine::Failures failures_;
+  std::vector<engine::PstOutcome> outcomes_;
+  QString runDestination_;
+  QPointer<frmRunReport> report_;
 };
 
 // The design values stored for the window's progress bar.

@@ -193,6 +193,36 @@ TEST(UPBAnimation, DisablingClearsAndEnablingContinues) {
   EXPECT_EQ(bar.TrailPos(), trail - 30);
 }
 
+TEST(UPBAnimation, SwitchingOnWhatIsOnChangesNothing) {
+  UPB bar;
+  bar.resize(441, 17);
+  bar.SetForeSpeed(30);
+  bar.show();
+  bar.SetEnabled(true);
+  for (int i = 0; i < 3; ++i) bar.AnimateTick();
+  const QImage band = shot(bar);
+  ASSERT_TRUE(bar.ShowsBand());
+
+  // Ten quiet milliseconds into the sixteen, the timer keeps its phase.
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < 10) {
+  }
+  bar.SetEnabled(true);
+  EXPECT_TRUE(bar.TimerActive());
+  EXPECT_LE(bar.TimerRemainingTime(), 7);
+  EXPECT_TRUE(bar.ShowsBand());
+  EXPECT_EQ(shot(bar), band);
+  EXPECT_EQ(bar.LeadPos(), 90);
+
+  // A real change still clears; switching off twice is as once.
+  bar.SetEnabled(false);
+  EXPECT_FALSE(bar.ShowsBand());
+  bar.SetEnabled(false);
+  EXPECT_FALSE(bar.TimerActive());
+  EXPECT_EQ(bar.LeadPos(), 90);
+}
+
 TEST(UPBAnimation, ResetInTheReturnPassRestartsFromTheLeft) {
   UPB bar;
   bar.resize(100, 17);

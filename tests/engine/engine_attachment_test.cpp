@@ -64,11 +64,12 @@ TEST_F(AttachmentTest, RemoveGoesFromLastToFirstAndCountsPerPst) {
   run();
 
   EXPECT_THAT(world.subjectsOf("Delete"), ElementsAre("a3.txt", "a2.txt", "a1.txt", "b1.txt", "c1.txt"));
+  // The second PST's labels start empty, as its counters start again.
   EXPECT_THAT(host.labelHistory(Label::lblCopy),
-              ElementsAre("removing a3.txt", "removing a2.txt", "removing a1.txt", "removing b1.txt",
+              ElementsAre("removing a3.txt", "removing a2.txt", "removing a1.txt", "removing b1.txt", "",
                           "removing c1.txt", ""));
   // Per PST: 1, 2, 3, 4 in the first; the second starts again at 1.
-  EXPECT_THAT(host.labelHistory(Label::lblAttachmentCount), ElementsAre("1", "2", "3", "4", "1"));
+  EXPECT_THAT(host.labelHistory(Label::lblAttachmentCount), ElementsAre("1", "2", "3", "4", "", "1"));
   auto items = outputItems();
   EXPECT_TRUE(items[0]->attachments.empty());
   EXPECT_EQ(items[0]->body, "plain");

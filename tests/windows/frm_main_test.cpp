@@ -6,9 +6,16 @@
 #include <functional>
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QRegularExpression>
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QUrl>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -61,7 +68,7 @@ TEST_F(WindowFixture, LayoutFromTwipsFontsAndBanner) {
   EXPECT_EQ(window->PSTListView->geometry(), QRect(8, 24, 369, 161));
   EXPECT_EQ(window->PSTListView->parentWidget(), window->picBack);
   EXPECT_EQ(window->picBack->parentWidget(), window->fraSelectPSTFiles);
-  EXPECT_EQ(BannerPicture().size(), QSize(601, 107));
+  EXPECT_EQ(BannerPicture(EnglishBannerTagline()).size(), QSize(601, 107));
   const QString verdana = FirstInstalledFamily({QStringLiteral("Verdana")});
   EXPECT_EQ(window->font().family(), verdana.isEmpty() ? VerdanaFont().family() : verdana);
   EXPECT_DOUBLE_EQ(window->font().pointSizeF(), 8.25);
@@ -69,6 +76,70 @@ TEST_F(WindowFixture, LayoutFromTwipsFontsAndBanner) {
   EXPECT_EQ(window->cmdAddFolder->font().family(), window->font().family());
   EXPECT_FALSE(window->XPStyle1->isVisible());
   EXPECT_EQ(window->XPStyle1->size(), QSize(54, 54));
+}
+
+int darkestGrey(const QImage& image) {
+  int darkest = 255;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) darkest = std::min(darkest, qGray(image.pixel(x, y)));
+  return darkest;
+}
+
+TEST_F(WindowFixture, FixedSizeWholeBannerAndLongPathsShortenedInTheMiddle) {
+  window->show();
+  const QSize designed = window->size();
+  EXPECT_EQ(window->minimumSize(), window->maximumSize());
+  window->showMaximized();
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  EXPECT_FALSE(window->isMaximized());
+  EXPECT_EQ(window->size(), designed);
+
+  // The 601-pixel banner is shown whole across the 553-pixel window.
+  const QRect bannerRect = window->banner->BannerRect();
+  EXPECT_EQ(bannerRect, QRect(0, 0, 553, 98));
+  const QImage shown = window->banner->grab().toImage();
+  const QImage whole = BannerPicture(window->banner->Tagline())
+                           .scaled(bannerRect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                           .toImage();
+  for (const QPoint at : {QPoint(545, 84), QPoint(550, 40), QPoint(300, 90), QPoint(5, 5)}) {
+    const QColor got = shown.pixelColor(at), want = whole.pixelColor(at);
+    EXPECT_NEAR(got.red(), want.red(), 12) << at.x() << "," << at.y();
+    EXPECT_NEAR(got.green(), want.green(), 12) << at.x() << "," << at.y();
+    EXPECT_NEAR(got.blue(), want.blue(), 12) << at.x() << "," << at.y();
+  }
+  // Its tagline is one of the texts.
+  window->mnuLanguage_Click(LanguageItem::mnuGerman);
+  EXPECT_EQ(window->banner->Tagline(), satelliteText("407", 184));
+  EXPECT_TRUE(window->banner->Tagline().contains(QStringLiteral("Anh\u00e4nge")));
+
+  // A long path: the list keeps it whole for the run, shows it within its
+  // width, and tells it whole as a tooltip.
+  const std::string deep = "Mail archives/" + std::string(60, 'x') + "/" + std::string(60, 'y') + "/Inbox 2019.pst";
+  const QString longPath = pst(deep);
+  addFile(longPath);
+  QTreeWidgetItem* item = window->PSTListView->topLevelItem(0);
+  EXPECT_EQ(item->text(0), longPath);
+  EXPECT_EQ(item->toolTip(0), longPath);
+  EXPECT_LE(window->PSTListView->header()->sectionSize(0), window->PSTListView->viewport()->width());
+  EXPECT_EQ(window->PSTListView->textElideMode(), Qt::ElideMiddle);
+
+  // The destination box likewise, and its text is drawn as dark as any
+  // enabled box's although nobody can type in it.
+  const QString longFolder = q(dir / std::string(80, 'd') / "Compressed");
+  fs::create_directories(longFolder.toStdString());
+  dialogs.folders.push_back(longFolder);
+  window->CmdBrowse_Click();
+  EXPECT_FALSE(window->txtDestFolderPath->isEnabled());
+  EXPECT_EQ(window->txtDestFolderPath->text(), longFolder + "/");
+  EXPECT_EQ(window->txtDestFolderPath->toolTip(), longFolder + "/");
+  auto* box = static_cast<PathBox*>(window->txtDestFolderPath);
+  EXPECT_TRUE(box->ShownText().endsWith(QLatin1String("Compressed/")));
+  EXPECT_TRUE(box->ShownText().startsWith(q(dir.path()).left(4)));
+  EXPECT_LT(box->ShownText().size(), box->text().size());
+  QLineEdit enabled;
+  enabled.resize(box->size());
+  enabled.setText(QStringLiteral("/tmp/abc"));
+  EXPECT_LE(darkestGrey(box->grab().toImage()), darkestGrey(enabled.grab().toImage()) + 30);
 }
 
 // --- the button rules, one row at a time --------------------------------
@@ -294,6 +365,115 @@ TEST_F(WindowFixture, BrowseAppendsOneSlashAndCancelClears) {
   EXPECT_FALSE(window->txtDestFolderPath->isEnabled());
 }
 
+TEST_F(WindowFixture, SelectingWithTheKeyboardSwitchesRemoveOnAsAClickDoes) {
+  for (const char* name : {"1.pst", "2.pst", "3.pst"}) addFile(pst(name));
+  window->show();
+  window->activateWindow();
+  window->PSTListView->setFocus();
+  ASSERT_FALSE(window->CmdRemove->isEnabled());
+
+  QTest::keyClick(window->PSTListView, Qt::Key_Down);
+  ASSERT_EQ(window->PSTListView->selectedItems().size(), 1);
+  EXPECT_TRUE(window->CmdRemove->isEnabled());
+  window->CmdRemove->click();
+  EXPECT_EQ(window->PstCount(), 2);
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
+
+  // Shift extends the selection; Remove then takes both entries.
+  window->PSTListView->clearSelection();
+  window->PSTListView->setCurrentItem(window->PSTListView->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+  QTest::keyClick(window->PSTListView, Qt::Key_Space);
+  QTest::keyClick(window->PSTListView, Qt::Key_Down, Qt::ShiftModifier);
+  EXPECT_EQ(window->PSTListView->selectedItems().size(), 2);
+  EXPECT_TRUE(window->CmdRemove->isEnabled());
+  window->CmdRemove->click();
+  EXPECT_EQ(window->PstCount(), 0);
+
+  addFile(pst("4.pst"));
+  window->PSTListView->setFocus();
+  QTest::keyClick(window->PSTListView, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_TRUE(window->CmdRemove->isEnabled());
+}
+
+// Drops local paths on the list as a file manager would.
+void dropOn(frmMain& w, const QStringList& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+  data.setUrls(urls);
+  QWidget* target = w.PSTListView->viewport();
+  const QPointF at(10, 10);
+  QDragEnterEvent enter(at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  EXPECT_EQ(drop.dropAction(), Qt::CopyAction);  // the files stay where they are
+}
+
+TEST_F(WindowFixture, DroppedFilesAndFoldersFollowTheRulesOfAddFileAndAddFolder) {
+  window->show();
+  const QString single = pst("single.pst");
+  const QString upper = pst("UPPER.PST");
+  varnolt::test::writeFile(dir / "notes.txt", std::string("text"));
+  pst("box/a.pst");
+  pst("box/b.pst");
+  pst("box/sub/deep.pst");
+  dropOn(*window, {single, q(dir / "notes.txt"), upper, q(dir / "box")});
+  QStringList listed = entries(*window);
+  EXPECT_EQ(listed.mid(0, 2), (QStringList{single, upper}));
+  QStringList expected{q(dir / "box" / "a.pst"), q(dir / "box" / "b.pst"), single, upper};
+  listed.sort();
+  expected.sort();
+  EXPECT_EQ(listed, expected);
+  EXPECT_TRUE(dialogs.messages().empty());
+  EXPECT_TRUE(window->CmdBrowse->isEnabled());
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
+
+  // The same file again is refused; a folder stops at its first listed file.
+  dropOn(*window, {single});
+  ASSERT_EQ(dialogs.messages().size(), 1u);
+  EXPECT_EQ(dialogs.messages()[0].text, QStringLiteral(" File is already selected "));
+  dropOn(*window, {q(dir / "box")});
+  ASSERT_EQ(dialogs.messages().size(), 2u);
+  EXPECT_EQ(dialogs.messages()[1].text, QStringLiteral("Folder is already selected "));
+  EXPECT_EQ(window->PstCount(), 4);
+  fs::create_directories(dir / "nothing here");
+  dropOn(*window, {q(dir / "nothing here")});
+  ASSERT_EQ(dialogs.messages().size(), 3u);
+  EXPECT_EQ(dialogs.messages()[2].text, QStringLiteral("The selected Folder doesn't contain PST File"));
+
+  // Something that holds no local file is not taken at all.
+  QMimeData text;
+  text.setText(QStringLiteral("/tmp/x.pst"));
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window->PSTListView->viewport(), &enter);
+  EXPECT_FALSE(enter.isAccepted());
+}
+
+TEST_F(WindowFixture, DeleteRemovesTheSelectionAndEmptySpaceClearsIt) {
+  for (const char* name : {"1.pst", "2.pst", "3.pst"}) addFile(pst(name));
+  window->show();
+  QTreeWidget* list = window->PSTListView;
+  const auto clickAt = [&](const QPoint& at) { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at); };
+  clickAt(list->visualItemRect(list->topLevelItem(1)).center());
+  ASSERT_TRUE(window->CmdRemove->isEnabled());
+
+  // Below the last entry: nothing selected, Remove off, the list unchanged.
+  clickAt(QPoint(20, list->viewport()->height() - 5));
+  EXPECT_TRUE(list->selectedItems().isEmpty());
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
+  EXPECT_EQ(window->PstCount(), 3);
+  QTest::keyClick(list, Qt::Key_Delete);  // nothing selected: nothing goes
+  EXPECT_EQ(window->PstCount(), 3);
+
+  list->topLevelItem(0)->setSelected(true);
+  list->topLevelItem(2)->setSelected(true);
+  QTest::keyClick(list, Qt::Key_Delete);
+  EXPECT_EQ(entries(*window), QStringList{q(dir / "2.pst")});
+  EXPECT_FALSE(window->CmdRemove->isEnabled());
+}
+
 TEST_F(WindowFixture, ClicksOnTheBackgroundSwitchRemoveOff) {
   window->show();
   addFile(pst("one.pst"));
@@ -335,12 +515,75 @@ std::vector<LanguageItem> checkedItems(const frmMain& w) {
   return out;
 }
 
-TEST_F(WindowFixture, StartsInTheLocaleLanguageWithNothingChecked) {
-  makeWindow({"407", "409"}, "de_DE.UTF-8");
-  EXPECT_TRUE(checkedItems(*window).empty());
-  // German texts, but without the German letter pairs (no item is checked).
-  EXPECT_EQ(window->CmdAddFile->text(), satelliteText("407", 102));
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("Varnolt"));
+// Every text a user can read in a window and its menus.
+QStringList everyCaption(QWidget* window) {
+  QStringList out{window->windowTitle()};
+  for (const QLabel* label : window->findChildren<QLabel*>()) out << label->text();
+  for (const QAbstractButton* button : window->findChildren<QAbstractButton*>()) out << button->text();
+  for (const QGroupBox* box : window->findChildren<QGroupBox*>()) out << box->title();
+  for (const QTreeWidget* list : window->findChildren<QTreeWidget*>()) out << list->headerItem()->text(0);
+  for (const QMenu* menu : window->findChildren<QMenu*>()) {
+    out << menu->title();
+    for (const QAction* action : menu->actions()) out << action->text();
+  }
+  return out;
+}
+
+// The pairs the satellites write for letters outside ASCII.
+const QRegularExpression kLetterPair(QStringLiteral("[aou]\"|n~|[ao]'"));
+
+TEST_F(WindowFixture, FirstStartChecksTheLoadedLanguageSoNoCaptionShowsALetterPair) {
+  struct Start {
+    const char* locale;
+    LanguageItem item;
+    std::string code;
+  };
+  const Start starts[] = {{"de_DE.UTF-8", LanguageItem::mnuGerman, "407"},
+                          {"es_ES.UTF-8", LanguageItem::mnuSpanish, "C0A"},
+                          {"fr_FR.UTF-8", LanguageItem::mnuFrench, "40C"},
+                          {"en_US.UTF-8", LanguageItem::mnuEng, "409"}};
+  const QByteArray savedAll = qgetenv("LC_ALL");
+  const QByteArray savedLang = qgetenv("LANG");
+  for (const auto& start : starts) {
+    for (const char* variable : {"LC_ALL", "LANG"}) {
+      // Once through LC_ALL, once through LANG alone.
+      qunsetenv("LC_ALL");
+      qputenv(variable, start.locale);
+      makeWindow({"407", "409", "40C", "C0A"}, "");
+      EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{start.item}) << start.locale;
+      expectCaptionsOf(*window, start.code);
+
+      frmMerge merge(*window, *texts, RunServices{{}, nullptr, {dir / "os-release"}}, window.get());
+      merge.Load();
+      frmAbout about(*texts, window.get());
+      about.Load();
+      for (QWidget* shown : std::initializer_list<QWidget*>{window.get(), &merge, &about}) {
+        for (const QString& caption : everyCaption(shown)) {
+          EXPECT_FALSE(caption.contains(kLetterPair))
+              << start.locale << " " << variable << ": " << caption.toStdString();
+        }
+      }
+    }
+  }
+  qputenv("LC_ALL", savedAll);
+  qputenv("LANG", savedLang);
+  if (savedAll.isNull()) qunsetenv("LC_ALL");
+  if (savedLang.isNull()) qunsetenv("LANG");
+
+  // Another territory of a language we have speaks that language; a
+  // language we lack, or a missing satellite, starts in English, checked.
+  makeWindow({"407", "409"}, "de_AT.UTF-8");
+  EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{LanguageItem::mnuGerman});
+  expectCaptionsOf(*window, "407");
+  makeWindow({"407", "409"}, "ja_JP.UTF-8");
+  EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{LanguageItem::mnuEng});
+  expectCaptionsOf(*window, "409");
+  makeWindow({"409"}, "es_ES.UTF-8");
+  EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{LanguageItem::mnuEng});
+  expectCaptionsOf(*window, "409");
+  makeWindow({}, "fr_FR.UTF-8");
+  EXPECT_EQ(checkedItems(*window), std::vector<LanguageItem>{LanguageItem::mnuEng});
+  EXPECT_EQ(window->CmdAddFile->text(), QStringLiteral("Add File"));
 }
 
 TEST_F(WindowFixture, EachLanguageRecaptionsEverythingButTheTitle) {
@@ -366,6 +609,23 @@ TEST_F(WindowFixture, EachLanguageRecaptionsEverythingButTheTitle) {
   // German letters come out of the pairs: "Anha"nge" shows as "Anhänge".
   window->mnuLanguage_Click(LanguageItem::mnuGerman);
   EXPECT_FALSE(window->lblSelectPST->text().contains(QLatin1String("a\"")));
+}
+
+TEST_F(WindowFixture, QtsOwnButtonsSpeakTheChosenLanguage) {
+  const auto cancelText = [] {
+    QDialogButtonBox box(QDialogButtonBox::Cancel);
+    return box.button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&'));
+  };
+  const std::vector<std::pair<LanguageItem, QString>> languages = {
+      {LanguageItem::mnuGerman, QStringLiteral("Abbrechen")}, {LanguageItem::mnuFrench, QStringLiteral("Annuler")},
+      {LanguageItem::mnuSpanish, QStringLiteral("Cancelar")}, {LanguageItem::mnuEng, QStringLiteral("Cancel")}};
+  for (const auto& [item, cancel] : languages) {
+    window->mnuLanguage_Click(item);
+    EXPECT_EQ(cancelText(), cancel);
+  }
+  window->mnuLanguage_Click(LanguageItem::mnuSpanish);
+  window.reset();  // the window's end takes its translation with it
+  EXPECT_EQ(cancelText(), QStringLiteral("Cancel"));
 }
 
 TEST_F(WindowFixture, AMissingSatelliteKeepsTheCaptionsButMovesTheMark) {

@@ -5,14 +5,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
+#include <tuple>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QTableWidget>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <gmock/gmock.h>
 
@@ -24,6 +29,7 @@
 #include "tests/engine/memory_store.h"
 #include "tests/support/test_support.h"
 #include "windows/frm_merge.h"
+#include "windows/frm_run_report.h"
 #include "window_fixture.h"
 
 namespace varnolt::windows::test {
@@ -215,6 +221,66 @@ TEST_F(MergeWindow, ReadyRunningFinished) {
   EXPECT_FALSE(fs::exists(folders[0] / "MSG Folder"));
 }
 
+TEST_F(MergeWindow, TheBarMovesThroughARunThatSwitchesItOnEveryFewMilliseconds) {
+  // Every message has an attachment, and the run switches the bar on for
+  // each; the host takes about three milliseconds a step, less than one
+  // tick of the bar.
+  const std::string path = (dir / "src" / "busy.pst").string();
+  fs::create_directories(dir / "src");
+  auto inbox = world.addSourcePst(path)->add("Inbox");
+  for (int i = 0; i < 120; ++i) {
+    inbox->items.push_back(MessageData::make("m" + std::to_string(i), "plain", "",
+                                             {AttachmentData::value("a" + std::to_string(i) + ".txt", "x")}));
+  }
+  inputs.list << QString::fromStdString(path);
+  auto merge = makeMerge();
+  merge->show();
+
+  std::set<std::tuple<int, int, bool>> positions;
+  int pumpsWithBand = 0, pumpsWhileOn = 0;
+  merge->onPump = [&](WatchedMerge& m) {
+    QThread::msleep(3);
+    const controls::UPB& bar = *m.UProgBarCntrl;
+    if (!bar.Enabled()) return;
+    ++pumpsWhileOn;
+    pumpsWithBand += bar.ShowsBand() ? 1 : 0;
+    positions.insert({bar.LeadPos(), bar.TrailPos(), bar.Returning()});
+  };
+  merge->CmdCompressPSTFiles_Click();
+  ASSERT_GT(pumpsWhileOn, 200);
+  // Hundreds of milliseconds of work: the band went through many steps and
+  // was on screen nearly all the time.
+  EXPECT_GE(positions.size(), 15u);
+  EXPECT_GE(pumpsWithBand, pumpsWhileOn * 3 / 4);
+  EXPECT_TRUE(merge->RunFailures().empty());
+}
+
+TEST_F(MergeWindow, EveryPstStartsWithFreshLabels) {
+  addSourcePst("mail.pst");  // three attachments
+  const std::string plain = (dir / "src" / "plain.pst").string();
+  world.addSourcePst(plain)->add("Notes")->items.push_back(MessageData::make("no attachment", "text"));
+  inputs.list << QString::fromStdString(plain);
+  auto merge = makeMerge();
+  merge->show();
+  merge->optSaveAttachments->setChecked(true);
+  int pumpsInPlain = 0;
+  merge->onPump = [&](WatchedMerge& m) {
+    if (m.lblNameOfPSTFile->text() != QLatin1String("plain.pst")) return;
+    ++pumpsInPlain;
+    EXPECT_EQ(m.lblAttachmentCount->text(), QString());
+    EXPECT_FALSE(m.lblCopy->text().startsWith(QLatin1String("Saving"))) << m.lblCopy->text().toStdString();
+    EXPECT_NE(m.lblNameOfPSTFolder->text(), QLatin1String("Inbox"));
+    EXPECT_FALSE(m.lblNumOfMails->text().endsWith(QLatin1String("/3)")));
+  };
+  merge->CmdCompressPSTFiles_Click();
+  EXPECT_GT(pumpsInPlain, 1);
+  EXPECT_EQ(merge->lblAttachmentCount->text(), QString());
+  EXPECT_EQ(merge->lblNameOfPSTFolder->text(), QStringLiteral("Notes"));
+  EXPECT_EQ(merge->lblNumOfMails->text(), QStringLiteral("(1/1)"));
+  EXPECT_EQ(merge->lblCopy->text(), QString());
+  EXPECT_EQ(merge->lblProcessing->text(), QStringLiteral("Compress Successfully!!!"));
+}
+
 TEST_F(MergeWindow, NamesFromTheMailAreShownAsTheyAre) {
   auto merge = makeMerge();
   merge->SetLabel(engine::Label::lblNameOfPSTFolder, "<b>Inbox</b> & <a href=x>more</a>");
@@ -225,8 +291,9 @@ TEST_F(MergeWindow, NamesFromTheMailAreShownAsTheyAre) {
   }
 }
 
-TEST_F(MergeWindow, FailedStepsAreSaidAndListed) {
+TEST_F(MergeWindow, ResultsPerPstAndFailedStepsAsACopyableTable) {
   addSourcePst("mail.pst");
+  inputs.list << q(dir / "src" / "gone.pst");  // listed, then deleted
   world.inject({"SaveAsFile", "photo.jpg", 0, -1, memstore::FailureMode::Throw});
   auto merge = makeMerge();
   merge->show();
@@ -236,14 +303,74 @@ TEST_F(MergeWindow, FailedStepsAreSaidAndListed) {
   ASSERT_FALSE(merge->RunFailures().empty());
   EXPECT_NE(merge->lblProcessing->text(), QStringLiteral("Compress Successfully!!!"));
   EXPECT_TRUE(merge->cmdFailures->isVisible());
+  EXPECT_TRUE(merge->cmdResults->isVisible());
 
   merge->cmdFailures->click();
-  const auto messages = dialogs.messages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].kind, "details");
-  EXPECT_EQ(messages[0].text, QStringLiteral("Steps of the run that failed : %1").arg(merge->RunFailures().count()));
-  EXPECT_TRUE(messages[0].details.contains(QLatin1String("photo.jpg")));
-  EXPECT_EQ(messages[0].details.split(QLatin1Char('\n')).size(), static_cast<qsizetype>(merge->RunFailures().count()));
+  frmRunReport* report = merge->RunReport();
+  ASSERT_NE(report, nullptr);
+  EXPECT_TRUE(report->isVisible());
+  EXPECT_TRUE(dialogs.messages().empty());
+
+  // One row per listed PST: its run folder and what became of it.
+  ASSERT_EQ(report->lstResults->rowCount(), 2);
+  const auto cell = [](QTableWidget* t, int r, int c) { return t->item(r, c)->text(); };
+  EXPECT_EQ(cell(report->lstResults, 0, 0), inputs.list[0]);
+  const auto folders = runFolders();
+  ASSERT_FALSE(folders.empty());
+  EXPECT_EQ(cell(report->lstResults, 0, 1), q(folders[0]));
+  EXPECT_EQ(cell(report->lstResults, 0, 2), QStringLiteral("3 / 3"));
+  EXPECT_EQ(cell(report->lstResults, 0, 3), QStringLiteral("2"));  // the photo stayed
+  const std::size_t firstFailures = merge->RunOutcomes().at(0).failureCount;
+  EXPECT_EQ(cell(report->lstResults, 0, 4), QString::number(firstFailures));
+  EXPECT_EQ(cell(report->lstResults, 1, 0), inputs.list[1]);
+  EXPECT_NE(cell(report->lstResults, 1, 4), QStringLiteral("0"));
+
+  QStringList opened;
+  frmRunReport::SetFolderOpener([&](const QString& folder) {
+    opened << folder;
+    return true;
+  });
+  report->lstResults->selectRow(0);
+  ASSERT_TRUE(report->cmdOpenFolder->isEnabled());
+  report->cmdOpenFolder->click();
+  EXPECT_EQ(opened, QStringList{q(folders[0])});
+  frmRunReport::SetFolderOpener(nullptr);
+
+  // The failed steps: one row each, the six parts in their own columns.
+  const auto& failures = merge->RunFailures().list();
+  ASSERT_EQ(report->lstFailures->rowCount(), static_cast<int>(failures.size()));
+  ASSERT_EQ(report->lstFailures->columnCount(), 6);
+  int photoRow = -1;
+  for (int r = 0; r < report->lstFailures->rowCount(); ++r) {
+    const auto& f = failures[static_cast<std::size_t>(r)];
+    EXPECT_EQ(cell(report->lstFailures, r, 0), QString::fromStdString(f.pst));
+    EXPECT_EQ(cell(report->lstFailures, r, 4), QString::fromStdString(f.operation));
+    EXPECT_EQ(cell(report->lstFailures, r, 5), QString::fromStdString(f.reason));
+    if (cell(report->lstFailures, r, 3) == QLatin1String("photo.jpg")) photoRow = r;
+  }
+  ASSERT_GE(photoRow, 0);
+  EXPECT_EQ(cell(report->lstFailures, photoRow, 1), QStringLiteral("/Inbox"));
+  EXPECT_EQ(cell(report->lstFailures, photoRow, 4), QStringLiteral("SaveAsFile"));
+
+  // Copy: a header line, then every step as tab-separated cells; with rows
+  // selected, Ctrl+C in the table takes those rows whole.
+  report->cmdCopy->click();
+  const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), static_cast<qsizetype>(failures.size()) + 1);
+  EXPECT_EQ(lines[0], QStringLiteral("PST file\tFolder\tMessage\tAttachment\tStep\tReason"));
+  for (const QString& line : lines) EXPECT_EQ(line.count(QLatin1Char('\t')), 5) << line.toStdString();
+  report->lstFailures->setFocus();
+  report->lstFailures->selectRow(photoRow);
+  QTest::keyClick(report->lstFailures, Qt::Key_C, Qt::ControlModifier);
+  const QStringList copied = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(copied.size(), 2);
+  EXPECT_TRUE(copied[1].contains(QLatin1String("\tphoto.jpg\tSaveAsFile\t")));
+
+  // Return presses OK, also from inside the table.
+  int finishedWith = -1;
+  QObject::connect(report, &QDialog::finished, [&](int result) { finishedWith = result; });
+  QTest::keyClick(report->lstFailures, Qt::Key_Return);
+  EXPECT_EQ(finishedWith, QDialog::Accepted);
 }
 
 TEST_F(MergeWindow, OkClosesTheModalWindowAndEscapeDoesNot) {

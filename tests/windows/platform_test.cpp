@@ -118,6 +118,38 @@ TEST(FolderPicker, AnswersOnlyFoldersAndEmptyOnCancel) {
   EXPECT_EQ(dialogs.calls[0].title, QStringLiteral("Pick"));
 }
 
+TEST(FolderMemory, EachPickerOpensWhereItWasLastUsedAlsoAfterARestart) {
+  TempDir dir;
+  fs::create_directories(dir / "mail" / "2019");
+  fs::create_directories(dir / "out");
+  const QString settings = q(dir / "settings.ini");
+  {
+    FolderMemory first(settings);
+    EXPECT_EQ(first.StartFolder(QStringLiteral("Select a PST file")), QString());
+    first.Remember(QStringLiteral("Select a PST file"), q(dir / "mail" / "2019"));
+    first.Remember(QStringLiteral("Select Folder to Save Compressed PST File"), q(dir / "out"));
+    first.Remember(QStringLiteral("Select a PST file"), QString());  // a cancel changes nothing
+  }
+  // A new program run reads what the last one kept.
+  FolderMemory again(settings);
+  EXPECT_EQ(again.StartFolder(QStringLiteral("Select a PST file")), q(dir / "mail" / "2019"));
+  EXPECT_EQ(again.StartFolder(QStringLiteral("Select Folder to Save Compressed PST File")), q(dir / "out"));
+  // A picker never used (another language's title) opens where any was last.
+  EXPECT_EQ(again.StartFolder(QStringLiteral("PST-Datei ausw\u00e4hlen")), q(dir / "out"));
+  // A folder removed since: its nearest folder still there.
+  fs::remove_all(dir / "mail" / "2019");
+  EXPECT_EQ(again.StartFolder(QStringLiteral("Select a PST file")), q(dir / "mail"));
+}
+
+TEST(FolderPicker, PstFolderPickerAnswersLikeTheFolderPicker) {
+  TempDir dir;
+  writeFile(dir / "file.pst", std::string("x"));
+  windows::test::ScriptedDialogs dialogs;
+  dialogs.folders = {q(dir.path()), q(dir / "file.pst")};
+  EXPECT_EQ(BrowseForPstFolder(nullptr, QStringLiteral("Pick")), q(dir.path()));
+  EXPECT_EQ(BrowseForPstFolder(nullptr, QStringLiteral("Pick")), QString());
+}
+
 TEST(DialogFilters, PairsBecomeQtNameFilters) {
   EXPECT_EQ(QtNameFilters(QStringLiteral("Outlook Personal Storage File (*.pst)|*.pst")),
             QStringLiteral("Outlook Personal Storage File (*.pst)"));

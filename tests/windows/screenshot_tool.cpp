@@ -1,7 +1,9 @@
 // varnolt-screenshots: draws the desktop program's windows and saves them
 // as PNG files, for people to look at (scripts/screenshots runs it under
-// Xvfb). The main window in each of the four languages, the options window
-// ready, running and finished, the About box and the help viewer. Runs go
+// Xvfb). The main window at first start under a given locale, the main
+// window in each of the four languages, the options window
+// ready, running and finished, the results of its run with a failed
+// step, the Add Folder picker, the About box and the help viewer. Runs go
 // over the in-memory test store, so no sample files are needed and every picture
 // shows the same content.
 
@@ -12,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -77,11 +80,20 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Varnolt"));
   if (argc < 2) {
-    std::fprintf(stderr, "usage: varnolt-screenshots OUTPUT-FOLDER\n");
+    std::fprintf(stderr, "usage: varnolt-screenshots OUTPUT-FOLDER [start NAME]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
   QDir().mkpath(out);
+
+  // "start NAME": only the main window as it first comes up under the
+  // locale of this process, saved as frmMain-start-NAME.png.
+  if (argc >= 4 && QLatin1String(argv[2]) == QLatin1String("start")) {
+    windows::frmMain first(localisation::ProgramLocalization(), windows::RunServices{});
+    first.Load();
+    first.show();
+    return save(&first, out + QStringLiteral("/frmMain-start-%1.png").arg(QLatin1String(argv[3]))) ? 0 : 1;
+  }
   const fs::path work = fs::temp_directory_path() / ("varnolt-screenshots-" + std::to_string(QCoreApplication::applicationPid()));
   fs::create_directories(work / "Mail");
   fs::create_directories(work / "Compressed");
@@ -99,6 +111,8 @@ int main(int argc, char** argv) {
            memstore::AttachmentData::value("photo " + std::to_string(i) + ".jpg", std::string(3000, 'y'))}));
     }
   }
+  // One attachment whose file cannot be written, for the failed steps.
+  world.inject({"SaveAsFile", "photo 7.jpg", 0, -1, memstore::FailureMode::Throw});
   const std::string archive = (work / "Mail" / "Archive 2018.pst").string();
   world.addSourcePst(archive)->add("Inbox");
 
@@ -135,7 +149,19 @@ int main(int argc, char** argv) {
   merge.midway = [&] { ok = save(&merge, out + QStringLiteral("/frmMerge-running.png")) && ok; };
   merge.CmdCompressPSTFiles_Click();
   ok = save(&merge, out + QStringLiteral("/frmMerge-finished.png")) && ok;
+  merge.cmdFailures_Click();
+  if (merge.RunReport() != nullptr) {
+    ok = save(merge.RunReport(), out + QStringLiteral("/frmRunReport.png")) && ok;
+    merge.RunReport()->close();
+  }
   merge.cmdOk_Click();
+
+  // The Add Folder picker in the folder of the mailboxes: it shows them.
+  const auto picker = platform::NewPstFolderPicker(&main, QStringLiteral("Select a PST File Folder"),
+                                                   QString::fromStdString((work / "Mail").string()));
+  picker->show();
+  ok = save(picker.get(), out + QStringLiteral("/AddFolderPicker.png")) && ok;
+  picker->close();
 
   windows::frmAbout about(texts, &main);
   about.Load();

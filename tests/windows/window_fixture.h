@@ -56,8 +56,10 @@ class WindowFixture : public ::testing::Test {
     }
     varnolt::test::writeFile(dir / "os-release", std::string("PRETTY_NAME=\"Windows Vista (TM) Ultimate\"\n"));
     if (services.productKeyFiles == platform::DefaultOsReleaseFiles()) services.productKeyFiles = {dir / "os-release"};
+    // An empty locale: the process's own environment, as at a real start.
     texts = std::make_unique<localisation::SatelliteLocalization>(
-        nullptr, std::vector<fs::path>{dir / "lang"}, localeOf(locale));
+        nullptr, std::vector<fs::path>{dir / "lang"},
+        locale.empty() ? localisation::SystemEnvironment() : localeOf(locale));
     window = std::make_unique<frmMain>(*texts, std::move(services));
     window->SetHelpFiles({q(dir / "no help here" / "Help.chm")});
     window->Load();
