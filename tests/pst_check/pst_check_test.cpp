@@ -576,7 +576,7 @@ TEST(PstCheck, HeapFillLevelsOfEveryBlockOfALargeHeap) {
   // Messages whose properties fill heaps of several blocks, by our writer:
   // blocks 0-7 have their levels in the first block's header, the next 128
   // in the header of block 8.
-  for (std::uint16_t properties : {14, 40}) {
+  for (const std::uint16_t properties : {std::uint16_t{14}, std::uint16_t{40}}) {
     SCOPED_TRACE(properties);
     TempDir dir;
     {
