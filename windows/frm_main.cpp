@@ -417,6 +417,8 @@ void frmMain::checkStartLanguage() {
 void frmMain::mnuLanguage_Click(LanguageItem item) {
   checkOnly(item);
   Load();
+  // An open help viewer follows the new language too.
+  if (auto* viewer = findChild<HelpViewer*>(QString(), Qt::FindDirectChildrenOnly)) viewer->SetLanguage(helpLanguage());
   if (PSTListView->topLevelItemCount() >= 1) CmdBrowse->setEnabled(true);
 }
 
@@ -580,7 +582,11 @@ void frmMain::PrepareOptionsWindow(frmMerge& merge) {
   merge.CmdCompressPSTFiles->setEnabled(true);
 }
 
-void frmMain::mnuContents_Click() { ShowHelp(this, helpFiles_); }
+QString frmMain::helpLanguage() const {
+  return HelpLanguageFolder(QString::fromStdString(texts_.LanguageCodeToLoad()));
+}
+
+void frmMain::mnuContents_Click() { ShowHelp(this, helpFiles_, helpLanguage()); }
 
 void frmMain::mnuAbout_Click() {
   frmAbout about(texts_, this);

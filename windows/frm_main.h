@@ -218,6 +218,8 @@ class frmMain : public QMainWindow, public localisation::LanguageMenuState, publ
   void checkOnly(localisation::LanguageItem item);
   // At first start: checks the language item whose texts load.
   void checkStartLanguage();
+  // The folder of the help pages in the chosen language.
+  QString helpLanguage() const;
 
   localisation::SatelliteLocalization& texts_;
   RunServices services_;

@@ -35,7 +35,50 @@ QUrl topicUrl(const QString& local) {
   return url;
 }
 
+struct HelpLanguage {
+  unsigned primary;  // the primary language of a locale id (its low ten bits)
+  const char* folder;
+  const char* title;  // UTF-8
+};
+
+const HelpLanguage kHelpLanguages[] = {
+    {0x07, "de", "Varnolt-Hilfe"},
+    {0x0C, "fr", "Aide de Varnolt"},
+    {0x0A, "es", "Ayuda de Varnolt"},
+};
+
+const HelpLanguage* helpLanguage(const QString& folder) {
+  for (const HelpLanguage& language : kHelpLanguages) {
+    if (folder == QLatin1String(language.folder)) return &language;
+  }
+  return nullptr;
+}
+
+// "de/start.html" for "start.html" in German; pages already in a language
+// folder, and every page in English, stay as they are.
+QString inLanguage(const QString& local, const QString& language) {
+  if (language.isEmpty() || local.startsWith(language + QLatin1Char('/'))) return local;
+  return language + QLatin1Char('/') + local;
+}
+
+// The page without the folder of a language ("de/start.html" gives
+// "start.html").
+QString withoutLanguage(const QString& local, const QString& language) {
+  if (!language.isEmpty() && local.startsWith(language + QLatin1Char('/'))) return local.mid(language.size() + 1);
+  return local;
+}
+
 }  // namespace
+
+QString HelpLanguageFolder(const QString& languageCode) {
+  bool ok = false;
+  const unsigned lcid = languageCode.toUInt(&ok, 16);
+  if (!ok) return QString();
+  for (const HelpLanguage& language : kHelpLanguages) {
+    if ((lcid & 0x3FFu) == language.primary) return QString::fromLatin1(language.folder);
+  }
+  return QString();
+}
 
 std::vector<QString> DefaultHelpFiles() {
   std::vector<QString> files;
@@ -57,7 +100,12 @@ HelpBrowser::HelpBrowser(const ChmArchive& archive, QWidget* parent) : QTextBrow
 
 QVariant HelpBrowser::loadResource(int type, const QUrl& name) {
   if (name.scheme() != QLatin1String(kScheme)) return QVariant();  // nothing from outside the file
-  const auto bytes = archive_.Read(name.path());
+  auto bytes = archive_.Read(name.path());
+  const QString folder = QLatin1Char('/') + language_ + QLatin1Char('/');
+  if (!bytes && !language_.isEmpty() && name.path().startsWith(folder)) {
+    // Not translated (or shared, like the style sheet): the English one.
+    bytes = archive_.Read(name.path().mid(folder.size() - 1));
+  }
   if (!bytes) return QVariant();
   if (type == QTextDocument::HtmlResource || type == QTextDocument::StyleSheetResource) {
     return QString::fromUtf8(*bytes);
@@ -90,11 +138,45 @@ HelpViewer::HelpViewer(QWidget* parent) : QMainWindow(parent) {
 
 HelpViewer::~HelpViewer() = default;
 
-bool HelpViewer::Open(const QString& path) {
+bool HelpViewer::Open(const QString& path, const QString& language) {
   if (!archive_.Open(path)) return false;
+  language_ = language;
+  browser_->SetLanguage(language_);
+  listContents();
+  QString first = archive_.DefaultTopic();
+  if (first.isEmpty() && contents_->topLevelItemCount() > 0) {
+    first = contents_->topLevelItem(0)->data(0, Qt::UserRole).toString();
+  }
+  if (first.isEmpty()) first = QStringLiteral("index.html");
+  ShowTopic(inLanguage(first, language_));
+  return true;
+}
+
+void HelpViewer::SetLanguage(const QString& language) {
+  if (!archive_.IsOpen() || language == language_) return;
+  const QString page = withoutLanguage(CurrentTopic(), language_);
+  language_ = language;
+  browser_->SetLanguage(language_);
+  listContents();
+  ShowTopic(inLanguage(page, language_));
+}
+
+void HelpViewer::listContents() {
+  const HelpLanguage* language = helpLanguage(language_);
+  setWindowTitle(language != nullptr ? QString::fromUtf8(language->title) : QStringLiteral("Varnolt Help"));
+  // A language's own contents file, when the help file has one; it is
+  // written in UTF-8 like the pages.
+  std::vector<ChmTopic> topics;
+  if (!language_.isEmpty()) {
+    if (const auto hhc = archive_.Read(language_ + QStringLiteral("/toc.hhc"))) topics = ParseContents(QString::fromUtf8(*hhc));
+  }
+  if (topics.empty()) {
+    topics = archive_.Contents();
+    for (ChmTopic& topic : topics) topic.local = inLanguage(topic.local, language_);
+  }
   contents_->clear();
   std::vector<QTreeWidgetItem*> parents;
-  for (const ChmTopic& topic : archive_.Contents()) {
+  for (const ChmTopic& topic : topics) {
     parents.resize(std::min<std::size_t>(parents.size(), static_cast<std::size_t>(topic.depth)));
     QTreeWidgetItem* item = parents.empty() ? new QTreeWidgetItem(contents_) : new QTreeWidgetItem(parents.back());
     item->setText(0, topic.name);
@@ -102,13 +184,6 @@ bool HelpViewer::Open(const QString& path) {
     parents.push_back(item);
   }
   contents_->expandAll();
-  QString first = archive_.DefaultTopic();
-  if (first.isEmpty() && contents_->topLevelItemCount() > 0) {
-    first = contents_->topLevelItem(0)->data(0, Qt::UserRole).toString();
-  }
-  if (first.isEmpty()) first = QStringLiteral("index.html");
-  ShowTopic(first);
-  return true;
 }
 
 void HelpViewer::ShowTopic(const QString& local) {
@@ -139,7 +214,7 @@ void HelpViewer::linkClicked(const QUrl& url) {
   QDesktopServices::openUrl(url);
 }
 
-HelpViewer* ShowHelp(QWidget* owner, const std::vector<QString>& candidates) {
+HelpViewer* ShowHelp(QWidget* owner, const std::vector<QString>& candidates, const QString& language) {
   QString found;
   for (const QString& candidate : candidates) {
     if (QFileInfo(candidate).isFile()) {
@@ -163,7 +238,7 @@ HelpViewer* ShowHelp(QWidget* owner, const std::vector<QString>& candidates) {
     viewer = new HelpViewer(owner);
     if (owner == nullptr) viewer->setAttribute(Qt::WA_DeleteOnClose);
   }
-  if (!viewer->Open(found)) {
+  if (!viewer->Open(found, language)) {
     if (made) delete viewer;
     platform::CurrentDialogs().MessageBox(
         owner, QStringLiteral("The help file %1 cannot be read: it is damaged or not a compiled help file.").arg(found),

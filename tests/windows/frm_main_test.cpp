@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -732,6 +733,84 @@ TEST_F(WindowFixture, ContentsShowsTheBuiltHelpFile) {
   window->mnuContents_Click();
   EXPECT_EQ(window->findChildren<HelpViewer*>().size(), 1);
 }
+
+TEST_F(WindowFixture, ContentsShowsTheHelpInTheChosenLanguage) {
+  const fs::path help = varnolt::test::binDir() / "Help.chm";
+  if (!fs::exists(help)) GTEST_SKIP() << "Help.chm was not built (chmcmd missing)";
+  window->SetHelpFiles({q(help)});
+  window->mnuLanguage_Click(LanguageItem::mnuGerman);
+  window->mnuContents_Click();
+  auto* viewer = window->findChild<HelpViewer*>();
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_EQ(viewer->CurrentTopic(), QStringLiteral("de/index.html"));
+  EXPECT_TRUE(viewer->Browser()->toPlainText().contains(QStringLiteral("Was Varnolt tut")));
+  EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Varnolt-Hilfe"));
+  viewer->ShowTopic(QStringLiteral("de/treatments.html"));
+
+  // Every language lists all pages under their own titles, and every page it
+  // lists is written in it (a page taken from the English would carry the
+  // English title). A viewer left open follows the language menu.
+  const struct {
+    LanguageItem item;
+    const char* folder;
+    const char* first;
+  } languages[] = {{LanguageItem::mnuGerman, "de", "Was Varnolt tut"},
+                   {LanguageItem::mnuFrench, "fr", "Ce que fait Varnolt"},
+                   {LanguageItem::mnuSpanish, "es", "Qué hace Varnolt"}};
+  for (const auto& language : languages) {
+    SCOPED_TRACE(language.folder);
+    window->mnuLanguage_Click(language.item);
+    const QString folder = QString::fromLatin1(language.folder) + QLatin1Char('/');
+    EXPECT_EQ(viewer->CurrentTopic(), folder + QStringLiteral("treatments.html"));
+    QTreeWidget* tree = viewer->ContentsTree();
+    ASSERT_EQ(tree->topLevelItemCount(), 7);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), QString::fromUtf8(language.first));
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+      const QString page = tree->topLevelItem(i)->data(0, Qt::UserRole).toString();
+      EXPECT_TRUE(page.startsWith(folder)) << page.toStdString();
+      viewer->ShowTopic(page);
+      EXPECT_EQ(viewer->Browser()->documentTitle(), tree->topLevelItem(i)->text(0)) << page.toStdString();
+    }
+    viewer->ShowTopic(folder + QStringLiteral("treatments.html"));
+  }
+  window->mnuLanguage_Click(LanguageItem::mnuEng);
+  EXPECT_EQ(viewer->CurrentTopic(), QStringLiteral("treatments.html"));
+  EXPECT_EQ(viewer->ContentsTree()->topLevelItem(0)->text(0), QStringLiteral("What Varnolt does"));
+  EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Varnolt Help"));
+  EXPECT_EQ(window->findChildren<HelpViewer*>().size(), 1);
+}
+
+#ifdef VARNOLT_PARTIAL_HELP
+TEST(HelpViewerTest, PagesALanguageLacksAreShownInEnglish) {
+  EXPECT_EQ(HelpLanguageFolder(QStringLiteral("407")), QStringLiteral("de"));
+  EXPECT_EQ(HelpLanguageFolder(QStringLiteral("807")), QStringLiteral("de"));  // Swiss German
+  EXPECT_EQ(HelpLanguageFolder(QStringLiteral("40C")), QStringLiteral("fr"));
+  EXPECT_EQ(HelpLanguageFolder(QStringLiteral("C0A")), QStringLiteral("es"));
+  EXPECT_EQ(HelpLanguageFolder(QStringLiteral("409")), QString());
+  EXPECT_EQ(HelpLanguageFolder(QStringLiteral("411")), QString());
+
+  // The test help file has a German start page, but its other page, its
+  // style sheet and its contents exist only in English.
+  HelpViewer viewer;
+  ASSERT_TRUE(viewer.Open(QStringLiteral(VARNOLT_PARTIAL_HELP), QStringLiteral("de")));
+  EXPECT_EQ(viewer.CurrentTopic(), QStringLiteral("de/index.html"));
+  EXPECT_TRUE(viewer.Browser()->toPlainText().contains(QStringLiteral("Deutscher Anfang für Sie")));
+  const QVariant style =
+      viewer.Browser()->loadResource(QTextDocument::StyleSheetResource, QUrl(QStringLiteral("chm:/de/style.css")));
+  EXPECT_TRUE(style.toString().contains(QLatin1String("#123456")));
+  ASSERT_EQ(viewer.ContentsTree()->topLevelItemCount(), 2);
+  EXPECT_EQ(viewer.ContentsTree()->topLevelItem(1)->data(0, Qt::UserRole).toString(), QStringLiteral("de/extra.html"));
+
+  // A link from the German page to the untranslated one shows the English.
+  emit viewer.Browser()->anchorClicked(QUrl(QStringLiteral("extra.html")));
+  EXPECT_EQ(viewer.CurrentTopic(), QStringLiteral("de/extra.html"));
+  EXPECT_TRUE(viewer.Browser()->toPlainText().contains(QLatin1String("English only page")));
+
+  // A language the file has no pages in at all: the English help.
+  ASSERT_TRUE(viewer.Open(QStringLiteral(VARNOLT_PARTIAL_HELP), QStringLiteral("fr")));
+  EXPECT_TRUE(viewer.Browser()->toPlainText().contains(QLatin1String("English start")));
+}
+#endif
 
 // --- Compress -------------------------------------------------------------------
 
