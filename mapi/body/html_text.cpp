@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "mapi/util/text.h"
+
 namespace varnolt::mapi::body {
 
 namespace {
@@ -18,23 +20,11 @@ std::string lower(std::string_view s) {
   return out;
 }
 
-void appendUtf8(std::string& out, std::uint32_t cp) {
+// A reference to NUL, a surrogate or beyond Unicode decodes to U+FFFD, as
+// browsers do.
+void appendReferenced(std::string& out, std::uint32_t cp) {
   if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  appendUtf8(out, cp);
 }
 
 // Named character references mail bodies use; the rest of HTML's long list
@@ -78,14 +68,14 @@ std::size_t decodeReference(std::string_view html, std::size_t i, std::string& o
     }
     if (digits == 0) return 0;
     if (j < html.size() && html[j] == ';') ++j;
-    appendUtf8(out, v);
+    appendReferenced(out, v);
     return j - i;
   }
   while (j < html.size() && j - i <= 10 && std::isalnum(static_cast<unsigned char>(html[j]))) ++j;
   if (j >= html.size() || html[j] != ';') return 0;
   std::uint32_t cp = namedEntity(html.substr(i + 1, j - i - 1));
   if (cp == 0) return 0;
-  appendUtf8(out, cp);
+  appendReferenced(out, cp);
   return j + 1 - i;
 }
 

@@ -94,21 +94,7 @@ class TextSink {
   }
   void append(std::uint32_t cp) {
     if (cp > 0x10FFFF) cp = 0xFFFD;
-    if (cp < 0x80) {
-      out_ += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out_ += static_cast<char>(0xC0 | (cp >> 6));
-      out_ += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out_ += static_cast<char>(0xE0 | (cp >> 12));
-      out_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out_ += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out_ += static_cast<char>(0xF0 | (cp >> 18));
-      out_ += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out_ += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    appendUtf8(out_, cp);
   }
 
   std::string out_;

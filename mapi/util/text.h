@@ -9,6 +9,10 @@
 
 namespace varnolt::mapi {
 
+// Appends code point `cp` as UTF-8. The caller decides what to do with
+// values UTF-8 cannot carry (surrogates, beyond U+10FFFF).
+void appendUtf8(std::string& out, std::uint32_t cp);
+
 // UTF-16LE to UTF-8. Unpaired surrogates become U+FFFD; an odd trailing
 // byte is ignored.
 std::string utf16leToUtf8(ByteView utf16);
