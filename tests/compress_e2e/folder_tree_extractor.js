@@ -12,14 +12,14 @@
 
 const path = require('path');
 
-const oracles = path.join(__dirname, '..', 'oracles', 'node_modules');
-const dist = path.join(oracles, 'pst-extractor', 'dist');
-const { PSTFile } = require(path.join(oracles, 'pst-extractor'));
+const { modules, openPst, forEachMessage, walkFolders } = require(path.join(__dirname, '..', 'oracles', 'pst_extractor_walk'));
+
+const dist = path.join(modules, 'pst-extractor', 'dist');
 const { PSTTable7C } = require(path.join(dist, 'PSTTable7C.class'));
 const { PSTTableBC } = require(path.join(dist, 'PSTTableBC.class'));
 const { PSTNodeInputStream } = require(path.join(dist, 'PSTNodeInputStream.class'));
 const { PSTUtil } = require(path.join(dist, 'PSTUtil.class'));
-const Long = require(path.join(oracles, 'long'));
+const Long = require(path.join(modules, 'long'));
 
 const ASSOC_CONTENTS_TABLE_OFFSET = 13; // folder node type 0x02 -> 0x0F
 const LTP_ROW_ID = 0x67f2;
@@ -50,16 +50,13 @@ function hiddenItems(file, folder) {
   return out;
 }
 
-function walk(file, folder, names, out) {
+function folderEntry(file, folder, names) {
   const messages = [];
-  if (folder.contentCount > 0) {
-    for (let child = folder.getNextChild(); child !== null; child = folder.getNextChild()) messages.push(child.subject || '');
-  }
+  forEachMessage(folder, (child) => messages.push(child.subject || ''));
   const hidden = hiddenItems(file, folder);
   messages.sort();
   hidden.sort((a, b) => (a.subject + '\0' + a.class < b.subject + '\0' + b.class ? -1 : 1));
-  out.push({ path: names, container_class: folder.containerClass || null, messages, hidden });
-  for (const sub of folder.getSubFolders()) walk(file, sub, names.concat([sub.displayName]), out);
+  return { path: names, container_class: folder.containerClass || null, messages, hidden };
 }
 
 const [file, topName] = process.argv.slice(2);
@@ -67,7 +64,7 @@ if (!file || topName === undefined) {
   process.stderr.write('usage: node folder_tree_extractor.js FILE TOP\n');
   process.exit(2);
 }
-const pst = new PSTFile(path.resolve(file));
+const pst = openPst(file);
 const tops = pst
   .getRootFolder()
   .getSubFolders()
@@ -77,5 +74,7 @@ if (tops.length !== 1) {
   process.exit(1);
 }
 const folders = [];
-walk(pst, tops[0], [], folders);
+const visit = (folder, names) => folders.push(folderEntry(pst, folder, names));
+visit(tops[0], []);
+walkFolders(tops[0], [], visit);
 process.stdout.write(JSON.stringify({ folders }) + '\n');

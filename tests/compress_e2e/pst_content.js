@@ -11,15 +11,9 @@
 
 'use strict';
 
-const crypto = require('crypto');
 const path = require('path');
 
-const oracles = path.join(__dirname, '..', 'oracles', 'node_modules');
-const { PSTFile } = require(path.join(oracles, 'pst-extractor'));
-
-function sha(bytes) {
-  return crypto.createHash('sha256').update(bytes).digest('hex');
-}
+const { openPst, sha256, forEachMessage, walkFolders } = require(path.join(__dirname, '..', 'oracles', 'pst_extractor_walk'));
 
 function recipients(msg) {
   const out = [];
@@ -44,7 +38,7 @@ function attachment(att) {
   const data = Buffer.alloc(stream ? att.filesize : 0);
   if (stream) stream.readCompletely(data);
   out.size = data.length;
-  out.sha256 = sha(data);
+  out.sha256 = sha256(data);
   return out;
 }
 
@@ -65,27 +59,14 @@ function message(msg) {
   return out;
 }
 
-function walk(folder, names, out) {
-  let subs = [];
+function folderEntry(folder, names) {
+  const entry = { path: names, container_class: folder.containerClass || null, messages: [] };
   try {
-    subs = folder.getSubFolders();
+    forEachMessage(folder, (child) => entry.messages.push(message(child)));
   } catch (err) {
-    out.push({ path: names, errors: [String(err)] });
-    return;
+    entry.errors = [String(err)];
   }
-  for (const sub of subs) {
-    const p = names.concat([sub.displayName]);
-    const entry = { path: p, container_class: sub.containerClass || null, messages: [] };
-    try {
-      if (sub.contentCount > 0) {
-        for (let child = sub.getNextChild(); child !== null; child = sub.getNextChild()) entry.messages.push(message(child));
-      }
-    } catch (err) {
-      entry.errors = [String(err)];
-    }
-    out.push(entry);
-    walk(sub, p, out);
-  }
+  return entry;
 }
 
 const file = process.argv[2];
@@ -94,5 +75,7 @@ if (!file) {
   process.exit(2);
 }
 const folders = [];
-walk(new PSTFile(path.resolve(file)).getRootFolder(), [], folders);
+walkFolders(openPst(file).getRootFolder(), [], (folder, names) => folders.push(folderEntry(folder, names)), {
+  onListError: (names, err) => folders.push({ path: names, errors: [String(err)] }),
+});
 process.stdout.write(JSON.stringify({ folders }) + '\n');

@@ -6,12 +6,9 @@
 //
 // Usage: node pst_extractor_content.js FILE.pst
 'use strict';
-const crypto = require('crypto');
-const path = require('path');
-const { PSTFile } = require(path.join(__dirname, 'node_modules', 'pst-extractor'));
+const { openPst, sha256, forEachMessage, walkFolders } = require('./pst_extractor_walk');
 
-const sha = (buf) => crypto.createHash('sha256').update(buf).digest('hex');
-const textSha = (s) => (s ? sha(Buffer.from(s, 'utf8')) : null);
+const textSha = (s) => (s ? sha256(Buffer.from(s, 'utf8')) : null);
 
 function attachment(att) {
   const out = { method: att.attachMethod };
@@ -21,7 +18,7 @@ function attachment(att) {
     const buf = Buffer.alloc(size);
     if (size > 0) stream.readCompletely(buf);
     out.size = size;
-    out.sha256 = sha(buf);
+    out.sha256 = sha256(buf);
   } else {
     out.size = null;
     out.sha256 = null;
@@ -29,33 +26,27 @@ function attachment(att) {
   return out;
 }
 
-function folder(f, parents, out) {
+function folderEntry(f, names) {
   const errors = [];
   const messages = [];
-  if (f.contentCount > 0) {
-    try {
-      for (let m = f.getNextChild(); m; m = f.getNextChild()) {
-        const msg = { subject: m.subject, body: textSha(m.body), html: textSha(m.bodyHTML), attachments: [] };
-        try {
-          for (let i = 0; i < m.numberOfAttachments; i++) msg.attachments.push(attachment(m.getAttachment(i)));
-        } catch (e) {
-          msg.errors = [String(e)];
-        }
-        messages.push(msg);
+  try {
+    forEachMessage(f, (m) => {
+      const msg = { subject: m.subject, body: textSha(m.body), html: textSha(m.bodyHTML), attachments: [] };
+      try {
+        for (let i = 0; i < m.numberOfAttachments; i++) msg.attachments.push(attachment(m.getAttachment(i)));
+      } catch (e) {
+        msg.errors = [String(e)];
       }
-    } catch (e) {
-      errors.push(String(e));
-    }
+      messages.push(msg);
+    });
+  } catch (e) {
+    errors.push(String(e));
   }
-  if (parents !== null) out.push({ path: parents, messages, errors });
-  if (f.hasSubfolders) {
-    for (const s of f.getSubFolders()) {
-      folder(s, parents === null ? [s.displayName] : parents.concat([s.displayName]), out);
-    }
-  }
+  return { path: names, messages, errors };
 }
 
-const file = new PSTFile(path.resolve(process.argv[2]));
 const folders = [];
-folder(file.getRootFolder(), null, folders);
+walkFolders(openPst(process.argv[2]).getRootFolder(), [], (f, names) => folders.push(folderEntry(f, names)), {
+  listSubfolders: (f) => (f.hasSubfolders ? f.getSubFolders() : []),
+});
 process.stdout.write(JSON.stringify({ folders }));

@@ -11,14 +11,7 @@
 
 'use strict';
 
-const crypto = require('crypto');
-const path = require('path');
-
-const { PSTFile } = require(path.join(__dirname, 'node_modules', 'pst-extractor'));
-
-function sha(bytes) {
-  return crypto.createHash('sha256').update(bytes).digest('hex');
-}
+const { openPst, sha256, forEachMessage, walkFolders } = require('./pst_extractor_walk');
 
 function attachment(att) {
   const out = { filename: att.longFilename || att.filename || att.displayName || null, method: att.attachMethod };
@@ -32,7 +25,7 @@ function attachment(att) {
     const data = Buffer.alloc(att.filesize);
     stream.readCompletely(data);
     out.size = data.length;
-    out.sha256 = sha(data);
+    out.sha256 = sha256(data);
   }
   return out;
 }
@@ -53,33 +46,14 @@ function message(msg) {
   return out;
 }
 
-function walk(folder, names, out) {
-  let subs = [];
+function folderEntry(folder, names) {
+  const entry = { path: names, container_class: folder.containerClass || null, messages: [] };
   try {
-    // Not trusting hasSubfolders: a folder may hold subfolders while its
-    // flag says it has none.
-    subs = folder.getSubFolders();
+    forEachMessage(folder, (child) => entry.messages.push(message(child)));
   } catch (err) {
-    out.push({ path: names, errors: [String(err)] });
-    return;
+    entry.errors = [String(err)];
   }
-  for (const sub of subs) {
-    const p = names.concat([sub.displayName]);
-    const entry = { path: p, container_class: sub.containerClass || null, messages: [] };
-    try {
-      if (sub.contentCount > 0) {
-        let child = sub.getNextChild();
-        while (child !== null) {
-          entry.messages.push(message(child));
-          child = sub.getNextChild();
-        }
-      }
-    } catch (err) {
-      entry.errors = [String(err)];
-    }
-    out.push(entry);
-    walk(sub, p, out);
-  }
+  return entry;
 }
 
 function main() {
@@ -88,9 +62,10 @@ function main() {
     process.stderr.write('usage: node pst_extractor_dump.js FILE.pst\n');
     process.exit(2);
   }
-  const pst = new PSTFile(path.resolve(file));
   const folders = [];
-  walk(pst.getRootFolder(), [], folders);
+  walkFolders(openPst(file).getRootFolder(), [], (folder, names) => folders.push(folderEntry(folder, names)), {
+    onListError: (names, err) => folders.push({ path: names, errors: [String(err)] }),
+  });
   process.stdout.write(JSON.stringify({ folders }, null, 1) + '\n');
 }
 
