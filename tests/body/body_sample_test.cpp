@@ -323,7 +323,7 @@ TEST(BodySamples, RtfBodiesKeepTheirFormattingAndGainAClickableLink) {
   EXPECT_GE(pstBodies, 20);
   if (!t::haveProgram("/usr/bin/python3")) return;
   const t::CommandResult r = t::run(
-      {"/usr/bin/python3", (t::sourceDir() / "tests/platform/pst_bodies_dump.py").string(), "pypff", pstPath.string()},
+      {"/usr/bin/python3", (t::sourceDir() / "tests/oracles/pst_bodies_dump.py").string(), "pypff", pstPath.string()},
       120);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   int seen = 0;

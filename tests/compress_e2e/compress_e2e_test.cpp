@@ -43,7 +43,7 @@ json inspect(const fs::path& file) { return runJson({cli(), "inspect", "--proper
 
 // pst-extractor's account of a PST file.
 json extractor(const fs::path& file) {
-  return runJson({"node", (sourceDir() / "tests" / "compress_e2e" / "pst_content.js").string(), file.string()});
+  return runJson({"node", (sourceDir() / "tests" / "oracles" / "pst_content.js").string(), file.string()});
 }
 
 bool startsWith(const std::string& s, const std::string& head) { return s.rfind(head, 0) == 0; }

@@ -47,7 +47,7 @@ struct Folder {
 // The tree below the root's folder named top, as one reader sees it;
 // nothing when the reader failed on the file or on part of it.
 std::optional<std::vector<Folder>> readTree(const std::string& reader, const fs::path& file, const std::string& top) {
-  const fs::path scripts = sourceDir() / "tests" / "compress_e2e";
+  const fs::path scripts = sourceDir() / "tests" / "oracles";
   const CommandResult r =
       reader == "pypff"
           ? run({"/usr/bin/python3", (scripts / "folder_tree_pypff.py").string(), file.string(), top}, 300)

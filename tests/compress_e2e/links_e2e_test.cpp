@@ -68,7 +68,7 @@ struct PstMessage {
 };
 
 std::vector<PstMessage> libpffMessages(const fs::path& pst) {
-  const json dump = runJson({"/usr/bin/python3", (sourceDir() / "tests/platform/pst_bodies_dump.py").string(),
+  const json dump = runJson({"/usr/bin/python3", (sourceDir() / "tests/oracles/pst_bodies_dump.py").string(),
                              "pypff", pst.string()});
   std::vector<PstMessage> out;
   for (const auto& f : dump.at("folders")) {

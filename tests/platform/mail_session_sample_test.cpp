@@ -90,7 +90,7 @@ json mustRunJson(const std::vector<std::string>& argv) {
 }
 
 std::string oracle(const std::string& name) { return (t::sourceDir() / "tests/oracles" / name).string(); }
-std::string bodiesScript() { return (t::sourceDir() / "tests/platform/pst_bodies_dump.py").string(); }
+std::string bodiesScript() { return (t::sourceDir() / "tests/oracles/pst_bodies_dump.py").string(); }
 
 // The folders below the top of the personal folders, each path without
 // the top's own name (the new store names it anew), in a stable order.

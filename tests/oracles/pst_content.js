@@ -11,9 +11,7 @@
 
 'use strict';
 
-const path = require('path');
-
-const { openPst, sha256, forEachMessage, walkFolders } = require(path.join(__dirname, '..', 'oracles', 'pst_extractor_walk'));
+const { openPst, sha256, forEachMessage, walkFolders } = require('./pst_extractor_walk');
 
 function recipients(msg) {
   const out = [];

@@ -10,7 +10,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/module1.h"
-#include "scripted_dialogs.h"
+#include "tests/windows/scripted_dialogs.h"
 #include "tests/support/test_support.h"
 
 namespace varnolt::platform {

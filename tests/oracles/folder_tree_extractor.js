@@ -12,7 +12,7 @@
 
 const path = require('path');
 
-const { modules, openPst, forEachMessage, walkFolders } = require(path.join(__dirname, '..', 'oracles', 'pst_extractor_walk'));
+const { modules, openPst, forEachMessage, walkFolders } = require('./pst_extractor_walk');
 
 const dist = path.join(modules, 'pst-extractor', 'dist');
 const { PSTTable7C } = require(path.join(dist, 'PSTTable7C.class'));
