@@ -11,7 +11,7 @@
 
 'use strict';
 
-const { openPst, sha256, forEachMessage, walkFolders } = require('./pst_extractor_walk');
+const { openPst, sha256, readFolders, readAttachments } = require('./pst_extractor_walk');
 
 function attachment(att) {
   const out = { filename: att.longFilename || att.filename || att.displayName || null, method: att.attachMethod };
@@ -33,27 +33,11 @@ function attachment(att) {
 function message(msg) {
   const out = { subject: msg.subject, body: msg.body, html: msg.bodyHTML, attachments: [] };
   try {
-    for (let i = 0; i < msg.numberOfAttachments; i++) {
-      try {
-        out.attachments.push(attachment(msg.getAttachment(i)));
-      } catch (err) {
-        out.attachments.push({ errors: [String(err)] });
-      }
-    }
+    readAttachments(msg, attachment, out.attachments);
   } catch (err) {
     out.errors = [String(err)];
   }
   return out;
-}
-
-function folderEntry(folder, names) {
-  const entry = { path: names, container_class: folder.containerClass || null, messages: [] };
-  try {
-    forEachMessage(folder, (child) => entry.messages.push(message(child)));
-  } catch (err) {
-    entry.errors = [String(err)];
-  }
-  return entry;
 }
 
 function main() {
@@ -62,10 +46,7 @@ function main() {
     process.stderr.write('usage: node pst_extractor_dump.js FILE.pst\n');
     process.exit(2);
   }
-  const folders = [];
-  walkFolders(openPst(file).getRootFolder(), [], (folder, names) => folders.push(folderEntry(folder, names)), {
-    onListError: (names, err) => folders.push({ path: names, errors: [String(err)] }),
-  });
+  const folders = readFolders(openPst(file), message);
   process.stdout.write(JSON.stringify({ folders }, null, 1) + '\n');
 }
 

@@ -47,4 +47,36 @@ function walkFolders(folder, names, visit, { onListError, listSubfolders = (f) =
   }
 }
 
-module.exports = { modules, pstExtractor, openPst, sha256, forEachMessage, walkFolders };
+// Every folder below the root: its path, its container class and its
+// messages as readMessage gives them. What pst-extractor throws on goes
+// into an "errors" list of the folder it belongs to.
+function readFolders(pst, readMessage) {
+  const folders = [];
+  const visit = (folder, names) => {
+    const entry = { path: names, container_class: folder.containerClass || null, messages: [] };
+    try {
+      forEachMessage(folder, (child) => entry.messages.push(readMessage(child)));
+    } catch (err) {
+      entry.errors = [String(err)];
+    }
+    folders.push(entry);
+  };
+  walkFolders(pst.getRootFolder(), [], visit, {
+    onListError: (names, err) => folders.push({ path: names, errors: [String(err)] }),
+  });
+  return folders;
+}
+
+// Adds each attachment of the message, as readAttachment gives it, to
+// `into`; one that throws is added as its error.
+function readAttachments(msg, readAttachment, into) {
+  for (let i = 0; i < msg.numberOfAttachments; i++) {
+    try {
+      into.push(readAttachment(msg.getAttachment(i)));
+    } catch (err) {
+      into.push({ errors: [String(err)] });
+    }
+  }
+}
+
+module.exports = { modules, pstExtractor, openPst, sha256, forEachMessage, walkFolders, readFolders, readAttachments };
