@@ -136,7 +136,7 @@ std::string CompressionEngine::nextRunFolderName(const std::string& destinationF
 }
 
 void CompressionEngine::CompressionRun() {
-  // 1. A fresh run: nothing carried over from an earlier one.
+  // A fresh run: nothing carried over from an earlier one.
   strDestFolderName.clear();
   failures_ = Failures();
   outcomes_.clear();
@@ -144,11 +144,11 @@ void CompressionEngine::CompressionRun() {
   usedRunFolders_.clear();
   where_ = Where();
 
-  // 2. The run cannot be started twice.
+  // The run cannot be started twice.
   attempt("disable the Compress button", [&] { report_.SetCompressButtonEnabled(false); });
   attempt("hide the Compress button", [&] { report_.SetCompressButtonVisible(false); });
 
-  // 3. The treatment is fixed from here on: only the selected option stays
+  // The treatment is fixed from here on: only the selected option stays
   // enabled. When the selection cannot be read every option is disabled.
   std::optional<AttachmentTreatment> selected;
   attempt("read the selected treatment", [&] { selected = inputs_.SelectedTreatment(); });
@@ -157,7 +157,7 @@ void CompressionEngine::CompressionRun() {
       attempt("disable an option button", [&] { report_.SetOptionButtonEnabled(option, false); });
   }
 
-  // 4. One session for the whole run.
+  // One session for the whole run.
   std::shared_ptr<MailSession> session;
   attempt("create the mail-store session", [&] {
     session = createSession_ ? createSession_() : nullptr;
@@ -165,13 +165,13 @@ void CompressionEngine::CompressionRun() {
   });
   if (session) attempt("LogOnDefault", [&] { session->LogOnDefault(); });
 
-  // 5. The note for old Outlook versions, also when the version is unknown.
+  // The note for old Outlook versions, also when the version is unknown.
   std::optional<int> major;
   if (session) attempt("OutlookVersion", [&] { major = OutlookMajorVersion(session->OutlookVersion()); });
   if (!major || *major < 11)
     attempt("show the Outlook note", [&] { report_.ShowMessageBox(kOutlookNote, kMessageBoxTitle); });
 
-  // 6. Every listed PST in list order.
+  // Every listed PST in list order.
   std::int32_t n = 0;
   attempt("read the number of listed PST files", [&] { n = inputs_.PstCount(); });
   for (std::int32_t i = 1; i <= n && !StopRequested(); ++i) {
@@ -187,7 +187,7 @@ void CompressionEngine::CompressionRun() {
     current().firstFailure = failures_.count();
     inPst_ = true;
 
-    // 6.1
+    // The counts shown while the PST is worked on are its own.
     pstAttachmentCounter = 0;
     pstMessageSerial = 0;
     // The labels that show those counts start again with them (the host
@@ -214,7 +214,8 @@ void CompressionEngine::CompressionRun() {
       continue;
     }
 
-    // 6.2, 6.3
+    // A run folder of the PST's own, named after the clock, holds its new
+    // PST and saved attachments.
     bool haveRunFolder =
         attempt("name the run folder", [&] { strDestFolderName = nextRunFolderName(inputs_.DestinationFolder()); });
     if (haveRunFolder) current().runFolder = strDestFolderName;
@@ -222,14 +223,14 @@ void CompressionEngine::CompressionRun() {
       attempt("create the run folder",
               [&] { EnsureDestinationSubfolder(inputs_.DestinationFolder(), strDestFolderName); });
 
-    // 6.4
+    // The user sees which PST is being worked on, by its file name only.
     attempt("show the PST file name", [&] {
       std::string strPSTFileName = inputs_.PstEntry(i);
       parsePSTFileName(strPSTFileName);
       report_.SetLabel(Label::lblNameOfPSTFile, strPSTFileName);
     });
 
-    // 6.5 The source is only ever read: a listed file that is gone is not
+    // The source is only ever read: a listed file that is gone is not
     // attached, since attaching a missing file would create one.
     std::shared_ptr<engine::StoreList> stores;
     if (session) attempt("StoreList", [&] { stores = session->StoreList(); });
@@ -243,7 +244,7 @@ void CompressionEngine::CompressionRun() {
       });
     }
 
-    // 6.6 Only into a run folder of this PST's own, and only for a source
+    // Only into a run folder of this PST's own, and only for a source
     // that could be opened: an empty new PST beside a failed one could be
     // taken for its compressed copy. Its run folder goes again when the
     // run put nothing else in it.
@@ -261,14 +262,15 @@ void CompressionEngine::CompressionRun() {
       });
     }
 
-    // 6.7
+    // Both top folders, and the source's store settings carried over so
+    // that Outlook opens the new PST as it did the old one.
     std::shared_ptr<MailFolder> sourceTop;
     std::shared_ptr<MailFolder> destinationTop;
     if (source) attempt("TopFolder (source)", [&] { sourceTop = source->TopFolder(); });
     if (destination) attempt("TopFolder (destination)", [&] { destinationTop = destination->TopFolder(); });
     if (source && destination) attempt("KeepSettingsOf", [&] { destination->KeepSettingsOf(source); });
 
-    // 6.8 The new PST starts with nothing under its top folder.
+    // The new PST starts with nothing under its top folder.
     if (destinationTop) {
       std::unique_ptr<Enumerator<MailFolder>> existing;
       attempt("Subfolders (destination)", [&] { existing = destinationTop->Subfolders()->Enumerate(); });
@@ -285,7 +287,7 @@ void CompressionEngine::CompressionRun() {
       }
     }
 
-    // 6.9 The top folder's own messages are the source's as much as any
+    // The top folder's own messages are the source's as much as any
     // folder's. A count that cannot be read lets the walk try.
     if (sourceTop && destinationTop) {
       copyTopFolder(sourceTop, session, destinationTop);
@@ -322,7 +324,7 @@ void CompressionEngine::CompressionRun() {
     // The source lets go of its file.
     if (source) tidy("close the source PST", [&] { source->Close(); });
 
-    // 6.10 The scratch files go; the run folder, the new PST and the
+    // The scratch files go; the run folder, the new PST and the
     // attachments stay.
     if (haveRunFolder) {
       tidy("remove the scratch folder", [&] {
@@ -339,7 +341,8 @@ void CompressionEngine::CompressionRun() {
     }
     destinationFull_ = false;
 
-    // 6.11
+    // The host gets its turn between PSTs, and the PST's failures are
+    // counted for its outcome.
     pump();
     current().failureCount = failures_.count() - current().firstFailure;
     inPst_ = false;
@@ -349,7 +352,7 @@ void CompressionEngine::CompressionRun() {
 }
 
 void CompressionEngine::finishRun() {
-  // 7. The completion text; a run in which something failed says so and
+  // The completion text; a run in which something failed says so and
   // how many steps failed, and the host can list them.
   if (StopRequested()) {
     const std::string count = std::to_string(failures_.count());
@@ -371,11 +374,11 @@ void CompressionEngine::finishRun() {
     });
   }
 
-  // 8, 9
+  // The user closes the window with OK once the run is over.
   attempt("show the OK button", [&] { report_.SetOkButtonVisible(true); });
   attempt("enable the OK button", [&] { report_.SetOkButtonEnabled(true); });
   attempt("switch the progress bar off", [&] { report_.SetProgressBarEnabled(false); });
-  // 10. The run's folder, store and session objects go with this scope.
+  // The run's folder, store and session objects go with this scope.
 }
 
 }  // namespace varnolt::engine
