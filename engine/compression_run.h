@@ -122,18 +122,16 @@ class CompressionEngine {
 
   // Recreates the folder tree below source inside destination and copies
   // every message of every mail folder through a scratch .msg file.
-  void CopyFolderTree(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& objSession,
-                      const std::shared_ptr<MailFolder>& destination, std::int64_t& cntAttachment,
+  void CopyFolderTree(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& session,
+                      const std::shared_ptr<MailFolder>& destination, std::int64_t& attachmentCount,
                       std::int64_t& messageSerial);
 
   // Applies the selected treatment to the attachments of one message, from
-  // the last to the first. The last three arguments receive the generated
-  // file name, path and link target of the last attachment saved.
-  void StripAttachments(const std::shared_ptr<MailSession>& objSession, const std::shared_ptr<MailMessage>& msg,
-                        const std::shared_ptr<AttachmentList>& msgAttachments, std::int32_t iAttachmentCount,
-                        std::int64_t& cntAttachment, std::string& strAttachmentFileName,
-                        const std::string& strAttachmentFolderName, std::string& strDestFolderPath,
-                        std::string& strURL);
+  // the last to the first; saved files go into strAttachmentFolderName
+  // (relative to the destination folder).
+  void StripAttachments(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
+                        const std::shared_ptr<AttachmentList>& msgAttachments, std::int32_t attachmentsInMessage,
+                        std::int64_t& attachmentCount, const std::string& strAttachmentFolderName);
 
   // Packs the file at path into an archive of its own at path + ".zip".
   // True when the archive holds the file and is completely on disk; a
@@ -186,32 +184,29 @@ class CompressionEngine {
   // A free path for a saved attachment; under the zip treatment its archive
   // path is free as well.
   std::string freeSavePath(const std::string& path, bool forArchive);
-  bool appendLink(const std::shared_ptr<MailSession>& objSession, const std::shared_ptr<MailMessage>& msg,
-                  const std::string& target, const std::string& fileName, std::string& strURL);
+  bool appendLink(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
+                  const std::string& target, const std::string& fileName);
   void finishRun();
   void pump();
 
-  // What one pass of the walk over a folder's subfolders keeps for the
-  // attachment handler, carried from one message to the next.
+  // Where one pass of the walk over a folder's subfolders puts the saved
+  // attachments and the scratch .msg files.
   struct WalkScratch {
     std::string strAttachmentFolderName;  // relative to the destination folder
     std::string scratchFolder;            // relative to the destination folder
-    std::string strAttachmentFileName;
-    std::string strDestFolderPath;
-    std::string strURL;
   };
   // Switches the progress bar on and makes sure the run folder's
   // attachment and scratch folders are there.
   WalkScratch startWalk();
   // The top folder's own messages and settings, before the tree below it.
-  void copyTopFolder(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& objSession,
+  void copyTopFolder(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& session,
                      const std::shared_ptr<MailFolder>& destination);
   // Every message of one mail folder into its new folder, each treated,
   // through a scratch .msg file of its own; itemCount is the source's
   // count when it could be read.
-  void copyMessages(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& objSession,
+  void copyMessages(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& session,
                     const std::shared_ptr<MailFolder>& destination, std::optional<std::int32_t> itemCount,
-                    std::int64_t& cntAttachment, std::int64_t& messageSerial, WalkScratch& walk);
+                    std::int64_t& attachmentCount, std::int64_t& messageSerial, WalkScratch& walk);
   // The messages of a folder and every folder below it; nothing when a
   // count cannot be read (noted as a failure).
   std::optional<std::int64_t> countMessagesBelow(const std::shared_ptr<MailFolder>& folder, int depth = 0);

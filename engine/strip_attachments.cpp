@@ -95,27 +95,24 @@ std::string CompressionEngine::freeSavePath(const std::string& path, bool forArc
   return *found;
 }
 
-bool CompressionEngine::appendLink(const std::shared_ptr<MailSession>& objSession,
+bool CompressionEngine::appendLink(const std::shared_ptr<MailSession>& session,
                                    const std::shared_ptr<MailMessage>& msg, const std::string& target,
-                                   const std::string& fileName, std::string& strURL) {
+                                   const std::string& fileName) {
   // An Outlook version that cannot be read is passed on as unreadable; the
   // link rule then writes a plain-text link with escaped blanks.
   std::string version;
-  attempt("OutlookVersion", [&] { version = objSession->OutlookVersion(); });
+  attempt("OutlookVersion", [&] { version = session->OutlookVersion(); });
   const AttachmentLink link = MakeAttachmentLink(target, fileName, strGetOSVersion, version);
-  strURL = link.strURL;
   if (link.plainText) return attempt("append the link to Body", [&] { msg->Body(msg->Body() + link.text); });
   return attempt("append the link to HTMLBody", [&] { msg->HTMLBody(msg->HTMLBody() + link.text); });
 }
 
-void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& objSession,
+void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& session,
                                          const std::shared_ptr<MailMessage>& msg,
                                          const std::shared_ptr<AttachmentList>& msgAttachments,
-                                         std::int32_t iAttachmentCount, std::int64_t& cntAttachment,
-                                         std::string& strAttachmentFileName,
-                                         const std::string& strAttachmentFolderName,
-                                         std::string& strDestFolderPath, std::string& strURL) {
-  if (iAttachmentCount < 1) return;
+                                         std::int32_t attachmentsInMessage, std::int64_t& attachmentCount,
+                                         const std::string& strAttachmentFolderName) {
+  if (attachmentsInMessage < 1) return;
   // A class that cannot be read might be S/MIME: nothing is taken out of
   // such a message either.
   std::optional<std::string> messageClass;
@@ -127,9 +124,9 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
   // the host's pending events.
   auto showHandled = [&] {
     attempt("switch the progress bar on", [&] { report_.SetProgressBarEnabled(true); });
-    ++cntAttachment;
+    ++attachmentCount;
     attempt("show the attachment count",
-            [&] { report_.SetLabel(Label::lblAttachmentCount, std::to_string(cntAttachment)); });
+            [&] { report_.SetLabel(Label::lblAttachmentCount, std::to_string(attachmentCount)); });
     pump();
   };
 
@@ -138,10 +135,10 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
   // every use.
   // A full destination ends the message's treatment; an interrupt lets the
   // message finish.
-  for (std::int32_t i = iAttachmentCount; i >= 1 && !destinationFull_; --i) {
-    auto A = [&] { return msgAttachments->Item(i); };
+  for (std::int32_t i = attachmentsInMessage; i >= 1 && !destinationFull_; --i) {
+    auto attachment = [&] { return msgAttachments->Item(i); };
     std::optional<std::string> fileName;
-    attempt("FileName", [&] { fileName = A()->FileName(); });
+    attempt("FileName", [&] { fileName = attachment()->FileName(); });
     where_.attachment = fileName ? *fileName : "#" + std::to_string(i);
 
     if (keepEvery) {
@@ -169,11 +166,13 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
       // A name of the file's own; an earlier file of that name, or its
       // archive, is never replaced.
       const bool zipTreatment = *treatment == AttachmentTreatment::ExtractZip;
+      std::string savedFilePath;
+      std::string savedFileName;
       bool named = attempt("name the attachment file", [&] {
         const std::string generated = AttachmentFileName(*fileName, toTm(clock_.Now()));
         const std::string wanted = AttachmentFilePath(inputs_.DestinationFolder(), strAttachmentFolderName, generated);
-        strDestFolderPath = freeSavePath(wanted, zipTreatment && !endsWith(wanted, ".zip"));
-        strAttachmentFileName = fs::path(strDestFolderPath).filename().string();
+        savedFilePath = freeSavePath(wanted, zipTreatment && !endsWith(wanted, ".zip"));
+        savedFileName = fs::path(savedFilePath).filename().string();
       });
       bool saved = false;
       if (named) {
@@ -181,32 +180,32 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
           // The localized line names the attachment, the English one the
           // file it is saved as.
           const auto text = localizedText(kTextSaving);
-          report_.SetLabel(Label::lblCopy, text ? *text + " " + *fileName : kEnglishSaving + strAttachmentFileName);
+          report_.SetLabel(Label::lblCopy, text ? *text + " " + *fileName : kEnglishSaving + savedFileName);
         });
-        saved = attempt("SaveAsFile", [&] { A()->SaveAsFile(strDestFolderPath); });
-        if (saved && !isRegularFile(strDestFolderPath)) {
-          fail("SaveAsFile", "no file was written to " + strDestFolderPath);
+        saved = attempt("SaveAsFile", [&] { attachment()->SaveAsFile(savedFilePath); });
+        if (saved && !isRegularFile(savedFilePath)) {
+          fail("SaveAsFile", "no file was written to " + savedFilePath);
           saved = false;
         } else if (!saved) {
           // What a failed save left behind is not the attachment; the
           // attachment itself stays in the message.
-          tidy("delete the unfinished file", [&] { DeleteFileIfPresent(strDestFolderPath); });
+          tidy("delete the unfinished file", [&] { DeleteFileIfPresent(savedFilePath); });
         }
       }
 
       if (saved && *treatment == AttachmentTreatment::Extract) {
-        remove = appendLink(objSession, msg, strDestFolderPath, *fileName, strURL);
+        remove = appendLink(session, msg, savedFilePath, *fileName);
       } else if (saved && zipTreatment) {
         // A saved file already named ".zip" (exactly) is linked as it is.
-        if (endsWith(strDestFolderPath, ".zip")) {
-          remove = appendLink(objSession, msg, strDestFolderPath, *fileName, strURL);
-        } else if (ZipAttachments(strDestFolderPath)) {
-          remove = appendLink(objSession, msg, strDestFolderPath + ".zip", *fileName, strURL);
-          if (remove) attempt("delete the zipped file", [&] { DeleteFileIfPresent(strDestFolderPath); });
+        if (endsWith(savedFilePath, ".zip")) {
+          remove = appendLink(session, msg, savedFilePath, *fileName);
+        } else if (ZipAttachments(savedFilePath)) {
+          remove = appendLink(session, msg, savedFilePath + ".zip", *fileName);
+          if (remove) attempt("delete the zipped file", [&] { DeleteFileIfPresent(savedFilePath); });
         }
       }
     }
-    const bool removed = remove && attempt("Delete", [&] { A()->Delete(); });
+    const bool removed = remove && attempt("Delete", [&] { attachment()->Delete(); });
     if (!removed) tally(&PstOutcome::attachmentsKept);
     else if (treatment == AttachmentTreatment::Remove) tally(&PstOutcome::attachmentsRemoved);
     else if (treatment == AttachmentTreatment::Extract) tally(&PstOutcome::attachmentsSaved);
