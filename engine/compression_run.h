@@ -22,6 +22,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "engine/clock.h"
@@ -166,6 +167,35 @@ class CompressionEngine {
   // away what an unfinished PST left.
   bool tidy(const std::string& operation, const std::function<void()>& step);
   bool runStep(const std::string& operation, const std::function<void()>& step);
+  // Runs get as attempt runs a step: its answer when it gave one, nothing
+  // when it failed or was skipped.
+  template <typename Get>
+  auto attemptGet(const std::string& operation, Get&& get) -> std::optional<std::decay_t<decltype(get())>> {
+    std::optional<std::decay_t<decltype(get())>> value;
+    attempt(operation, [&] { value = get(); });
+    return value;
+  }
+  // A list whose enumerator keeps failing is given up after this many misses
+  // in a row, so a broken store cannot keep the walk turning forever.
+  static constexpr int kMissesBeforeGivingUp = 64;
+  // Hands every member of list to visit while keepGoing() holds. A member
+  // that cannot be fetched is noted under operation and passed over; after
+  // kMissesBeforeGivingUp of them in a row the rest of the list is given up.
+  template <typename T, typename KeepGoing, typename Visit>
+  void forEachTolerated(const std::unique_ptr<Enumerator<T>>& list, const std::string& operation,
+                        KeepGoing&& keepGoing, Visit&& visit) {
+    int missesInARow = 0;
+    while (list && missesInARow < kMissesBeforeGivingUp && keepGoing()) {
+      std::shared_ptr<T> member;
+      if (!attempt(operation, [&] { member = list->Next(); })) {
+        ++missesInARow;
+        continue;
+      }
+      if (!member) break;
+      missesInARow = 0;
+      visit(member);
+    }
+  }
   // The one failure line of a PST whose destination filled up.
   void destinationFull(const std::string& operation, const std::string& reason);
   // The walk stops before the next message or folder.
@@ -186,7 +216,35 @@ class CompressionEngine {
   std::string freeSavePath(const std::string& path, bool forArchive);
   bool appendLink(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
                   const std::string& target, const std::string& fileName);
+  // The phases of a run: its start, the one session, one listed PST from
+  // start to finish, and the completion text.
+  void startRun();
+  std::shared_ptr<MailSession> openSession();
+  void compressPst(std::int32_t index, const std::shared_ptr<MailSession>& session);
   void finishRun();
+  // The phases of one PST.
+  struct PstStores {
+    std::shared_ptr<MailStore> source;
+    std::shared_ptr<MailStore> destination;  // only beside a source that could be opened
+  };
+  // Starts the PST's outcome and its counts.
+  void beginPst(std::int32_t index);
+  // False, with the failure noted, when the destination clearly has too
+  // little room for the PST.
+  bool roomForPst(std::int32_t index);
+  // Names and makes the PST's run folder; false when it could not be named.
+  bool makeRunFolder();
+  PstStores openStores(std::int32_t index, const std::shared_ptr<MailSession>& session, bool haveRunFolder);
+  // The source's whole tree into the new PST.
+  void copyPst(const PstStores& stores, const std::shared_ptr<MailSession>& session);
+  // Removes whatever the new PST holds under its top folder.
+  void emptyNewPst(const std::shared_ptr<MailFolder>& destinationTop);
+  // Finishes the new PST, or removes it when the PST was stopped part way,
+  // and lets go of the source; true when the PST was stopped.
+  bool finishNewPst(const PstStores& stores, bool haveRunFolder);
+  // Removes the scratch folder, and for a stopped PST whatever of its run
+  // folder is empty.
+  void clearRunFolder(bool haveRunFolder, bool stopped);
   void pump();
 
   // Where one pass of the walk over a folder's subfolders puts the saved
@@ -207,6 +265,17 @@ class CompressionEngine {
   void copyMessages(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& session,
                     const std::shared_ptr<MailFolder>& destination, std::optional<std::int32_t> itemCount,
                     std::int64_t& attachmentCount, std::int64_t& messageSerial, WalkScratch& walk);
+  // One message through its scratch .msg file into the new folder, its
+  // attachments treated on the way.
+  void copyMessage(const std::shared_ptr<MailMessage>& sourceItem, const std::shared_ptr<MailFolder>& sourceFolder,
+                   const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailFolder>& newFolder,
+                   std::optional<std::int32_t> itemCount, std::int64_t& attachmentCount, std::int64_t& messageSerial,
+                   const WalkScratch& walk);
+  // One subfolder met by the walk: copied whole when it holds no mail,
+  // otherwise recreated and walked.
+  void copySubfolder(const std::shared_ptr<MailFolder>& sourceFolder, const std::string& parentPath,
+                     const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailFolder>& destination,
+                     std::int64_t& attachmentCount, std::int64_t& messageSerial, WalkScratch& walk);
   // The messages of a folder and every folder below it; nothing when a
   // count cannot be read (noted as a failure).
   std::optional<std::int64_t> countMessagesBelow(const std::shared_ptr<MailFolder>& folder, int depth = 0);

@@ -115,8 +115,7 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
   if (attachmentsInMessage < 1) return;
   // A class that cannot be read might be S/MIME: nothing is taken out of
   // such a message either.
-  std::optional<std::string> messageClass;
-  attempt("MessageClass", [&] { messageClass = msg->MessageClass(); });
+  const std::optional<std::string> messageClass = attemptGet("MessageClass", [&] { return msg->MessageClass(); });
   const bool keepEvery = !messageClass || isSmimeClass(*messageClass);
   const std::string keptReason = messageClass ? kKeptSmimeReason : "its message class could not be read";
 
@@ -137,8 +136,7 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
   // message finish.
   for (std::int32_t i = attachmentsInMessage; i >= 1 && !destinationFull_; --i) {
     auto attachment = [&] { return msgAttachments->Item(i); };
-    std::optional<std::string> fileName;
-    attempt("FileName", [&] { fileName = attachment()->FileName(); });
+    const std::optional<std::string> fileName = attemptGet("FileName", [&] { return attachment()->FileName(); });
     where_.attachment = fileName ? *fileName : "#" + std::to_string(i);
 
     if (keepEvery) {
@@ -151,8 +149,8 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
     // The treatment is read anew for every attachment. An attachment is
     // deleted only once its content is safe elsewhere (or is meant to go);
     // when anything before that fails it stays in the message.
-    std::optional<AttachmentTreatment> treatment;
-    attempt("read the selected treatment", [&] { treatment = inputs_.SelectedTreatment(); });
+    const std::optional<AttachmentTreatment> treatment =
+        attemptGet("read the selected treatment", [&] { return inputs_.SelectedTreatment(); });
     bool remove = false;
 
     if (treatment == AttachmentTreatment::Remove) {
