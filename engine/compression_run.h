@@ -214,6 +214,12 @@ class CompressionEngine {
   // A free path for a saved attachment; under the zip treatment its archive
   // path is free as well.
   std::string freeSavePath(const std::string& path, bool forArchive);
+  // Saves one attachment as treatment asks (Extract or ExtractZip) and
+  // links it from the body; true when its content is safe beside the new
+  // PST and it may be deleted from the message.
+  bool saveAndLink(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
+                   const std::function<std::shared_ptr<MailAttachment>()>& attachment, const std::string& fileName,
+                   AttachmentTreatment treatment, const std::string& strAttachmentFolderName);
   bool appendLink(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
                   const std::string& target, const std::string& fileName);
   // The phases of a run: its start, the one session, one listed PST from

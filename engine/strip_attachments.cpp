@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -107,6 +108,51 @@ bool CompressionEngine::appendLink(const std::shared_ptr<MailSession>& session,
   return attempt("append the link to HTMLBody", [&] { msg->HTMLBody(msg->HTMLBody() + link.text); });
 }
 
+bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
+                                    const std::shared_ptr<MailMessage>& msg,
+                                    const std::function<std::shared_ptr<MailAttachment>()>& attachment,
+                                    const std::string& fileName, AttachmentTreatment treatment,
+                                    const std::string& strAttachmentFolderName) {
+  // A name of the file's own; an earlier file of that name, or its
+  // archive, is never replaced.
+  const bool zipTreatment = treatment == AttachmentTreatment::ExtractZip;
+  std::string savedFilePath;
+  std::string savedFileName;
+  const bool named = attempt("name the attachment file", [&] {
+    const std::string generated = AttachmentFileName(fileName, toTm(clock_.Now()));
+    const std::string wanted = AttachmentFilePath(inputs_.DestinationFolder(), strAttachmentFolderName, generated);
+    savedFilePath = freeSavePath(wanted, zipTreatment && !endsWith(wanted, ".zip"));
+    savedFileName = fs::path(savedFilePath).filename().string();
+  });
+  if (!named) return false;
+  attempt("show the activity", [&] {
+    // The localized line names the attachment, the English one the
+    // file it is saved as.
+    const auto text = localizedText(kTextSaving);
+    report_.SetLabel(Label::lblCopy, text ? *text + " " + fileName : kEnglishSaving + savedFileName);
+  });
+  const bool saved = attempt("SaveAsFile", [&] { attachment()->SaveAsFile(savedFilePath); });
+  if (saved && !isRegularFile(savedFilePath)) {
+    fail("SaveAsFile", "no file was written to " + savedFilePath);
+    return false;
+  }
+  if (!saved) {
+    // What a failed save left behind is not the attachment; the
+    // attachment itself stays in the message.
+    tidy("delete the unfinished file", [&] { DeleteFileIfPresent(savedFilePath); });
+    return false;
+  }
+
+  if (treatment == AttachmentTreatment::Extract) return appendLink(session, msg, savedFilePath, fileName);
+  if (!zipTreatment) return false;
+  // A saved file already named ".zip" (exactly) is linked as it is.
+  if (endsWith(savedFilePath, ".zip")) return appendLink(session, msg, savedFilePath, fileName);
+  if (!ZipAttachments(savedFilePath)) return false;
+  const bool linked = appendLink(session, msg, savedFilePath + ".zip", fileName);
+  if (linked) attempt("delete the zipped file", [&] { DeleteFileIfPresent(savedFilePath); });
+  return linked;
+}
+
 void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& session,
                                          const std::shared_ptr<MailMessage>& msg,
                                          const std::shared_ptr<AttachmentList>& msgAttachments,
@@ -161,47 +207,7 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
       });
       remove = true;
     } else if (treatment && fileName) {
-      // A name of the file's own; an earlier file of that name, or its
-      // archive, is never replaced.
-      const bool zipTreatment = *treatment == AttachmentTreatment::ExtractZip;
-      std::string savedFilePath;
-      std::string savedFileName;
-      bool named = attempt("name the attachment file", [&] {
-        const std::string generated = AttachmentFileName(*fileName, toTm(clock_.Now()));
-        const std::string wanted = AttachmentFilePath(inputs_.DestinationFolder(), strAttachmentFolderName, generated);
-        savedFilePath = freeSavePath(wanted, zipTreatment && !endsWith(wanted, ".zip"));
-        savedFileName = fs::path(savedFilePath).filename().string();
-      });
-      bool saved = false;
-      if (named) {
-        attempt("show the activity", [&] {
-          // The localized line names the attachment, the English one the
-          // file it is saved as.
-          const auto text = localizedText(kTextSaving);
-          report_.SetLabel(Label::lblCopy, text ? *text + " " + *fileName : kEnglishSaving + savedFileName);
-        });
-        saved = attempt("SaveAsFile", [&] { attachment()->SaveAsFile(savedFilePath); });
-        if (saved && !isRegularFile(savedFilePath)) {
-          fail("SaveAsFile", "no file was written to " + savedFilePath);
-          saved = false;
-        } else if (!saved) {
-          // What a failed save left behind is not the attachment; the
-          // attachment itself stays in the message.
-          tidy("delete the unfinished file", [&] { DeleteFileIfPresent(savedFilePath); });
-        }
-      }
-
-      if (saved && *treatment == AttachmentTreatment::Extract) {
-        remove = appendLink(session, msg, savedFilePath, *fileName);
-      } else if (saved && zipTreatment) {
-        // A saved file already named ".zip" (exactly) is linked as it is.
-        if (endsWith(savedFilePath, ".zip")) {
-          remove = appendLink(session, msg, savedFilePath, *fileName);
-        } else if (ZipAttachments(savedFilePath)) {
-          remove = appendLink(session, msg, savedFilePath + ".zip", *fileName);
-          if (remove) attempt("delete the zipped file", [&] { DeleteFileIfPresent(savedFilePath); });
-        }
-      }
+      remove = saveAndLink(session, msg, attachment, *fileName, *treatment, strAttachmentFolderName);
     }
     const bool removed = remove && attempt("Delete", [&] { attachment()->Delete(); });
     if (!removed) tally(&PstOutcome::attachmentsKept);
