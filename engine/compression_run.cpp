@@ -9,6 +9,7 @@
 
 #include "engine/naming.h"
 #include "engine/run_helpers.h"
+#include "localisation/english_texts.h"
 
 namespace varnolt::engine {
 
@@ -109,8 +110,9 @@ std::optional<std::string> CompressionEngine::localizedText(std::int32_t id) {
   }
 }
 
-std::string CompressionEngine::textOrEnglish(std::int32_t id, const std::string& english) {
-  return localizedText(id).value_or(english);
+std::string CompressionEngine::textOrEnglish(std::int32_t id) {
+  if (std::optional<std::string> text = localizedText(id)) return *text;
+  return localisation::EnglishText(id).value_or(std::string());
 }
 
 void CompressionEngine::pump() {
@@ -385,19 +387,19 @@ void CompressionEngine::finishRun() {
     const std::string count = std::to_string(failures_.count());
     attempt("show the completion text", [&] {
       report_.SetLabel(Label::lblCopy, failures_.empty() ? std::string()
-                                                         : textOrEnglish(kTextFailedSteps, kEnglishFailedSteps) + " " + count);
+                                                         : textOrEnglish(kTextFailedSteps) + " " + count);
       report_.SetLabel(Label::lblProcessing, kEnglishInterrupted);
     });
   } else if (failures_.empty()) {
     attempt("show the completion text", [&] {
-      report_.SetLabel(Label::lblCopy, textOrEnglish(kTextEndActivity, ""));
-      report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextSucceeded, kEnglishSucceeded));
+      report_.SetLabel(Label::lblCopy, textOrEnglish(kTextEndActivity));
+      report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextSucceeded));
     });
   } else {
     const std::string count = std::to_string(failures_.count());
     attempt("show the completion text", [&] {
-      report_.SetLabel(Label::lblCopy, textOrEnglish(kTextFailedSteps, kEnglishFailedSteps) + " " + count);
-      report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextFailed, kEnglishFailed));
+      report_.SetLabel(Label::lblCopy, textOrEnglish(kTextFailedSteps) + " " + count);
+      report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextFailed));
     });
   }
 

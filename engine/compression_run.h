@@ -41,12 +41,11 @@ inline constexpr std::int32_t kTextEndActivity = 138;      // lblCopy at the end
 inline constexpr std::int32_t kTextFailed = 150;           // lblProcessing at the end when steps failed
 inline constexpr std::int32_t kTextFailedSteps = 151;      // lblCopy at the end, before the count
 
-// Built-in English texts for when the language's texts cannot be loaded.
+// English texts for when the language's texts cannot be loaded. The
+// status-line starts carry the blank the file name follows; the completion
+// texts with an id come from the built-in English table instead.
 inline constexpr const char* kEnglishRemoving = "removing ";
 inline constexpr const char* kEnglishSaving = "Saving ";
-inline constexpr const char* kEnglishSucceeded = "Compress Successfully!!!";
-inline constexpr const char* kEnglishFailed = "Compress finished with errors";
-inline constexpr const char* kEnglishFailedSteps = "Failed steps :";
 inline constexpr const char* kEnglishInterrupted = "Compress interrupted";
 inline constexpr const char* kOutlookNote =
     "Note for Outlook 2000 Users : Please change the Email Service option by :\r\n"
@@ -209,7 +208,8 @@ class CompressionEngine {
   // The text of id in the chosen language; nothing when the language's
   // texts cannot be loaded or lack the id, and the English text is due.
   std::optional<std::string> localizedText(std::int32_t id);
-  std::string textOrEnglish(std::int32_t id, const std::string& english);
+  // The text of id in the chosen language, else the built-in English one.
+  std::string textOrEnglish(std::int32_t id);
   std::string nextRunFolderName(const std::string& destinationFolder);
   // A free path for a saved attachment; under the zip treatment its archive
   // path is free as well.
