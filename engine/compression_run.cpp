@@ -9,6 +9,7 @@
 
 #include "engine/naming.h"
 #include "engine/run_helpers.h"
+#include "localisation/english_texts.h"
 
 namespace varnolt::engine {
 
@@ -109,8 +110,9 @@ std::optional<std::string> CompressionEngine::localizedText(std::int32_t id) {
   }
 }
 
-std::string CompressionEngine::textOrEnglish(std::int32_t id, const std::string& english) {
-  return localizedText(id).value_or(english);
+std::string CompressionEngine::textOrEnglish(std::int32_t id) {
+  if (std::optional<std::string> text = localizedText(id)) return *text;
+  return localisation::EnglishText(id).value_or(std::string());
 }
 
 void CompressionEngine::pump() {
@@ -136,7 +138,18 @@ std::string CompressionEngine::nextRunFolderName(const std::string& destinationF
 }
 
 void CompressionEngine::CompressionRun() {
-  // 1. A fresh run: nothing carried over from an earlier one.
+  startRun();
+  const std::shared_ptr<MailSession> session = openSession();
+  // Every listed PST in list order.
+  const std::int32_t pstCount =
+      attemptGet("read the number of listed PST files", [&] { return inputs_.PstCount(); }).value_or(0);
+  for (std::int32_t i = 1; i <= pstCount && !StopRequested(); ++i) compressPst(i, session);
+  where_ = Where();
+  finishRun();
+}
+
+void CompressionEngine::startRun() {
+  // A fresh run: nothing carried over from an earlier one.
   strDestFolderName.clear();
   failures_ = Failures();
   outcomes_.clear();
@@ -144,20 +157,22 @@ void CompressionEngine::CompressionRun() {
   usedRunFolders_.clear();
   where_ = Where();
 
-  // 2. The run cannot be started twice.
+  // The run cannot be started twice.
   attempt("disable the Compress button", [&] { report_.SetCompressButtonEnabled(false); });
   attempt("hide the Compress button", [&] { report_.SetCompressButtonVisible(false); });
 
-  // 3. The treatment is fixed from here on: only the selected option stays
+  // The treatment is fixed from here on: only the selected option stays
   // enabled. When the selection cannot be read every option is disabled.
-  std::optional<AttachmentTreatment> selected;
-  attempt("read the selected treatment", [&] { selected = inputs_.SelectedTreatment(); });
+  const std::optional<AttachmentTreatment> selected =
+      attemptGet("read the selected treatment", [&] { return inputs_.SelectedTreatment(); });
   for (auto option : {AttachmentTreatment::Remove, AttachmentTreatment::Extract, AttachmentTreatment::ExtractZip}) {
     if (!selected || option != *selected)
       attempt("disable an option button", [&] { report_.SetOptionButtonEnabled(option, false); });
   }
+}
 
-  // 4. One session for the whole run.
+std::shared_ptr<MailSession> CompressionEngine::openSession() {
+  // One session for the whole run.
   std::shared_ptr<MailSession> session;
   attempt("create the mail-store session", [&] {
     session = createSession_ ? createSession_() : nullptr;
@@ -165,217 +180,234 @@ void CompressionEngine::CompressionRun() {
   });
   if (session) attempt("LogOnDefault", [&] { session->LogOnDefault(); });
 
-  // 5. The note for old Outlook versions, also when the version is unknown.
+  // The note for old Outlook versions, also when the version is unknown.
   std::optional<int> major;
-  if (session) attempt("OutlookVersion", [&] { major = OutlookMajorVersion(session->OutlookVersion()); });
+  if (session)
+    major = attemptGet("OutlookVersion", [&] { return OutlookMajorVersion(session->OutlookVersion()); })
+                .value_or(std::nullopt);
   if (!major || *major < 11)
     attempt("show the Outlook note", [&] { report_.ShowMessageBox(kOutlookNote, kMessageBoxTitle); });
+  return session;
+}
 
-  // 6. Every listed PST in list order.
-  std::int32_t n = 0;
-  attempt("read the number of listed PST files", [&] { n = inputs_.PstCount(); });
-  for (std::int32_t i = 1; i <= n && !StopRequested(); ++i) {
-    where_ = Where();
-    destinationFull_ = false;
-    try {
-      where_.pst = inputs_.PstEntry(i);  // only to say where a failure happened
-    } catch (...) {
-      where_.pst = "#" + std::to_string(i);
-    }
-    outcomes_.emplace_back();
-    current().pst = where_.pst;
-    current().firstFailure = failures_.count();
-    inPst_ = true;
+void CompressionEngine::compressPst(std::int32_t index, const std::shared_ptr<MailSession>& session) {
+  beginPst(index);
+  if (!roomForPst(index)) return;
+  const bool haveRunFolder = makeRunFolder();
+  // The user sees which PST is being worked on, by its file name only.
+  attempt("show the PST file name", [&] {
+    std::string strPSTFileName = inputs_.PstEntry(index);
+    parsePSTFileName(strPSTFileName);
+    report_.SetLabel(Label::lblNameOfPSTFile, strPSTFileName);
+  });
+  const PstStores stores = openStores(index, session, haveRunFolder);
+  copyPst(stores, session);
+  const bool stopped = finishNewPst(stores, haveRunFolder);
+  clearRunFolder(haveRunFolder, stopped);
+  destinationFull_ = false;
+  // The host gets its turn between PSTs, and the PST's failures are
+  // counted for its outcome.
+  pump();
+  current().failureCount = failures_.count() - current().firstFailure;
+  inPst_ = false;
+}
 
-    // 6.1
-    pstAttachmentCounter = 0;
-    pstMessageSerial = 0;
-    // The labels that show those counts start again with them (the host
-    // cleared them before the first PST): nothing of the PST before stays
-    // on screen through this one or into the finished state.
-    if (i > 1) {
-      attempt("clear the progress labels", [&] {
-        for (Label label : {Label::lblNameOfPSTFolder, Label::lblNumOfMails, Label::lblAttachmentCount, Label::lblCopy})
-          report_.SetLabel(label, "");
-      });
-    }
-
-    // A PST the destination clearly has no room for is not started: no
-    // run folder, no new PST, one failure that says why.
-    std::optional<std::string> shortage;
-    attempt("check the free space at the destination",
-            [&] { shortage = spaceShortage(inputs_.PstEntry(i), inputs_.DestinationFolder()); });
-    if (shortage) {
-      fail("check the free space at the destination", *shortage);
-      current().stopped = PstStop::TooLittleSpace;
-      current().failureCount = failures_.count() - current().firstFailure;
-      inPst_ = false;
-      pump();
-      continue;
-    }
-
-    // 6.2, 6.3
-    bool haveRunFolder =
-        attempt("name the run folder", [&] { strDestFolderName = nextRunFolderName(inputs_.DestinationFolder()); });
-    if (haveRunFolder) current().runFolder = strDestFolderName;
-    if (haveRunFolder)
-      attempt("create the run folder",
-              [&] { EnsureDestinationSubfolder(inputs_.DestinationFolder(), strDestFolderName); });
-
-    // 6.4
-    attempt("show the PST file name", [&] {
-      std::string strPSTFileName = inputs_.PstEntry(i);
-      parsePSTFileName(strPSTFileName);
-      report_.SetLabel(Label::lblNameOfPSTFile, strPSTFileName);
-    });
-
-    // 6.5 The source is only ever read: a listed file that is gone is not
-    // attached, since attaching a missing file would create one.
-    std::shared_ptr<engine::StoreList> stores;
-    if (session) attempt("StoreList", [&] { stores = session->StoreList(); });
-    std::shared_ptr<MailStore> source;
-    if (stores) {
-      attempt("AttachPstFile (source)", [&] {
-        const std::string path = inputs_.PstEntry(i);
-        std::error_code ec;
-        if (!fs::is_regular_file(fs::path(path), ec)) throw StoreError("the PST file is not there: " + path);
-        source = stores->AttachPstFile(path, kFormatUnicodePst, std::nullopt);
-      });
-    }
-
-    // 6.6 Only into a run folder of this PST's own, and only for a source
-    // that could be opened: an empty new PST beside a failed one could be
-    // taken for its compressed copy. Its run folder goes again when the
-    // run put nothing else in it.
-    std::shared_ptr<MailStore> destination;
-    if (stores && !source && haveRunFolder) {
-      if (attempt("remove the empty run folder",
-                  [&] { RemoveFolderIfEmpty(inputs_.DestinationFolder() + strDestFolderName); }) &&
-          !fileExists(inputs_.DestinationFolder() + strDestFolderName))
-        current().runFolder.clear();
-    }
-    if (stores && haveRunFolder && source) {
-      attempt("AttachPstFile (destination)", [&] {
-        const std::string path = inputs_.DestinationFolder() + strDestFolderName + "/" + kDestinationPstFileName;
-        destination = stores->AttachPstFile(path, kFormatUnicodePst, std::string(kDestinationStoreName));
-      });
-    }
-
-    // 6.7
-    std::shared_ptr<MailFolder> sourceTop;
-    std::shared_ptr<MailFolder> destinationTop;
-    if (source) attempt("TopFolder (source)", [&] { sourceTop = source->TopFolder(); });
-    if (destination) attempt("TopFolder (destination)", [&] { destinationTop = destination->TopFolder(); });
-    if (source && destination) attempt("KeepSettingsOf", [&] { destination->KeepSettingsOf(source); });
-
-    // 6.8 The new PST starts with nothing under its top folder.
-    if (destinationTop) {
-      std::unique_ptr<Enumerator<MailFolder>> existing;
-      attempt("Subfolders (destination)", [&] { existing = destinationTop->Subfolders()->Enumerate(); });
-      int missesInARow = 0;
-      while (existing && missesInARow < 64) {
-        std::shared_ptr<MailFolder> folder;
-        if (!attempt("enumerate the destination's folders", [&] { folder = existing->Next(); })) {
-          ++missesInARow;
-          continue;
-        }
-        if (!folder) break;
-        missesInARow = 0;
-        attempt("RemoveFolder", [&] { folder->RemoveFolder(); });
-      }
-    }
-
-    // 6.9 The top folder's own messages are the source's as much as any
-    // folder's. A count that cannot be read lets the walk try.
-    if (sourceTop && destinationTop) {
-      copyTopFolder(sourceTop, session, destinationTop);
-      std::int32_t count = 1;
-      attempt("Subfolders (source)", [&] { count = sourceTop->Subfolders()->Count(); });
-      if (count > 0) CopyFolderTree(sourceTop, session, destinationTop, pstAttachmentCounter, pstMessageSerial);
-    }
-    where_.folder.clear();
-    where_.message.clear();
-    where_.attachment.clear();
-
-    // A PST stopped part way leaves no new PST, not even an unfinished
-    // one; the attachments it saved stay (they are copies, the source
-    // still holds them).
-    const bool cut = destinationFull_ || StopRequested();
-    if (cut) {
-      if (destination) tidy("remove the unfinished new PST", [&] { destination->Discard(); });
-    } else {
-      // The attachments saved for this PST are on disk before the new PST
-      // that no longer holds them is finished, so a crash cannot lose one.
-      if (destination && haveRunFolder) {
-        attempt("flush the saved attachments to disk", [&] {
-          FlushFolder(inputs_.DestinationFolder() + strDestFolderName + "/" + kAttachmentFolderName);
-        });
-      }
-      // The new PST is finished and complete on disk before the next one
-      // starts. Most of it is written here, so this is where a destination
-      // often fills up.
-      if (destination) attempt("finish the new PST", [&] { destination->Close(); });
-      if (destinationFull_ && destination) tidy("remove the unfinished new PST", [&] { destination->Discard(); });
-    }
-    const bool stopped = cut || destinationFull_;
-    if (stopped) current().stopped = destinationFull_ ? PstStop::DestinationFull : PstStop::Interrupted;
-    // The source lets go of its file.
-    if (source) tidy("close the source PST", [&] { source->Close(); });
-
-    // 6.10 The scratch files go; the run folder, the new PST and the
-    // attachments stay.
-    if (haveRunFolder) {
-      tidy("remove the scratch folder", [&] {
-        RemoveScratchFolder(inputs_.DestinationFolder() + strDestFolderName + "/" + kScratchFolderName);
-      });
-    }
-    if (stopped && haveRunFolder) {
-      const std::string runFolder = inputs_.DestinationFolder() + strDestFolderName;
-      current().attachmentFilesKept = FilesIn(runFolder + "/" + kAttachmentFolderName);
-      tidy("remove the empty attachment folder",
-           [&] { RemoveFolderIfEmpty(runFolder + "/" + kAttachmentFolderName); });
-      if (tidy("remove the empty run folder", [&] { RemoveFolderIfEmpty(runFolder); }) && !fileExists(runFolder))
-        current().runFolder.clear();
-    }
-    destinationFull_ = false;
-
-    // 6.11
-    pump();
-    current().failureCount = failures_.count() - current().firstFailure;
-    inPst_ = false;
-  }
+void CompressionEngine::beginPst(std::int32_t index) {
   where_ = Where();
-  finishRun();
+  destinationFull_ = false;
+  try {
+    where_.pst = inputs_.PstEntry(index);  // only to say where a failure happened
+  } catch (...) {
+    where_.pst = "#" + std::to_string(index);
+  }
+  outcomes_.emplace_back();
+  current().pst = where_.pst;
+  current().firstFailure = failures_.count();
+  inPst_ = true;
+
+  // The counts shown while the PST is worked on are its own.
+  pstAttachmentCounter = 0;
+  pstMessageSerial = 0;
+  // The labels that show those counts start again with them (the host
+  // cleared them before the first PST): nothing of the PST before stays
+  // on screen through this one or into the finished state.
+  if (index > 1) {
+    attempt("clear the progress labels", [&] {
+      for (Label label : {Label::lblNameOfPSTFolder, Label::lblNumOfMails, Label::lblAttachmentCount, Label::lblCopy})
+        report_.SetLabel(label, "");
+    });
+  }
+}
+
+bool CompressionEngine::roomForPst(std::int32_t index) {
+  // A PST the destination clearly has no room for is not started: no
+  // run folder, no new PST, one failure that says why.
+  const std::optional<std::string> shortage =
+      attemptGet("check the free space at the destination",
+                 [&] { return spaceShortage(inputs_.PstEntry(index), inputs_.DestinationFolder()); })
+          .value_or(std::nullopt);
+  if (!shortage) return true;
+  fail("check the free space at the destination", *shortage);
+  current().stopped = PstStop::TooLittleSpace;
+  current().failureCount = failures_.count() - current().firstFailure;
+  inPst_ = false;
+  pump();
+  return false;
+}
+
+bool CompressionEngine::makeRunFolder() {
+  // A run folder of the PST's own, named after the clock, holds its new
+  // PST and saved attachments.
+  const bool named =
+      attempt("name the run folder", [&] { strDestFolderName = nextRunFolderName(inputs_.DestinationFolder()); });
+  if (!named) return false;
+  current().runFolder = strDestFolderName;
+  attempt("create the run folder", [&] { EnsureDestinationSubfolder(inputs_.DestinationFolder(), strDestFolderName); });
+  return true;
+}
+
+CompressionEngine::PstStores CompressionEngine::openStores(std::int32_t index,
+                                                           const std::shared_ptr<MailSession>& session,
+                                                           bool haveRunFolder) {
+  // The source is only ever read: a listed file that is gone is not
+  // attached, since attaching a missing file would create one.
+  PstStores opened;
+  std::shared_ptr<engine::StoreList> stores;
+  if (session) attempt("StoreList", [&] { stores = session->StoreList(); });
+  if (!stores) return opened;
+  attempt("AttachPstFile (source)", [&] {
+    const std::string path = inputs_.PstEntry(index);
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::path(path), ec)) throw StoreError("the PST file is not there: " + path);
+    opened.source = stores->AttachPstFile(path, kFormatUnicodePst, std::nullopt);
+  });
+  if (!haveRunFolder) return opened;
+
+  // Only into a run folder of this PST's own, and only for a source
+  // that could be opened: an empty new PST beside a failed one could be
+  // taken for its compressed copy. Its run folder goes again when the
+  // run put nothing else in it.
+  if (!opened.source) {
+    if (attempt("remove the empty run folder",
+                [&] { RemoveFolderIfEmpty(inputs_.DestinationFolder() + strDestFolderName); }) &&
+        !fileExists(inputs_.DestinationFolder() + strDestFolderName))
+      current().runFolder.clear();
+    return opened;
+  }
+  attempt("AttachPstFile (destination)", [&] {
+    const std::string path = inputs_.DestinationFolder() + strDestFolderName + "/" + kDestinationPstFileName;
+    opened.destination = stores->AttachPstFile(path, kFormatUnicodePst, std::string(kDestinationStoreName));
+  });
+  return opened;
+}
+
+void CompressionEngine::copyPst(const PstStores& stores, const std::shared_ptr<MailSession>& session) {
+  // Both top folders, and the source's store settings carried over so
+  // that Outlook opens the new PST as it did the old one.
+  std::shared_ptr<MailFolder> sourceTop;
+  std::shared_ptr<MailFolder> destinationTop;
+  if (stores.source) attempt("TopFolder (source)", [&] { sourceTop = stores.source->TopFolder(); });
+  if (stores.destination)
+    attempt("TopFolder (destination)", [&] { destinationTop = stores.destination->TopFolder(); });
+  if (stores.source && stores.destination)
+    attempt("KeepSettingsOf", [&] { stores.destination->KeepSettingsOf(stores.source); });
+
+  if (destinationTop) emptyNewPst(destinationTop);
+
+  // The top folder's own messages are the source's as much as any
+  // folder's. A count that cannot be read lets the walk try.
+  if (sourceTop && destinationTop) {
+    copyTopFolder(sourceTop, session, destinationTop);
+    std::int32_t count = 1;
+    attempt("Subfolders (source)", [&] { count = sourceTop->Subfolders()->Count(); });
+    if (count > 0) CopyFolderTree(sourceTop, session, destinationTop, pstAttachmentCounter, pstMessageSerial);
+  }
+  where_.folder.clear();
+  where_.message.clear();
+  where_.attachment.clear();
+}
+
+void CompressionEngine::emptyNewPst(const std::shared_ptr<MailFolder>& destinationTop) {
+  // The new PST starts with nothing under its top folder.
+  std::unique_ptr<Enumerator<MailFolder>> existing;
+  attempt("Subfolders (destination)", [&] { existing = destinationTop->Subfolders()->Enumerate(); });
+  forEachTolerated(
+      existing, "enumerate the destination's folders", [] { return true; },
+      [&](const std::shared_ptr<MailFolder>& folder) { attempt("RemoveFolder", [&] { folder->RemoveFolder(); }); });
+}
+
+bool CompressionEngine::finishNewPst(const PstStores& stores, bool haveRunFolder) {
+  const std::shared_ptr<MailStore>& destination = stores.destination;
+  // A PST stopped part way leaves no new PST, not even an unfinished
+  // one; the attachments it saved stay (they are copies, the source
+  // still holds them).
+  const bool cut = destinationFull_ || StopRequested();
+  if (cut) {
+    if (destination) tidy("remove the unfinished new PST", [&] { destination->Discard(); });
+  } else {
+    // The attachments saved for this PST are on disk before the new PST
+    // that no longer holds them is finished, so a crash cannot lose one.
+    if (destination && haveRunFolder) {
+      attempt("flush the saved attachments to disk", [&] {
+        FlushFolder(inputs_.DestinationFolder() + strDestFolderName + "/" + kAttachmentFolderName);
+      });
+    }
+    // The new PST is finished and complete on disk before the next one
+    // starts. Most of it is written here, so this is where a destination
+    // often fills up.
+    if (destination) attempt("finish the new PST", [&] { destination->Close(); });
+    if (destinationFull_ && destination) tidy("remove the unfinished new PST", [&] { destination->Discard(); });
+  }
+  const bool stopped = cut || destinationFull_;
+  if (stopped) current().stopped = destinationFull_ ? PstStop::DestinationFull : PstStop::Interrupted;
+  // The source lets go of its file.
+  if (stores.source) tidy("close the source PST", [&] { stores.source->Close(); });
+  return stopped;
+}
+
+void CompressionEngine::clearRunFolder(bool haveRunFolder, bool stopped) {
+  if (!haveRunFolder) return;
+  // The scratch files go; the run folder, the new PST and the
+  // attachments stay.
+  tidy("remove the scratch folder", [&] {
+    RemoveScratchFolder(inputs_.DestinationFolder() + strDestFolderName + "/" + kScratchFolderName);
+  });
+  if (!stopped) return;
+  const std::string runFolder = inputs_.DestinationFolder() + strDestFolderName;
+  current().attachmentFilesKept = FilesIn(runFolder + "/" + kAttachmentFolderName);
+  tidy("remove the empty attachment folder", [&] { RemoveFolderIfEmpty(runFolder + "/" + kAttachmentFolderName); });
+  if (tidy("remove the empty run folder", [&] { RemoveFolderIfEmpty(runFolder); }) && !fileExists(runFolder))
+    current().runFolder.clear();
 }
 
 void CompressionEngine::finishRun() {
-  // 7. The completion text; a run in which something failed says so and
+  // The completion text; a run in which something failed says so and
   // how many steps failed, and the host can list them.
   if (StopRequested()) {
     const std::string count = std::to_string(failures_.count());
     attempt("show the completion text", [&] {
       report_.SetLabel(Label::lblCopy, failures_.empty() ? std::string()
-                                                         : textOrEnglish(kTextFailedSteps, kEnglishFailedSteps) + " " + count);
+                                                         : textOrEnglish(kTextFailedSteps) + " " + count);
       report_.SetLabel(Label::lblProcessing, kEnglishInterrupted);
     });
   } else if (failures_.empty()) {
     attempt("show the completion text", [&] {
-      report_.SetLabel(Label::lblCopy, textOrEnglish(kTextEndActivity, ""));
-      report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextSucceeded, kEnglishSucceeded));
+      report_.SetLabel(Label::lblCopy, textOrEnglish(kTextEndActivity));
+      report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextSucceeded));
     });
   } else {
     const std::string count = std::to_string(failures_.count());
     attempt("show the completion text", [&] {
-      report_.SetLabel(Label::lblCopy, textOrEnglish(kTextFailedSteps, kEnglishFailedSteps) + " " + count);
-      report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextFailed, kEnglishFailed));
+      report_.SetLabel(Label::lblCopy, textOrEnglish(kTextFailedSteps) + " " + count);
+      report_.SetLabel(Label::lblProcessing, textOrEnglish(kTextFailed));
     });
   }
 
-  // 8, 9
+  // The user closes the window with OK once the run is over.
   attempt("show the OK button", [&] { report_.SetOkButtonVisible(true); });
   attempt("enable the OK button", [&] { report_.SetOkButtonEnabled(true); });
   attempt("switch the progress bar off", [&] { report_.SetProgressBarEnabled(false); });
-  // 10. The run's folder, store and session objects go with this scope.
+  // The run's folder, store and session objects go with this scope.
 }
 
 }  // namespace varnolt::engine

@@ -22,6 +22,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "engine/clock.h"
@@ -40,12 +41,11 @@ inline constexpr std::int32_t kTextEndActivity = 138;      // lblCopy at the end
 inline constexpr std::int32_t kTextFailed = 150;           // lblProcessing at the end when steps failed
 inline constexpr std::int32_t kTextFailedSteps = 151;      // lblCopy at the end, before the count
 
-// Built-in English texts for when the language's texts cannot be loaded.
+// English texts for when the language's texts cannot be loaded. The
+// status-line starts carry the blank the file name follows; the completion
+// texts with an id come from the built-in English table instead.
 inline constexpr const char* kEnglishRemoving = "removing ";
 inline constexpr const char* kEnglishSaving = "Saving ";
-inline constexpr const char* kEnglishSucceeded = "Compress Successfully!!!";
-inline constexpr const char* kEnglishFailed = "Compress finished with errors";
-inline constexpr const char* kEnglishFailedSteps = "Failed steps :";
 inline constexpr const char* kEnglishInterrupted = "Compress interrupted";
 inline constexpr const char* kOutlookNote =
     "Note for Outlook 2000 Users : Please change the Email Service option by :\r\n"
@@ -122,18 +122,16 @@ class CompressionEngine {
 
   // Recreates the folder tree below source inside destination and copies
   // every message of every mail folder through a scratch .msg file.
-  void CopyFolderTree(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& objSession,
-                      const std::shared_ptr<MailFolder>& destination, std::int64_t& cntAttachment,
+  void CopyFolderTree(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& session,
+                      const std::shared_ptr<MailFolder>& destination, std::int64_t& attachmentCount,
                       std::int64_t& messageSerial);
 
   // Applies the selected treatment to the attachments of one message, from
-  // the last to the first. The last three arguments receive the generated
-  // file name, path and link target of the last attachment saved.
-  void StripAttachments(const std::shared_ptr<MailSession>& objSession, const std::shared_ptr<MailMessage>& msg,
-                        const std::shared_ptr<AttachmentList>& msgAttachments, std::int32_t iAttachmentCount,
-                        std::int64_t& cntAttachment, std::string& strAttachmentFileName,
-                        const std::string& strAttachmentFolderName, std::string& strDestFolderPath,
-                        std::string& strURL);
+  // the last to the first; saved files go into strAttachmentFolderName
+  // (relative to the destination folder).
+  void StripAttachments(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
+                        const std::shared_ptr<AttachmentList>& msgAttachments, std::int32_t attachmentsInMessage,
+                        std::int64_t& attachmentCount, const std::string& strAttachmentFolderName);
 
   // Packs the file at path into an archive of its own at path + ".zip".
   // True when the archive holds the file and is completely on disk; a
@@ -168,6 +166,35 @@ class CompressionEngine {
   // away what an unfinished PST left.
   bool tidy(const std::string& operation, const std::function<void()>& step);
   bool runStep(const std::string& operation, const std::function<void()>& step);
+  // Runs get as attempt runs a step: its answer when it gave one, nothing
+  // when it failed or was skipped.
+  template <typename Get>
+  auto attemptGet(const std::string& operation, Get&& get) -> std::optional<std::decay_t<decltype(get())>> {
+    std::optional<std::decay_t<decltype(get())>> value;
+    attempt(operation, [&] { value = get(); });
+    return value;
+  }
+  // A list whose enumerator keeps failing is given up after this many misses
+  // in a row, so a broken store cannot keep the walk turning forever.
+  static constexpr int kMissesBeforeGivingUp = 64;
+  // Hands every member of list to visit while keepGoing() holds. A member
+  // that cannot be fetched is noted under operation and passed over; after
+  // kMissesBeforeGivingUp of them in a row the rest of the list is given up.
+  template <typename T, typename KeepGoing, typename Visit>
+  void forEachTolerated(const std::unique_ptr<Enumerator<T>>& list, const std::string& operation,
+                        KeepGoing&& keepGoing, Visit&& visit) {
+    int missesInARow = 0;
+    while (list && missesInARow < kMissesBeforeGivingUp && keepGoing()) {
+      std::shared_ptr<T> member;
+      if (!attempt(operation, [&] { member = list->Next(); })) {
+        ++missesInARow;
+        continue;
+      }
+      if (!member) break;
+      missesInARow = 0;
+      visit(member);
+    }
+  }
   // The one failure line of a PST whose destination filled up.
   void destinationFull(const std::string& operation, const std::string& reason);
   // The walk stops before the next message or folder.
@@ -181,37 +208,80 @@ class CompressionEngine {
   // The text of id in the chosen language; nothing when the language's
   // texts cannot be loaded or lack the id, and the English text is due.
   std::optional<std::string> localizedText(std::int32_t id);
-  std::string textOrEnglish(std::int32_t id, const std::string& english);
+  // The text of id in the chosen language, else the built-in English one.
+  std::string textOrEnglish(std::int32_t id);
   std::string nextRunFolderName(const std::string& destinationFolder);
   // A free path for a saved attachment; under the zip treatment its archive
   // path is free as well.
   std::string freeSavePath(const std::string& path, bool forArchive);
-  bool appendLink(const std::shared_ptr<MailSession>& objSession, const std::shared_ptr<MailMessage>& msg,
-                  const std::string& target, const std::string& fileName, std::string& strURL);
+  // Saves one attachment as treatment asks (Extract or ExtractZip) and
+  // links it from the body; true when its content is safe beside the new
+  // PST and it may be deleted from the message.
+  bool saveAndLink(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
+                   const std::function<std::shared_ptr<MailAttachment>()>& attachment, const std::string& fileName,
+                   AttachmentTreatment treatment, const std::string& strAttachmentFolderName);
+  bool appendLink(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
+                  const std::string& target, const std::string& fileName);
+  // The phases of a run: its start, the one session, one listed PST from
+  // start to finish, and the completion text.
+  void startRun();
+  std::shared_ptr<MailSession> openSession();
+  void compressPst(std::int32_t index, const std::shared_ptr<MailSession>& session);
   void finishRun();
+  // The phases of one PST.
+  struct PstStores {
+    std::shared_ptr<MailStore> source;
+    std::shared_ptr<MailStore> destination;  // only beside a source that could be opened
+  };
+  // Starts the PST's outcome and its counts.
+  void beginPst(std::int32_t index);
+  // False, with the failure noted, when the destination clearly has too
+  // little room for the PST.
+  bool roomForPst(std::int32_t index);
+  // Names and makes the PST's run folder; false when it could not be named.
+  bool makeRunFolder();
+  PstStores openStores(std::int32_t index, const std::shared_ptr<MailSession>& session, bool haveRunFolder);
+  // The source's whole tree into the new PST.
+  void copyPst(const PstStores& stores, const std::shared_ptr<MailSession>& session);
+  // Removes whatever the new PST holds under its top folder.
+  void emptyNewPst(const std::shared_ptr<MailFolder>& destinationTop);
+  // Finishes the new PST, or removes it when the PST was stopped part way,
+  // and lets go of the source; true when the PST was stopped.
+  bool finishNewPst(const PstStores& stores, bool haveRunFolder);
+  // Removes the scratch folder, and for a stopped PST whatever of its run
+  // folder is empty.
+  void clearRunFolder(bool haveRunFolder, bool stopped);
   void pump();
 
-  // What one pass of the walk over a folder's subfolders keeps for the
-  // attachment handler, carried from one message to the next.
+  // Where one pass of the walk over a folder's subfolders puts the saved
+  // attachments and the scratch .msg files.
   struct WalkScratch {
     std::string strAttachmentFolderName;  // relative to the destination folder
     std::string scratchFolder;            // relative to the destination folder
-    std::string strAttachmentFileName;
-    std::string strDestFolderPath;
-    std::string strURL;
   };
   // Switches the progress bar on and makes sure the run folder's
   // attachment and scratch folders are there.
   WalkScratch startWalk();
   // The top folder's own messages and settings, before the tree below it.
-  void copyTopFolder(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& objSession,
+  void copyTopFolder(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& session,
                      const std::shared_ptr<MailFolder>& destination);
   // Every message of one mail folder into its new folder, each treated,
   // through a scratch .msg file of its own; itemCount is the source's
   // count when it could be read.
-  void copyMessages(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& objSession,
+  void copyMessages(const std::shared_ptr<MailFolder>& source, const std::shared_ptr<MailSession>& session,
                     const std::shared_ptr<MailFolder>& destination, std::optional<std::int32_t> itemCount,
-                    std::int64_t& cntAttachment, std::int64_t& messageSerial, WalkScratch& walk);
+                    std::int64_t& attachmentCount, std::int64_t& messageSerial, WalkScratch& walk);
+  // One message through its scratch .msg file into the new folder, its
+  // attachments treated on the way.
+  void copyMessage(const std::shared_ptr<MailMessage>& sourceItem, const std::shared_ptr<MailFolder>& sourceFolder,
+                   const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailFolder>& newFolder,
+                   std::optional<std::int32_t> itemCount, std::int64_t& attachmentCount, std::int64_t& messageSerial,
+                   const WalkScratch& walk);
+  // One subfolder met by the walk: copied whole when it holds no mail,
+  // otherwise recreated and walked.
+  void copySubfolder(const std::shared_ptr<MailFolder>& sourceFolder, const std::string& parentPath,
+                     const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailFolder>& destination,
+                     std::int64_t& attachmentCount, std::int64_t& messageSerial, WalkScratch& walk);
   // The messages of a folder and every folder below it; nothing when a
   // count cannot be read (noted as a failure).
   std::optional<std::int64_t> countMessagesBelow(const std::shared_ptr<MailFolder>& folder, int depth = 0);

@@ -8,10 +8,6 @@ namespace varnolt::engine {
 
 namespace {
 
-// A list whose enumerator keeps failing is given up after this many misses
-// in a row, so a broken store cannot keep the walk turning forever.
-constexpr int kMissesBeforeGivingUp = 64;
-
 // Folders nested deeper than any store allows are not counted further.
 constexpr int kDeepestFolder = 300;
 
@@ -22,8 +18,8 @@ CompressionEngine::WalkScratch CompressionEngine::startWalk() {
   walk.strAttachmentFolderName = strDestFolderName + "/" + kAttachmentFolderName;
   walk.scratchFolder = strDestFolderName + "/" + kScratchFolderName;
   attempt("switch the progress bar on", [&] { report_.SetProgressBarEnabled(true); });
-  std::optional<AttachmentTreatment> treatment;
-  attempt("read the selected treatment", [&] { treatment = inputs_.SelectedTreatment(); });
+  const std::optional<AttachmentTreatment> treatment =
+      attemptGet("read the selected treatment", [&] { return inputs_.SelectedTreatment(); });
   if (!treatment || *treatment != AttachmentTreatment::Remove) {
     attempt("create the attachment folder",
             [&] { EnsureDestinationSubfolder(inputs_.DestinationFolder(), walk.strAttachmentFolderName); });
@@ -58,164 +54,165 @@ std::optional<std::int64_t> CompressionEngine::countMessagesBelow(const std::sha
 }
 
 void CompressionEngine::copyTopFolder(const std::shared_ptr<MailFolder>& source,
-                                      const std::shared_ptr<MailSession>& objSession,
+                                      const std::shared_ptr<MailSession>& session,
                                       const std::shared_ptr<MailFolder>& destination) {
   where_.folder = "/";
   attempt("copy the top folder's hidden items and properties", [&] { source->CopySettingsInto(destination); });
   // The scratch and attachment folders are made only when there is a
   // message to pass through them.
-  std::optional<std::int32_t> itemCount;
-  attempt("ItemList", [&] { itemCount = source->ItemList()->Count(); });
+  const std::optional<std::int32_t> itemCount = attemptGet("ItemList", [&] { return source->ItemList()->Count(); });
   if (!itemCount || *itemCount > 0) {
     WalkScratch walk = startWalk();
     attempt("show the folder name",
             [&] { report_.SetLabel(Label::lblNameOfPSTFolder, destination->FolderName()); });
-    copyMessages(source, objSession, destination, itemCount, pstAttachmentCounter, pstMessageSerial, walk);
+    copyMessages(source, session, destination, itemCount, pstAttachmentCounter, pstMessageSerial, walk);
   }
   where_.folder.clear();
   where_.message.clear();
 }
 
-void CompressionEngine::copyMessages(const std::shared_ptr<MailFolder>& F,
-                                     const std::shared_ptr<MailSession>& objSession,
-                                     const std::shared_ptr<MailFolder>& G, std::optional<std::int32_t> itemCount,
-                                     std::int64_t& cntAttachment, std::int64_t& messageSerial, WalkScratch& walk) {
+void CompressionEngine::copyMessages(const std::shared_ptr<MailFolder>& sourceFolder,
+                                     const std::shared_ptr<MailSession>& session,
+                                     const std::shared_ptr<MailFolder>& newFolder,
+                                     std::optional<std::int32_t> itemCount, std::int64_t& attachmentCount,
+                                     std::int64_t& messageSerial, WalkScratch& walk) {
   folderMessageNumber = 0;
   std::unique_ptr<Enumerator<MailMessage>> items;
-  if (!itemCount || *itemCount > 0) attempt("ItemList", [&] { items = F->ItemList()->Enumerate(); });
+  if (!itemCount || *itemCount > 0) attempt("ItemList", [&] { items = sourceFolder->ItemList()->Enumerate(); });
   std::int64_t met = 0;
-  int itemMisses = 0;
-  while (items && itemMisses < kMissesBeforeGivingUp && !stopAtNextMessage()) {
-    std::shared_ptr<MailMessage> M;
-    if (!attempt("enumerate the items", [&] { M = items->Next(); })) {
-      ++itemMisses;
-      continue;
-    }
-    if (!M) break;
-    itemMisses = 0;
-
-    ++messageSerial;
-    ++met;
-    tally(&PstOutcome::messages);
-    std::shared_ptr<MailMessage> E;
-    attempt("NewItem", [&] { E = G->ItemList()->NewItem(); });
-    ++folderMessageNumber;
-    where_.message = std::to_string(folderMessageNumber);
-    // The source is only read, so its count stays what it was when the
-    // folder began; asking the store again would read the folder's
-    // whole contents table once per message.
-    attempt("show the message number", [&] {
-      const std::int32_t count = itemCount ? *itemCount : F->ItemList()->Count();
-      report_.SetLabel(Label::lblNumOfMails,
-                       "(" + std::to_string(folderMessageNumber) + "/" + std::to_string(count) + ")");
-    });
-
-    std::string path;
-    bool saved = attempt("SaveToFile", [&] {
-      path = inputs_.DestinationFolder() + walk.scratchFolder + "/" + std::to_string(messageSerial) + ".msg";
-      M->SaveToFile(path);
-    });
-    std::shared_ptr<MailMessage> X;
-    if (saved) attempt("GetMessageFromMsgFile", [&] { X = objSession->GetMessageFromMsgFile(path); });
-
-    // The treatment changes the scratch file's message only.
-    if (X) {
-      std::shared_ptr<AttachmentList> attachments;
-      std::int32_t count = 0;
-      attempt("AttachmentList", [&] {
-        attachments = X->AttachmentList();
-        count = attachments->Count();
+  forEachTolerated(
+      items, "enumerate the items", [&] { return !stopAtNextMessage(); },
+      [&](const std::shared_ptr<MailMessage>& sourceItem) {
+        ++met;
+        copyMessage(sourceItem, sourceFolder, session, newFolder, itemCount, attachmentCount, messageSerial, walk);
       });
-      if (attachments && count > 0) {
-        StripAttachments(objSession, X, attachments, count, cntAttachment, walk.strAttachmentFileName,
-                         walk.strAttachmentFolderName, walk.strDestFolderPath, walk.strURL);
-      }
-      attempt("Commit (scratch file)", [&] { X->Commit(); });
-    }
-
-    // The new item is kept even when its content could not be brought
-    // in; the failure says so.
-    if (E) {
-      const bool imported = saved && attempt("ImportFromFile", [&] { E->ImportFromFile(path, kImportMsgFile); });
-      if (attempt("Commit", [&] { E->Commit(); }) && imported) tally(&PstOutcome::messagesCopied);
-    }
-    // The scratch file has served once the item is committed. Kept until
-    // the PST is done, the scratch folder would grow to a second copy
-    // of the whole PST.
-    if (saved) attempt("delete the scratch file", [&] { DeleteFileIfPresent(path); });
-    pump();
-  }
   where_.message.clear();
   // A message the store counted but could not hand over is still one of
   // the source's.
   tally(&PstOutcome::messagesInSource, itemCount && *itemCount > met ? *itemCount : met);
 }
 
+void CompressionEngine::copyMessage(const std::shared_ptr<MailMessage>& sourceItem,
+                                    const std::shared_ptr<MailFolder>& sourceFolder,
+                                    const std::shared_ptr<MailSession>& session,
+                                    const std::shared_ptr<MailFolder>& newFolder,
+                                    std::optional<std::int32_t> itemCount, std::int64_t& attachmentCount,
+                                    std::int64_t& messageSerial, const WalkScratch& walk) {
+  ++messageSerial;
+  tally(&PstOutcome::messages);
+  std::shared_ptr<MailMessage> newItem;
+  attempt("NewItem", [&] { newItem = newFolder->ItemList()->NewItem(); });
+  ++folderMessageNumber;
+  where_.message = std::to_string(folderMessageNumber);
+  // The source is only read, so its count stays what it was when the
+  // folder began; asking the store again would read the folder's
+  // whole contents table once per message.
+  attempt("show the message number", [&] {
+    const std::int32_t count = itemCount ? *itemCount : sourceFolder->ItemList()->Count();
+    report_.SetLabel(Label::lblNumOfMails,
+                     "(" + std::to_string(folderMessageNumber) + "/" + std::to_string(count) + ")");
+  });
+
+  std::string path;
+  bool saved = attempt("SaveToFile", [&] {
+    path = inputs_.DestinationFolder() + walk.scratchFolder + "/" + std::to_string(messageSerial) + ".msg";
+    sourceItem->SaveToFile(path);
+  });
+  std::shared_ptr<MailMessage> scratchMessage;
+  if (saved) attempt("GetMessageFromMsgFile", [&] { scratchMessage = session->GetMessageFromMsgFile(path); });
+
+  // The treatment changes the scratch file's message only.
+  if (scratchMessage) {
+    std::shared_ptr<AttachmentList> attachments;
+    std::int32_t count = 0;
+    attempt("AttachmentList", [&] {
+      attachments = scratchMessage->AttachmentList();
+      count = attachments->Count();
+    });
+    if (attachments && count > 0)
+      StripAttachments(session, scratchMessage, attachments, count, attachmentCount, walk.strAttachmentFolderName);
+    attempt("Commit (scratch file)", [&] { scratchMessage->Commit(); });
+  }
+
+  // The new item is kept even when its content could not be brought
+  // in; the failure says so.
+  if (newItem) {
+    const bool imported = saved && attempt("ImportFromFile", [&] { newItem->ImportFromFile(path, kImportMsgFile); });
+    if (attempt("Commit", [&] { newItem->Commit(); }) && imported) tally(&PstOutcome::messagesCopied);
+  }
+  // The scratch file has served once the item is committed. Kept until
+  // the PST is done, the scratch folder would grow to a second copy
+  // of the whole PST.
+  if (saved) attempt("delete the scratch file", [&] { DeleteFileIfPresent(path); });
+  pump();
+}
+
 void CompressionEngine::CopyFolderTree(const std::shared_ptr<MailFolder>& source,
-                                       const std::shared_ptr<MailSession>& objSession,
+                                       const std::shared_ptr<MailSession>& session,
                                        const std::shared_ptr<MailFolder>& destination,
-                                       std::int64_t& cntAttachment, std::int64_t& messageSerial) {
+                                       std::int64_t& attachmentCount, std::int64_t& messageSerial) {
   WalkScratch walk = startWalk();
 
-  // Every subfolder, depth first.
+  // Every subfolder, depth first. A failure to fetch the next one is noted
+  // where the walk stands: in the parent folder, at no message.
   std::unique_ptr<Enumerator<MailFolder>> folders;
   attempt("Subfolders", [&] { folders = source->Subfolders()->Enumerate(); });
   const std::string parentPath = where_.folder;
-  int folderMisses = 0;
-  while (folders && folderMisses < kMissesBeforeGivingUp && !stopAtNextMessage()) {
-    where_.folder = parentPath;
-    where_.message.clear();
-    std::shared_ptr<MailFolder> F;
-    if (!attempt("enumerate the subfolders", [&] { F = folders->Next(); })) {
-      ++folderMisses;
-      continue;
-    }
-    if (!F) break;
-    folderMisses = 0;
-
-    std::optional<std::string> name;
-    attempt("FolderName", [&] { name = F->FolderName(); });
-    where_.folder = parentPath + "/" + (name ? *name : std::string("?"));
-
-    // Calendars, contacts and the like are copied whole, untreated. A
-    // kind that cannot be read counts as not mail.
-    std::optional<std::int32_t> kind;
-    attempt("DefaultItemKind", [&] { kind = F->DefaultItemKind(); });
-    if (!kind || *kind != kMailItemKind) {
-      const std::optional<std::int64_t> inside = countMessagesBelow(F);
-      if (inside) tally(&PstOutcome::messagesInSource, *inside);
-      if (attempt("CopyInto", [&] { F->CopyInto(destination); })) {
-        tally(&PstOutcome::foldersCopiedWhole);
-        if (inside) tally(&PstOutcome::messagesCopiedWhole, *inside);
-      }
-      pump();
-      continue;
-    }
-
-    // Without its destination folder nothing below F can be copied.
-    std::shared_ptr<MailFolder> G;
-    if (name) attempt("AddSubfolder", [&] { G = destination->Subfolders()->AddSubfolder(*name); });
-    if (G) {
-      attempt("show the folder name", [&] { report_.SetLabel(Label::lblNameOfPSTFolder, G->FolderName()); });
-      attempt("copy the folder's hidden items and properties", [&] { F->CopySettingsInto(G); });
-
-      std::optional<std::int32_t> itemCount;
-      attempt("ItemList", [&] { itemCount = F->ItemList()->Count(); });
-      copyMessages(F, objSession, G, itemCount, cntAttachment, messageSerial, walk);
-
-      // A count that cannot be read lets the walk try.
-      std::int32_t subfolderCount = 1;
-      attempt("Subfolders", [&] { subfolderCount = F->Subfolders()->Count(); });
-      if (subfolderCount != 0) CopyFolderTree(F, objSession, G, cntAttachment, messageSerial);
-    } else if (const std::optional<std::int64_t> lost = countMessagesBelow(F)) {
-      // Its messages are the source's all the same; the failure says why
-      // none of them came over.
-      tally(&PstOutcome::messagesInSource, *lost);
-    }
-    pump();
-  }
+  where_.message.clear();
+  forEachTolerated(
+      folders, "enumerate the subfolders", [&] { return !stopAtNextMessage(); },
+      [&](const std::shared_ptr<MailFolder>& sourceFolder) {
+        copySubfolder(sourceFolder, parentPath, session, destination, attachmentCount, messageSerial, walk);
+        where_.folder = parentPath;
+        where_.message.clear();
+      });
   where_.folder = parentPath;
   where_.message.clear();
+}
+
+void CompressionEngine::copySubfolder(const std::shared_ptr<MailFolder>& sourceFolder, const std::string& parentPath,
+                                      const std::shared_ptr<MailSession>& session,
+                                      const std::shared_ptr<MailFolder>& destination, std::int64_t& attachmentCount,
+                                      std::int64_t& messageSerial, WalkScratch& walk) {
+  const std::optional<std::string> name = attemptGet("FolderName", [&] { return sourceFolder->FolderName(); });
+  where_.folder = parentPath + "/" + (name ? *name : std::string("?"));
+
+  // Calendars, contacts and the like are copied whole, untreated. A
+  // kind that cannot be read counts as not mail.
+  const std::optional<std::int32_t> kind =
+      attemptGet("DefaultItemKind", [&] { return sourceFolder->DefaultItemKind(); });
+  if (!kind || *kind != kMailItemKind) {
+    const std::optional<std::int64_t> inside = countMessagesBelow(sourceFolder);
+    if (inside) tally(&PstOutcome::messagesInSource, *inside);
+    if (attempt("CopyInto", [&] { sourceFolder->CopyInto(destination); })) {
+      tally(&PstOutcome::foldersCopiedWhole);
+      if (inside) tally(&PstOutcome::messagesCopiedWhole, *inside);
+    }
+    pump();
+    return;
+  }
+
+  // Without its new folder nothing below the source folder can be copied.
+  std::shared_ptr<MailFolder> newFolder;
+  if (name) attempt("AddSubfolder", [&] { newFolder = destination->Subfolders()->AddSubfolder(*name); });
+  if (newFolder) {
+    attempt("show the folder name", [&] { report_.SetLabel(Label::lblNameOfPSTFolder, newFolder->FolderName()); });
+    attempt("copy the folder's hidden items and properties", [&] { sourceFolder->CopySettingsInto(newFolder); });
+
+    const std::optional<std::int32_t> itemCount =
+        attemptGet("ItemList", [&] { return sourceFolder->ItemList()->Count(); });
+    copyMessages(sourceFolder, session, newFolder, itemCount, attachmentCount, messageSerial, walk);
+
+    // A count that cannot be read lets the walk try.
+    std::int32_t subfolderCount = 1;
+    attempt("Subfolders", [&] { subfolderCount = sourceFolder->Subfolders()->Count(); });
+    if (subfolderCount != 0) CopyFolderTree(sourceFolder, session, newFolder, attachmentCount, messageSerial);
+  } else if (const std::optional<std::int64_t> lost = countMessagesBelow(sourceFolder)) {
+    // Its messages are the source's all the same; the failure says why
+    // none of them came over.
+    tally(&PstOutcome::messagesInSource, *lost);
+  }
+  pump();
 }
 
 }  // namespace varnolt::engine

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -95,31 +96,72 @@ std::string CompressionEngine::freeSavePath(const std::string& path, bool forArc
   return *found;
 }
 
-bool CompressionEngine::appendLink(const std::shared_ptr<MailSession>& objSession,
+bool CompressionEngine::appendLink(const std::shared_ptr<MailSession>& session,
                                    const std::shared_ptr<MailMessage>& msg, const std::string& target,
-                                   const std::string& fileName, std::string& strURL) {
+                                   const std::string& fileName) {
   // An Outlook version that cannot be read is passed on as unreadable; the
   // link rule then writes a plain-text link with escaped blanks.
   std::string version;
-  attempt("OutlookVersion", [&] { version = objSession->OutlookVersion(); });
+  attempt("OutlookVersion", [&] { version = session->OutlookVersion(); });
   const AttachmentLink link = MakeAttachmentLink(target, fileName, strGetOSVersion, version);
-  strURL = link.strURL;
   if (link.plainText) return attempt("append the link to Body", [&] { msg->Body(msg->Body() + link.text); });
   return attempt("append the link to HTMLBody", [&] { msg->HTMLBody(msg->HTMLBody() + link.text); });
 }
 
-void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& objSession,
+bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
+                                    const std::shared_ptr<MailMessage>& msg,
+                                    const std::function<std::shared_ptr<MailAttachment>()>& attachment,
+                                    const std::string& fileName, AttachmentTreatment treatment,
+                                    const std::string& strAttachmentFolderName) {
+  // A name of the file's own; an earlier file of that name, or its
+  // archive, is never replaced.
+  const bool zipTreatment = treatment == AttachmentTreatment::ExtractZip;
+  std::string savedFilePath;
+  std::string savedFileName;
+  const bool named = attempt("name the attachment file", [&] {
+    const std::string generated = AttachmentFileName(fileName, toTm(clock_.Now()));
+    const std::string wanted = AttachmentFilePath(inputs_.DestinationFolder(), strAttachmentFolderName, generated);
+    savedFilePath = freeSavePath(wanted, zipTreatment && !endsWith(wanted, ".zip"));
+    savedFileName = fs::path(savedFilePath).filename().string();
+  });
+  if (!named) return false;
+  attempt("show the activity", [&] {
+    // The localized line names the attachment, the English one the
+    // file it is saved as.
+    const auto text = localizedText(kTextSaving);
+    report_.SetLabel(Label::lblCopy, text ? *text + " " + fileName : kEnglishSaving + savedFileName);
+  });
+  const bool saved = attempt("SaveAsFile", [&] { attachment()->SaveAsFile(savedFilePath); });
+  if (saved && !isRegularFile(savedFilePath)) {
+    fail("SaveAsFile", "no file was written to " + savedFilePath);
+    return false;
+  }
+  if (!saved) {
+    // What a failed save left behind is not the attachment; the
+    // attachment itself stays in the message.
+    tidy("delete the unfinished file", [&] { DeleteFileIfPresent(savedFilePath); });
+    return false;
+  }
+
+  if (treatment == AttachmentTreatment::Extract) return appendLink(session, msg, savedFilePath, fileName);
+  if (!zipTreatment) return false;
+  // A saved file already named ".zip" (exactly) is linked as it is.
+  if (endsWith(savedFilePath, ".zip")) return appendLink(session, msg, savedFilePath, fileName);
+  if (!ZipAttachments(savedFilePath)) return false;
+  const bool linked = appendLink(session, msg, savedFilePath + ".zip", fileName);
+  if (linked) attempt("delete the zipped file", [&] { DeleteFileIfPresent(savedFilePath); });
+  return linked;
+}
+
+void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& session,
                                          const std::shared_ptr<MailMessage>& msg,
                                          const std::shared_ptr<AttachmentList>& msgAttachments,
-                                         std::int32_t iAttachmentCount, std::int64_t& cntAttachment,
-                                         std::string& strAttachmentFileName,
-                                         const std::string& strAttachmentFolderName,
-                                         std::string& strDestFolderPath, std::string& strURL) {
-  if (iAttachmentCount < 1) return;
+                                         std::int32_t attachmentsInMessage, std::int64_t& attachmentCount,
+                                         const std::string& strAttachmentFolderName) {
+  if (attachmentsInMessage < 1) return;
   // A class that cannot be read might be S/MIME: nothing is taken out of
   // such a message either.
-  std::optional<std::string> messageClass;
-  attempt("MessageClass", [&] { messageClass = msg->MessageClass(); });
+  const std::optional<std::string> messageClass = attemptGet("MessageClass", [&] { return msg->MessageClass(); });
   const bool keepEvery = !messageClass || isSmimeClass(*messageClass);
   const std::string keptReason = messageClass ? kKeptSmimeReason : "its message class could not be read";
 
@@ -127,9 +169,9 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
   // the host's pending events.
   auto showHandled = [&] {
     attempt("switch the progress bar on", [&] { report_.SetProgressBarEnabled(true); });
-    ++cntAttachment;
+    ++attachmentCount;
     attempt("show the attachment count",
-            [&] { report_.SetLabel(Label::lblAttachmentCount, std::to_string(cntAttachment)); });
+            [&] { report_.SetLabel(Label::lblAttachmentCount, std::to_string(attachmentCount)); });
     pump();
   };
 
@@ -138,10 +180,9 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
   // every use.
   // A full destination ends the message's treatment; an interrupt lets the
   // message finish.
-  for (std::int32_t i = iAttachmentCount; i >= 1 && !destinationFull_; --i) {
-    auto A = [&] { return msgAttachments->Item(i); };
-    std::optional<std::string> fileName;
-    attempt("FileName", [&] { fileName = A()->FileName(); });
+  for (std::int32_t i = attachmentsInMessage; i >= 1 && !destinationFull_; --i) {
+    auto attachment = [&] { return msgAttachments->Item(i); };
+    const std::optional<std::string> fileName = attemptGet("FileName", [&] { return attachment()->FileName(); });
     where_.attachment = fileName ? *fileName : "#" + std::to_string(i);
 
     if (keepEvery) {
@@ -154,8 +195,8 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
     // The treatment is read anew for every attachment. An attachment is
     // deleted only once its content is safe elsewhere (or is meant to go);
     // when anything before that fails it stays in the message.
-    std::optional<AttachmentTreatment> treatment;
-    attempt("read the selected treatment", [&] { treatment = inputs_.SelectedTreatment(); });
+    const std::optional<AttachmentTreatment> treatment =
+        attemptGet("read the selected treatment", [&] { return inputs_.SelectedTreatment(); });
     bool remove = false;
 
     if (treatment == AttachmentTreatment::Remove) {
@@ -166,47 +207,9 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& obj
       });
       remove = true;
     } else if (treatment && fileName) {
-      // A name of the file's own; an earlier file of that name, or its
-      // archive, is never replaced.
-      const bool zipTreatment = *treatment == AttachmentTreatment::ExtractZip;
-      bool named = attempt("name the attachment file", [&] {
-        const std::string generated = AttachmentFileName(*fileName, toTm(clock_.Now()));
-        const std::string wanted = AttachmentFilePath(inputs_.DestinationFolder(), strAttachmentFolderName, generated);
-        strDestFolderPath = freeSavePath(wanted, zipTreatment && !endsWith(wanted, ".zip"));
-        strAttachmentFileName = fs::path(strDestFolderPath).filename().string();
-      });
-      bool saved = false;
-      if (named) {
-        attempt("show the activity", [&] {
-          // The localized line names the attachment, the English one the
-          // file it is saved as.
-          const auto text = localizedText(kTextSaving);
-          report_.SetLabel(Label::lblCopy, text ? *text + " " + *fileName : kEnglishSaving + strAttachmentFileName);
-        });
-        saved = attempt("SaveAsFile", [&] { A()->SaveAsFile(strDestFolderPath); });
-        if (saved && !isRegularFile(strDestFolderPath)) {
-          fail("SaveAsFile", "no file was written to " + strDestFolderPath);
-          saved = false;
-        } else if (!saved) {
-          // What a failed save left behind is not the attachment; the
-          // attachment itself stays in the message.
-          tidy("delete the unfinished file", [&] { DeleteFileIfPresent(strDestFolderPath); });
-        }
-      }
-
-      if (saved && *treatment == AttachmentTreatment::Extract) {
-        remove = appendLink(objSession, msg, strDestFolderPath, *fileName, strURL);
-      } else if (saved && zipTreatment) {
-        // A saved file already named ".zip" (exactly) is linked as it is.
-        if (endsWith(strDestFolderPath, ".zip")) {
-          remove = appendLink(objSession, msg, strDestFolderPath, *fileName, strURL);
-        } else if (ZipAttachments(strDestFolderPath)) {
-          remove = appendLink(objSession, msg, strDestFolderPath + ".zip", *fileName, strURL);
-          if (remove) attempt("delete the zipped file", [&] { DeleteFileIfPresent(strDestFolderPath); });
-        }
-      }
+      remove = saveAndLink(session, msg, attachment, *fileName, *treatment, strAttachmentFolderName);
     }
-    const bool removed = remove && attempt("Delete", [&] { A()->Delete(); });
+    const bool removed = remove && attempt("Delete", [&] { attachment()->Delete(); });
     if (!removed) tally(&PstOutcome::attachmentsKept);
     else if (treatment == AttachmentTreatment::Remove) tally(&PstOutcome::attachmentsRemoved);
     else if (treatment == AttachmentTreatment::Extract) tally(&PstOutcome::attachmentsSaved);
