@@ -5,6 +5,7 @@
 #include "mapi/error.h"
 #include "mapi/pst/describe.h"
 #include "mapi/pst/limits.h"
+#include "mapi/pst/ltp_records.h"
 
 namespace varnolt::mapi::pst {
 namespace {
@@ -22,12 +23,13 @@ BTreeOnHeap::BTreeOnHeap(const Heap& heap, Hid header) : heap_(heap) {
   auto fail = [&](const std::string& what) -> void {
     throw Error(ErrorKind::Corrupt, "the BTree-on-heap of node " + hexText(heap.node().id()) + " " + what);
   };
-  if (h.size() < 8) fail("has no header");
-  if (h.u8(0) != heap_client::BTreeOnHeap) fail("has a bad header signature");
-  keySize_ = h.u8(1);
-  valueSize_ = h.u8(2);
-  levels_ = h.u8(3);
-  root_ = h.u32(4);
+  if (h.size() < BthHeader::kSize) fail("has no header");
+  BthHeader decoded = BthHeader::parse(h);
+  if (decoded.bType != heap_client::BTreeOnHeap) fail("has a bad header signature");
+  keySize_ = decoded.cbKey;
+  valueSize_ = decoded.cbEnt;
+  levels_ = decoded.bIdxLevels;
+  root_ = decoded.hidRoot;
   if (keySize_ != 2 && keySize_ != 4 && keySize_ != 8 && keySize_ != 16) fail("has a bad key size");
   if (valueSize_ == 0 || valueSize_ > 32) fail("has a bad record size");
   if (levels_ > limits::kMaxBthLevels) fail("is deeper than any real file");

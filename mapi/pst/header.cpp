@@ -1,70 +1,48 @@
 #include "mapi/pst/header.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "mapi/error.h"
 #include "mapi/pst/crc.h"
+#include "mapi/pst/describe.h"
 
 namespace varnolt::mapi::pst {
-namespace {
 
-std::string hex(std::uint64_t v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
-
-}  // namespace
-
-Header Header::parse(ByteView bytes, std::uint64_t fileSize, bool verifyCrc) {
-  if (fileSize == 0) throw Error(ErrorKind::BadFormat, "not a PST file: the file is empty");
-  if (bytes.size() < 4 || bytes.u32(0) != kHeaderMagic)
+Header Header::identify(ByteView bytes, const std::string& truncated) {
+  if (bytes.size() < 4 || bytes.u32(header_field::dwMagic) != kHeaderMagic)
     throw Error(ErrorKind::BadFormat, "not a PST file: it does not begin with the !BDN signature");
-  if (bytes.size() < 12)
-    throw Error(ErrorKind::Truncated, "the file is truncated: it ends inside the PST header (" +
-                                          std::to_string(fileSize) + " bytes)");
+  if (bytes.size() < header_field::identityEnd) throw Error(ErrorKind::Truncated, truncated);
 
   Header h;
-  h.clientMagic = bytes.u16(8);
-  h.version = bytes.u16(10);
+  h.clientMagic = bytes.u16(header_field::wMagicClient);
+  h.version = bytes.u16(header_field::wVer);
   if (h.clientMagic == kClientPab)
-    throw Error(ErrorKind::Unsupported, "a personal address book (PAB), not a PST or OST file", 8);
+    throw Error(ErrorKind::Unsupported, "a personal address book (PAB), not a PST or OST file",
+                header_field::wMagicClient);
   if (h.clientMagic != kClientPst && h.clientMagic != kClientOst)
-    throw Error(ErrorKind::BadFormat, "not a PST file: unknown client signature " + hex(h.clientMagic), 8);
+    throw Error(ErrorKind::BadFormat, "not a PST file: unknown client signature " + hexText(h.clientMagic),
+                header_field::wMagicClient);
   if (h.version == kVersionAnsiLow || h.version == kVersionAnsiHigh) {
     h.layout = FileLayout::Ansi;
-  } else if (h.version == kVersionUnicode4k) {
-    throw Error(ErrorKind::Unsupported,
-                "the 4 KiB-page layout of Outlook 2013 OST files (version 36) is not supported", 10);
   } else if (h.version >= kVersionUnicode) {
     h.layout = FileLayout::Unicode;
   } else {
-    throw Error(ErrorKind::Unsupported, "unknown PST file version " + std::to_string(h.version), 10);
+    throw Error(ErrorKind::Unsupported, "unknown PST file version " + std::to_string(h.version), header_field::wVer);
   }
+  return h;
+}
 
+Header Header::decode(ByteView bytes, FileLayout layout) {
+  Header h;
+  h.layout = layout;
   const Layout& l = h.sizes();
-  const HeaderOffsets& o = HeaderOffsets::of(h.layout);
-  if (bytes.size() < l.headerSize)
-    throw Error(ErrorKind::Truncated, "the file is truncated: it ends inside the PST header (" +
-                                          std::to_string(fileSize) + " bytes)");
-
-  // dwCRCPartial covers wMagicClient and the 469 bytes after it; Unicode
-  // files add dwCRCFull over 516 bytes.
-  std::uint32_t partial = computeCrc(bytes.sub(kHeaderCrcStart, kHeaderCrcPartialLength));
-  if (verifyCrc && partial != bytes.u32(4))
-    throw Error(ErrorKind::Checksum, "bad checksum of the PST header", 4);
-  if (verifyCrc && h.layout == FileLayout::Unicode) {
-    std::uint32_t full = computeCrc(bytes.sub(kHeaderCrcStart, kHeaderCrcFullLength));
-    if (full != bytes.u32(o.dwCrcFull))
-      throw Error(ErrorKind::Checksum, "bad checksum of the PST header", o.dwCrcFull);
-  }
-  if (bytes.u8(o.bSentinel) != kHeaderSentinel)
-    throw Error(ErrorKind::Corrupt, "bad PST header: the sentinel byte is missing", o.bSentinel);
-
-  h.clientVersion = bytes.u16(12);
-  h.platformCreate = bytes.u8(14);
-  h.platformAccess = bytes.u8(15);
+  const HeaderOffsets& o = HeaderOffsets::of(layout);
+  h.crcPartial = bytes.u32(header_field::dwCrcPartial);
+  h.clientMagic = bytes.u16(header_field::wMagicClient);
+  h.version = bytes.u16(header_field::wVer);
+  h.clientVersion = bytes.u16(header_field::wVerClient);
+  h.platformCreate = bytes.u8(header_field::bPlatformCreate);
+  h.platformAccess = bytes.u8(header_field::bPlatformAccess);
   h.bidNextB = readId(bytes, o.bidNextB, l);
   h.bidNextP = readId(bytes, o.bidNextP, l);
   h.dwUnique = bytes.u32(o.dwUnique);
@@ -76,12 +54,36 @@ Header Header::parse(ByteView bytes, std::uint64_t fileSize, bool verifyCrc) {
   h.nbtRoot = Bref::parse(bytes, o.brefNbt, l);
   h.bbtRoot = Bref::parse(bytes, o.brefBbt, l);
   h.amapValid = bytes.u8(o.fAMapValid);
+  h.sentinel = bytes.u8(o.bSentinel);
+  h.crypt = static_cast<CryptMethod>(bytes.u8(o.bCryptMethod));
+  if (layout == FileLayout::Unicode) h.crcFull = bytes.u32(o.dwCrcFull);
+  return h;
+}
 
-  std::uint8_t crypt = bytes.u8(o.bCryptMethod);
-  if (crypt > static_cast<std::uint8_t>(CryptMethod::Cyclic))
-    throw Error(ErrorKind::Unsupported, "unknown encryption method " + hex(crypt),
+Header Header::parse(ByteView bytes, std::uint64_t fileSize, bool verifyCrc) {
+  if (fileSize == 0) throw Error(ErrorKind::BadFormat, "not a PST file: the file is empty");
+  const std::string truncated =
+      "the file is truncated: it ends inside the PST header (" + std::to_string(fileSize) + " bytes)";
+  const Header identity = identify(bytes, truncated);
+  if (identity.version == kVersionUnicode4k)
+    throw Error(ErrorKind::Unsupported,
+                "the 4 KiB-page layout of Outlook 2013 OST files (version 36) is not supported", header_field::wVer);
+  if (bytes.size() < identity.sizes().headerSize) throw Error(ErrorKind::Truncated, truncated);
+
+  Header h = decode(bytes, identity.layout);
+  const HeaderOffsets& o = HeaderOffsets::of(h.layout);
+  // dwCRCPartial covers wMagicClient and the 469 bytes after it; Unicode
+  // files add dwCRCFull over 516 bytes.
+  if (verifyCrc && computeCrc(bytes.sub(kHeaderCrcStart, kHeaderCrcPartialLength)) != h.crcPartial)
+    throw Error(ErrorKind::Checksum, "bad checksum of the PST header", header_field::dwCrcPartial);
+  if (verifyCrc && h.layout == FileLayout::Unicode &&
+      computeCrc(bytes.sub(kHeaderCrcStart, kHeaderCrcFullLength)) != h.crcFull)
+    throw Error(ErrorKind::Checksum, "bad checksum of the PST header", o.dwCrcFull);
+  if (h.sentinel != kHeaderSentinel)
+    throw Error(ErrorKind::Corrupt, "bad PST header: the sentinel byte is missing", o.bSentinel);
+  if (h.crypt > CryptMethod::Cyclic)
+    throw Error(ErrorKind::Unsupported, "unknown encryption method " + hexText(static_cast<std::uint8_t>(h.crypt)),
                 o.bCryptMethod);
-  h.crypt = static_cast<CryptMethod>(crypt);
   return h;
 }
 

@@ -1,16 +1,31 @@
 #pragma once
 // The file header ([MS-PST] 2.2.2.6 HEADER with 2.2.2.5 ROOT): which
 // layout and encryption the file uses and where its two B-trees start.
-// Parsing checks the signature, the version and both CRCs.
+// Parsing checks the signature, the version and both CRCs; decoding reads
+// the fields as they stand, for the checker to judge.
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "mapi/pst/byte_source.h"
 #include "mapi/pst/layout.h"
 #include "mapi/pst/records.h"
 
 namespace varnolt::mapi::pst {
+
+// Where the fields that both layouts keep in one place lie in the header.
+namespace header_field {
+inline constexpr std::size_t dwMagic = 0;
+inline constexpr std::size_t dwCrcPartial = 4;
+inline constexpr std::size_t wMagicClient = 8;
+inline constexpr std::size_t wVer = 10;
+inline constexpr std::size_t wVerClient = 12;
+inline constexpr std::size_t bPlatformCreate = 14;
+inline constexpr std::size_t bPlatformAccess = 15;
+// The bytes up to and with wVer, which say what the file is.
+inline constexpr std::size_t identityEnd = 12;
+}  // namespace header_field
 
 struct Header {
   FileLayout layout = FileLayout::Unicode;
@@ -30,7 +45,12 @@ struct Header {
   Bref nbtRoot;
   Bref bbtRoot;
   std::uint8_t amapValid = 0;
+  // After decode() the byte as it stands, which may be no CryptMethod;
+  // after parse() always one of them.
   CryptMethod crypt = CryptMethod::None;
+  std::uint32_t crcPartial = 0;  // dwCRCPartial as stored
+  std::uint32_t crcFull = 0;     // dwCRCFull as stored (Unicode only)
+  std::uint8_t sentinel = kHeaderSentinel;
 
   bool isOst() const { return clientMagic == kClientOst; }
   const Layout& sizes() const { return Layout::of(layout); }
@@ -40,6 +60,17 @@ struct Header {
   // With verifyCrc false the CRCs are not compared (salvage, fuzzing).
   static Header parse(ByteView bytes, std::uint64_t fileSize, bool verifyCrc = true);
   static Header read(const ByteSource& source, bool verifyCrc = true);
+
+  // What the first bytes say the file is: the signature, the client (PST
+  // or OST) and the version, which names the layout. Throws mapi::Error
+  // for a file that is no PST or OST or has a version not known at all;
+  // `truncated` is the message for bytes that end before the version.
+  // The 4 KiB-page layout (version 36) comes back as Unicode: its callers
+  // each say in their own words why they stop there.
+  static Header identify(ByteView bytes, const std::string& truncated);
+  // Every field of a header of this layout, from at least its header's
+  // size of bytes, as it stands: nothing is checked.
+  static Header decode(ByteView bytes, FileLayout layout);
 };
 
 }  // namespace varnolt::mapi::pst

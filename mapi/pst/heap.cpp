@@ -2,22 +2,9 @@
 
 #include "mapi/error.h"
 #include "mapi/pst/describe.h"
+#include "mapi/pst/ltp_records.h"
 
 namespace varnolt::mapi::pst {
-namespace {
-
-// Sizes of the page headers ([MS-PST] 2.3.1.2 HNHDR, 2.3.1.5 HNPAGEHDR,
-// 2.3.1.6 HNBITMAPHDR). Blocks 8, 136, 264, ... carry the bitmap header.
-constexpr std::size_t kFirstHeaderSize = 12;
-constexpr std::size_t kPageHeaderSize = 2;
-constexpr std::size_t kBitmapHeaderSize = 66;
-
-std::size_t headerSize(std::size_t block) {
-  if (block == 0) return kFirstHeaderSize;
-  return block % 128 == 8 ? kBitmapHeaderSize : kPageHeaderSize;
-}
-
-}  // namespace
 
 std::uint8_t heapFillLevel(std::size_t freeBytes) {
   static const std::size_t lowest[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768, 512, 256, 128, 64, 32, 16, 8};
@@ -40,20 +27,20 @@ Heap::Heap(const Node& node) : node_(node) {
     page.data = std::move(blocks[i]);
     ByteView v(page.data);
     size_ += v.size();
-    std::size_t hdr = headerSize(i);
+    std::size_t hdr = heapPageHeaderSize(i);
     if (v.size() < hdr + 4) fail(i, "too short");
     if (i == 0) {
-      if (v.u8(2) != kHeapSignature) fail(i, "no heap signature");
-      clientSig_ = v.u8(3);
-      userRoot_ = v.u32(4);
+      HeapHeader header = HeapHeader::parse(v);
+      if (header.bSig != kHeapSignature) fail(i, "no heap signature");
+      clientSig_ = header.bClientSig;
+      userRoot_ = header.hidUserRoot;
     }
-    std::size_t ibHnpm = v.u16(0);
+    std::size_t ibHnpm = HeapPageHeader::parse(v).ibHnpm;
     if (ibHnpm < hdr || ibHnpm + 4 > v.size()) fail(i, "its page map lies outside the block");
-    std::size_t cAlloc = v.u16(ibHnpm);
-    if (ibHnpm + 4 + (cAlloc + 1) * 2 > v.size()) fail(i, "its page map runs past the block");
-    page.offsets.resize(cAlloc + 1);
+    std::size_t cAlloc = HeapPageMap::parseCounts(v, ibHnpm).cAlloc;
+    if (ibHnpm + HeapPageMap::sizeFor(cAlloc) > v.size()) fail(i, "its page map runs past the block");
+    page.offsets = HeapPageMap::parse(v, ibHnpm).rgibAlloc;
     for (std::size_t k = 0; k <= cAlloc; ++k) {
-      page.offsets[k] = v.u16(ibHnpm + 4 + 2 * k);
       std::size_t prev = k == 0 ? hdr : page.offsets[k - 1];
       if (page.offsets[k] < prev || page.offsets[k] > ibHnpm) fail(i, "its allocations overlap or leave the block");
     }

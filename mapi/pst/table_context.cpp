@@ -8,13 +8,6 @@
 namespace varnolt::mapi::pst {
 namespace {
 
-// TCINFO ([MS-PST] 2.3.4.1): bType, cCols, rgib[4], hidRowIndex, hnidRows,
-// hidIndex, then the column descriptions.
-constexpr std::size_t kTcInfoSize = 22;
-constexpr std::size_t kColumnSize = 8;
-constexpr std::size_t kTci1b = 2;  // rgib index: end of the 1-byte cells, start of the bitmap
-constexpr std::size_t kTciBm = 3;  // rgib index: end of the bitmap, the row size
-
 const Heap& checkedHeap(const Heap& heap) {
   if (heap.clientSignature() != heap_client::TableContext)
     throw Error(ErrorKind::Corrupt, "node " + hexText(heap.node().id()) + " is not a table context");
@@ -29,19 +22,19 @@ TableContext::TableContext(const Node& node) : heap_(node) {
     throw Error(ErrorKind::Corrupt, "the table of node " + hexText(node.id()) + " " + what);
   };
   ByteView info = heap_.item(heap_.userRoot());
-  if (info.size() < kTcInfoSize || info.u8(0) != heap_client::TableContext) fail("has no table header");
-  std::size_t cCols = info.u8(1);
-  std::uint16_t rgib[4] = {info.u16(2), info.u16(4), info.u16(6), info.u16(8)};
+  if (info.size() < TcInfo::kSize || info.u8(0) != heap_client::TableContext) fail("has no table header");
+  const TcInfo header = TcInfo::parse(info);
+  std::size_t cCols = header.cCols;
+  const auto& rgib = header.rgib;
   if (!(rgib[0] <= rgib[1] && rgib[1] <= rgib[2] && rgib[2] <= rgib[3])) fail("has its cell groups out of order");
-  rowSize_ = rgib[kTciBm];
-  cebOffset_ = rgib[kTci1b];
+  rowSize_ = rgib[TcInfo::kTciBm];
+  cebOffset_ = rgib[TcInfo::kTci1b];
   std::size_t cebSize = rowSize_ - cebOffset_;
-  Hid hidRowIndex = info.u32(10);
-  std::uint32_t hnidRows = info.u32(14);
-  if (info.size() < kTcInfoSize + cCols * kColumnSize) fail("has fewer column descriptions than columns");
+  Hid hidRowIndex = header.hidRowIndex;
+  std::uint32_t hnidRows = header.hnidRows;
+  if (info.size() < TcInfo::kSize + cCols * TableColumn::kSize) fail("has fewer column descriptions than columns");
   for (std::size_t i = 0; i < cCols; ++i) {
-    std::size_t off = kTcInfoSize + i * kColumnSize;
-    TableColumn c{info.u32(off), info.u16(off + 4), info.u8(off + 6), info.u8(off + 7)};
+    TableColumn c = TcInfo::column(info, i);
     if (std::size_t{c.offset} + c.size > cebOffset_ || c.bit / 8u >= cebSize) fail("has a column outside its rows");
     columns_.push_back(c);
   }

@@ -10,17 +10,10 @@
 #include <vector>
 
 #include "mapi/pst/bth.h"
+#include "mapi/pst/ltp_records.h"
 #include "mapi/pst/property_value.h"
 
 namespace varnolt::mapi::pst {
-
-// TCOLDESC ([MS-PST] 2.3.4.2).
-struct TableColumn {
-  PropTag tag = 0;
-  std::uint16_t offset = 0;  // ibData: where the cell lies in a row
-  std::uint8_t size = 0;     // cbData
-  std::uint8_t bit = 0;      // iBit: the cell's bit in the existence bitmap
-};
 
 // Column ids every table has ([MS-PST] 2.3.4.4.1).
 inline constexpr PropTag kTagLtpRowId = 0x67F20003;

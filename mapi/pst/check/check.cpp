@@ -86,7 +86,7 @@ CheckResult checkPst(const ByteSource& source, const CheckOptions& options) {
   CheckResult result;
   Context c(source, options, result);
   // Throws when the file cannot be checked at all.
-  checkHeader(c, head);
+  checkHeader(c, decodeHeader(head), head);
   checkBTrees(c);
   checkBlocks(c);
   checkNodes(c);

@@ -149,7 +149,10 @@ inline std::string bidText(BlockId bid) { return "block " + hexText(bid); }
 inline std::string nidText(NodeId nid) { return "node " + hexText(nid); }
 
 // The checks, in the order they run.
-void checkHeader(Context& c, ByteView headerBytes);
+// The header's fields as they stand; throws when the file cannot be
+// checked at all (no PST, a layout not read, the header cut short).
+Header decodeHeader(ByteView headerBytes);
+void checkHeader(Context& c, const Header& decoded, ByteView headerBytes);
 void checkBTrees(Context& c);
 void checkBlocks(Context& c);
 void checkNodes(Context& c);

@@ -8,11 +8,11 @@
 
 #include "mapi/pst/check/context.h"
 #include "mapi/pst/heap.h"
+#include "mapi/pst/ltp_records.h"
 
 namespace varnolt::mapi::pst::check {
 namespace {
 
-constexpr std::size_t kFirstHeaderSize = 12;     // HNHDR, its rgbFillLevel in the last 4 bytes
 constexpr std::size_t kFirstHeaderLevels = 8;    // blocks 0-7
 constexpr std::size_t kFirstBitmapBlock = 8;     // HNBITMAPHDR on blocks 8, 136, 264, ...
 constexpr std::size_t kBitmapBlockPeriod = 128;
@@ -20,14 +20,9 @@ constexpr std::size_t kBitmapBlockPeriod = 128;
 // The level the heap states for block `block`, from the header that
 // covers it: HNHDR's for blocks 0-7, else the HNBITMAPHDR of its group.
 std::uint8_t statedLevel(const std::vector<Bytes>& data, std::size_t block) {
-  std::size_t holder = 0, at = kFirstHeaderSize - 4;
-  if (block >= kFirstHeaderLevels) {
-    holder = kFirstBitmapBlock + (block - kFirstBitmapBlock) / kBitmapBlockPeriod * kBitmapBlockPeriod;
-    at = 2;
-  }
-  std::size_t k = block - holder;
-  std::uint8_t pair = ByteView(data[holder]).u8(at + k / 2);
-  return static_cast<std::uint8_t>(k % 2 == 0 ? pair & 0x0F : pair >> 4);
+  if (block < kFirstHeaderLevels) return fillLevelAt(HeapHeader::parse(data[0]).rgbFillLevel.data(), block);
+  std::size_t holder = kFirstBitmapBlock + (block - kFirstBitmapBlock) / kBitmapBlockPeriod * kBitmapBlockPeriod;
+  return fillLevelAt(HeapBitmapHeader::parse(data[holder]).rgbFillLevel.data(), block - holder);
 }
 
 }  // namespace
@@ -46,9 +41,8 @@ void checkHeapFillLevels(Context& c, const std::vector<const BlockInfo*>& blocks
   const std::size_t full = c.layout().maxBlockData;
   for (std::size_t i = 0; i < data.size(); ++i) {
     ByteView v(data[i]);
-    std::size_t ibHnpm = v.u16(0);
-    std::size_t cAlloc = v.u16(ibHnpm);
-    std::size_t allocationsEnd = v.u16(ibHnpm + 4 + 2 * cAlloc);
+    std::size_t ibHnpm = HeapPageHeader::parse(v).ibHnpm;
+    std::size_t allocationsEnd = HeapPageMap::parse(v, ibHnpm).rgibAlloc.back();
     // A block may grow to a full data block; what neither its header, its
     // allocations nor its page map take is free.
     std::size_t free = full - std::min(full, v.size()) + (ibHnpm - allocationsEnd);

@@ -13,6 +13,14 @@ namespace {
 // seen keeps at zero. Others it calls reserved (qwUnused, rgbReserved2,
 // bReserved and rgbReserved3 after dwCRCFull) carry values in files
 // Outlook wrote, so they are left alone.
+// What the format asks of wVerClient, bPlatformCreate and bPlatformAccess,
+// and the highest fAMapValid it defines.
+constexpr std::uint16_t kClientVersion = 19;
+constexpr std::uint8_t kPlatform = 0x01;
+constexpr std::uint8_t kAMapValidHighest = 0x02;
+// A Unicode version accepted beside 23 without a finding.
+constexpr std::uint16_t kVersionUnicodeAccepted = 37;
+
 struct ZeroField {
   std::size_t offset;
   std::size_t size;
@@ -27,76 +35,53 @@ bool allZero(ByteView v, std::size_t off, std::size_t size) {
 
 }  // namespace
 
-void checkHeader(Context& c, ByteView h) {
-  if (h.size() < 4 || h.u32(0) != kHeaderMagic)
-    throw Error(ErrorKind::BadFormat, "not a PST file: it does not begin with the !BDN signature");
-  if (h.size() < 12)
-    throw Error(ErrorKind::Truncated, "the file is truncated: it ends inside the PST header");
-
-  Header hd;
-  hd.clientMagic = h.u16(8);
-  hd.version = h.u16(10);
-  if (hd.clientMagic == kClientPab)
-    throw Error(ErrorKind::Unsupported, "a personal address book (PAB), not a PST or OST file", 8);
-  if (hd.clientMagic != kClientPst && hd.clientMagic != kClientOst)
-    throw Error(ErrorKind::BadFormat, "not a PST file: unknown client signature " + hexText(hd.clientMagic), 8);
-  if (hd.version == kVersionAnsiLow || hd.version == kVersionAnsiHigh) {
-    hd.layout = FileLayout::Ansi;
-  } else if (hd.version == kVersionUnicode4k) {
+Header decodeHeader(ByteView h) {
+  const std::string truncated = "the file is truncated: it ends inside the PST header";
+  const Header identity = Header::identify(h, truncated);
+  if (identity.version == kVersionUnicode4k)
     throw Error(ErrorKind::Unsupported,
-                "OST: not checked: the 4 KiB-page layout of Outlook 2013 OST files (version 36)", 10);
-  } else if (hd.version >= kVersionUnicode) {
-    hd.layout = FileLayout::Unicode;
-  } else {
-    throw Error(ErrorKind::Unsupported, "unknown PST file version " + std::to_string(hd.version), 10);
-  }
-  const Layout& l = Layout::of(hd.layout);
-  const HeaderOffsets& o = HeaderOffsets::of(hd.layout);
-  if (h.size() < l.headerSize)
-    throw Error(ErrorKind::Truncated, "the file is truncated: it ends inside the PST header");
+                "OST: not checked: the 4 KiB-page layout of Outlook 2013 OST files (version 36)", header_field::wVer);
+  if (h.size() < identity.sizes().headerSize) throw Error(ErrorKind::Truncated, truncated);
+  return Header::decode(h, identity.layout);
+}
 
-  hd.clientVersion = h.u16(12);
-  hd.platformCreate = h.u8(14);
-  hd.platformAccess = h.u8(15);
-  hd.bidNextB = readId(h, o.bidNextB, l);
-  hd.bidNextP = readId(h, o.bidNextP, l);
-  hd.dwUnique = h.u32(o.dwUnique);
-  for (std::size_t i = 0; i < hd.rgnid.size(); ++i) hd.rgnid[i] = h.u32(o.rgnid + 4 * i);
-  hd.ibFileEof = readId(h, o.ibFileEof, l);
-  hd.ibAMapLast = readId(h, o.ibAMapLast, l);
-  hd.cbAMapFree = readId(h, o.cbAMapFree, l);
-  hd.cbPMapFree = readId(h, o.cbPMapFree, l);
-  hd.nbtRoot = Bref::parse(h, o.brefNbt, l);
-  hd.bbtRoot = Bref::parse(h, o.brefBbt, l);
-  hd.amapValid = h.u8(o.fAMapValid);
-  std::uint8_t crypt = h.u8(o.bCryptMethod);
-  hd.crypt = crypt <= static_cast<std::uint8_t>(CryptMethod::Cyclic) ? static_cast<CryptMethod>(crypt)
-                                                                      : CryptMethod::None;
+void checkHeader(Context& c, const Header& decoded, ByteView h) {
+  Header hd = decoded;
+  const Layout& l = hd.sizes();
+  const HeaderOffsets& o = HeaderOffsets::of(hd.layout);
+  // An unknown method is reported below, and the blocks it would decode
+  // go unchecked.
+  const auto crypt = static_cast<std::uint8_t>(hd.crypt);
+  if (hd.crypt > CryptMethod::Cyclic) hd.crypt = CryptMethod::None;
   c.setHeader(hd);
 
-  if (hd.version > kVersionUnicode && hd.version != 37)
-    c.report(10, "header.version", "", "wVer " + std::to_string(hd.version) + " is not a version of the format (14, 15, 23)");
+  if (hd.version > kVersionUnicode && hd.version != kVersionUnicodeAccepted)
+    c.report(header_field::wVer, "header.version", "", "wVer " + std::to_string(hd.version) + " is not a version of the format (14, 15, 23)");
   if (hd.isOst()) {
     c.notChecked("OST: not checked: wVerClient (OST files carry their own client version)");
-  } else if (hd.clientVersion != 19) {
-    c.report(12, "header.client-version", "", "wVerClient is " + std::to_string(hd.clientVersion) + ", not 19");
+  } else if (hd.clientVersion != kClientVersion) {
+    c.report(header_field::wVerClient, "header.client-version", "",
+             "wVerClient is " + std::to_string(hd.clientVersion) + ", not 19");
   }
-  if (hd.platformCreate != 1)
-    c.report(14, "header.platform", "", "bPlatformCreate is " + hexText(hd.platformCreate) + ", not 0x01");
-  if (hd.platformAccess != 1)
-    c.report(15, "header.platform", "", "bPlatformAccess is " + hexText(hd.platformAccess) + ", not 0x01");
+  if (hd.platformCreate != kPlatform)
+    c.report(header_field::bPlatformCreate, "header.platform", "",
+             "bPlatformCreate is " + hexText(hd.platformCreate) + ", not 0x01");
+  if (hd.platformAccess != kPlatform)
+    c.report(header_field::bPlatformAccess, "header.platform", "",
+             "bPlatformAccess is " + hexText(hd.platformAccess) + ", not 0x01");
 
   std::uint32_t partial = computeCrc(h.sub(kHeaderCrcStart, kHeaderCrcPartialLength));
-  if (partial != h.u32(4))
-    c.report(4, "header.crc-partial", "", "dwCRCPartial is " + hexText(h.u32(4)) + " but the bytes give " + hexText(partial));
+  if (partial != hd.crcPartial)
+    c.report(header_field::dwCrcPartial, "header.crc-partial", "",
+             "dwCRCPartial is " + hexText(hd.crcPartial) + " but the bytes give " + hexText(partial));
   if (hd.layout == FileLayout::Unicode) {
     std::uint32_t full = computeCrc(h.sub(kHeaderCrcStart, kHeaderCrcFullLength));
-    if (full != h.u32(o.dwCrcFull))
+    if (full != hd.crcFull)
       c.report(o.dwCrcFull, "header.crc-full", "",
-               "dwCRCFull is " + hexText(h.u32(o.dwCrcFull)) + " but the bytes give " + hexText(full));
+               "dwCRCFull is " + hexText(hd.crcFull) + " but the bytes give " + hexText(full));
   }
-  if (h.u8(o.bSentinel) != kHeaderSentinel)
-    c.report(o.bSentinel, "header.sentinel", "", "bSentinel is " + hexText(h.u8(o.bSentinel)) + ", not 0x80");
+  if (hd.sentinel != kHeaderSentinel)
+    c.report(o.bSentinel, "header.sentinel", "", "bSentinel is " + hexText(hd.sentinel) + ", not 0x80");
   if (crypt > static_cast<std::uint8_t>(CryptMethod::Cyclic)) {
     c.report(o.bCryptMethod, "header.crypt", "", "bCryptMethod " + hexText(crypt) + " is not 0x00, 0x01 or 0x02");
     c.notChecked("the contents of external blocks (their encoding is unknown)");
@@ -124,7 +109,7 @@ void checkHeader(Context& c, ByteView h) {
       c.report(o.ibAMapLast, "header.amap-last", "",
                "ibAMapLast is " + hexText(hd.ibAMapLast) + " but the last AMap page of a file this size is at " + hexText(last));
   }
-  if (hd.amapValid > 2)
+  if (hd.amapValid > kAMapValidHighest)
     c.report(o.fAMapValid, "header.amap-valid", "", "fAMapValid " + hexText(hd.amapValid) + " is not 0x00, 0x01 or 0x02");
   struct RootRef {
     Bref bref;
@@ -137,6 +122,10 @@ void checkHeader(Context& c, ByteView h) {
   }
 
   std::vector<ZeroField> zeros;
+  // bReserved and wReserved follow fAMapValid at the end of ROOT;
+  // rgbReserved follows bCryptMethod; dwAlign (Unicode) ends ROOT's
+  // padding before rgbFM; ANSI keeps ullReserved and dwReserved after
+  // rgbReserved.
   zeros.push_back({o.fAMapValid + 1, 3, "bReserved and wReserved of ROOT"});
   zeros.push_back({o.bCryptMethod + 1, 2, "rgbReserved"});
   if (hd.layout == FileLayout::Unicode) {

@@ -12,16 +12,11 @@
 #include "mapi/pst/check/context.h"
 #include "mapi/pst/heap.h"
 #include "mapi/pst/limits.h"
+#include "mapi/pst/ltp_records.h"
 #include "mapi/pst/table_context.h"
 
 namespace varnolt::mapi::pst::check {
 namespace {
-
-constexpr std::size_t kFirstHeaderSize = 12;   // HNHDR
-constexpr std::size_t kPageHeaderSize = 2;     // HNPAGEHDR
-constexpr std::size_t kBitmapHeaderSize = 66;  // HNBITMAPHDR, blocks 8, 136, 264, ...
-constexpr std::size_t kTcInfoSize = 22;
-constexpr std::size_t kColumnSize = 8;
 
 bool knownClientSig(std::uint8_t s) {
   switch (s) {
@@ -86,37 +81,38 @@ class LtpCheck {
       auto data = c_.blockData(*blocks[i]);
       if (!data) return false;
       ByteView v(*data);
-      const std::size_t hdr = i == 0 ? kFirstHeaderSize : (i % 128 == 8 ? kBitmapHeaderSize : kPageHeaderSize);
+      const std::size_t hdr = heapPageHeaderSize(i);
       std::string blk = "heap block " + std::to_string(i) + ": ";
       if (v.size() < hdr + 4) {
         fail("heap.size", blk + "too short for its header and page map");
         return false;
       }
       if (i == 0) {
-        if (v.u8(2) != kHeapSignature) {
-          fail("heap.signature", "bSig is " + hexText(v.u8(2)) + ", not 0xEC");
+        const HeapHeader header = HeapHeader::parse(v);
+        if (header.bSig != kHeapSignature) {
+          fail("heap.signature", "bSig is " + hexText(header.bSig) + ", not 0xEC");
           return false;
         }
-        h_.clientSig = v.u8(3);
-        h_.userRoot = v.u32(4);
+        h_.clientSig = header.bClientSig;
+        h_.userRoot = header.hidUserRoot;
         if (!knownClientSig(h_.clientSig)) fail("heap.client", "bClientSig " + hexText(h_.clientSig) + " is not a heap client");
       }
-      std::size_t ibHnpm = v.u16(0);
+      std::size_t ibHnpm = HeapPageHeader::parse(v).ibHnpm;
       if (ibHnpm < hdr || ibHnpm + 4 > v.size()) {
         fail("heap.page-map", blk + "ibHnpm " + std::to_string(ibHnpm) + " lies outside the block");
         return false;
       }
-      std::size_t cAlloc = v.u16(ibHnpm);
-      std::size_t cFree = v.u16(ibHnpm + 2);
-      if (ibHnpm + 4 + (cAlloc + 1) * 2 > v.size()) {
+      const HeapPageMap counts = HeapPageMap::parseCounts(v, ibHnpm);
+      std::size_t cAlloc = counts.cAlloc;
+      std::size_t cFree = counts.cFree;
+      if (ibHnpm + HeapPageMap::sizeFor(cAlloc) > v.size()) {
         fail("heap.page-map", blk + "cAlloc " + std::to_string(cAlloc) + " runs the page map past the block");
         return false;
       }
-      std::vector<std::uint16_t> offs(cAlloc + 1);
+      std::vector<std::uint16_t> offs = HeapPageMap::parse(v, ibHnpm).rgibAlloc;
       std::size_t freed = 0;
       bool ok = true;
       for (std::size_t k = 0; k <= cAlloc; ++k) {
-        offs[k] = v.u16(ibHnpm + 4 + 2 * k);
         if (k == 0) {
           if (offs[0] != hdr) {
             fail("heap.page-map", blk + "the first allocation starts at " + std::to_string(offs[0]) + ", not after the block header (" + std::to_string(hdr) + ")");
@@ -160,16 +156,17 @@ class LtpCheck {
   std::optional<Bth> bth(Hid header, const char* what) {
     auto hv = h_.item(header);
     std::string w = std::string(what) + ": ";
-    if (!hv || hv->size() != 8) {
+    if (!hv || hv->size() != BthHeader::kSize) {
       fail("bth.header", w + "BTHHEADER " + hexText(header) + " is not an 8-byte allocation");
       return std::nullopt;
     }
     Bth t;
-    std::uint8_t type = hv->u8(0);
-    t.keySize = hv->u8(1);
-    t.valueSize = hv->u8(2);
-    std::size_t levels = hv->u8(3);
-    Hid root = hv->u32(4);
+    const BthHeader decoded = BthHeader::parse(*hv);
+    std::uint8_t type = decoded.bType;
+    t.keySize = decoded.cbKey;
+    t.valueSize = decoded.cbEnt;
+    std::size_t levels = decoded.bIdxLevels;
+    Hid root = decoded.hidRoot;
     if (type != heap_client::BTreeOnHeap) {
       fail("bth.header", w + "bType " + hexText(type) + " is not 0xB5");
       return std::nullopt;
@@ -310,17 +307,19 @@ class LtpCheck {
       return std::nullopt;
     }
     auto info = h_.item(h_.userRoot);
-    if (!info || info->size() < kTcInfoSize || info->u8(0) != heap_client::TableContext) {
+    if (!info || info->size() < TcInfo::kSize || info->u8(0) != heap_client::TableContext) {
       fail("tc.info", "hidUserRoot does not name a TCINFO");
       return std::nullopt;
     }
-    const std::size_t cCols = info->u8(1);
-    const std::size_t rgib[4] = {info->u16(2), info->u16(4), info->u16(6), info->u16(8)};
-    const Hid hidRowIndex = info->u32(10);
-    const std::uint32_t hnidRows = info->u32(14);
-    if (info->size() != kTcInfoSize + cCols * kColumnSize) {
+    const TcInfo header = TcInfo::parse(*info);
+    const std::size_t cCols = header.cCols;
+    const std::size_t rgib[4] = {header.rgib[0], header.rgib[1], header.rgib[2], header.rgib[3]};
+    const Hid hidRowIndex = header.hidRowIndex;
+    const std::uint32_t hnidRows = header.hnidRows;
+    const std::size_t infoSize = TcInfo::kSize + cCols * TableColumn::kSize;
+    if (info->size() != infoSize) {
       fail("tc.info", "TCINFO has " + std::to_string(info->size()) + " bytes for " + std::to_string(cCols) + " columns");
-      if (info->size() < kTcInfoSize + cCols * kColumnSize) return std::nullopt;
+      if (info->size() < infoSize) return std::nullopt;
     }
     if (!(rgib[0] <= rgib[1] && rgib[1] <= rgib[2] && rgib[2] <= rgib[3])) {
       fail("tc.info", "rgib offsets are not in order");
@@ -334,8 +333,7 @@ class LtpCheck {
     std::vector<std::uint8_t> cover(rgib[2], 0);
     bool colsOk = true;
     for (std::size_t i = 0; i < cCols; ++i) {
-      std::size_t off = kTcInfoSize + i * kColumnSize;
-      TableColumn col{info->u32(off), info->u16(off + 4), info->u8(off + 6), info->u8(off + 7)};
+      TableColumn col = TcInfo::column(*info, i);
       std::string cw = "column " + hexText(col.tag) + " ";
       // Outlook does not keep the columns in tag order, so neither do we.
       auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
@@ -378,7 +376,7 @@ class LtpCheck {
     auto rowVerCol = std::find_if(cols.begin(), cols.end(), [](const TableColumn& k) { return k.tag == kTagLtpRowVersion; });
     if (rowVerCol == cols.end() || rowVerCol->offset != 4 || rowVerCol->size != 4 || rowVerCol->bit != 1)
       fail("tc.column", "the row version column (0x67F30003) is not the 4 bytes at 4 with bit 1");
-    if (info->u32(18) != 0) fail("tc.info", "hidIndex is not zero");
+    if (header.hidIndex != 0) fail("tc.info", "hidIndex is not zero");
 
     // The row index: row id -> row number.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> index;

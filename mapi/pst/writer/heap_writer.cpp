@@ -7,21 +7,13 @@ namespace varnolt::mapi::pst {
 namespace {
 
 constexpr std::size_t kMaxItemsPerBlock = 0x7FF;  // hidIndex has 11 bits
-constexpr std::size_t kFirstHeaderSize = 12;      // HNHDR
-constexpr std::size_t kPageHeaderSize = 2;        // HNPAGEHDR
-constexpr std::size_t kBitmapHeaderSize = 66;     // HNBITMAPHDR, on blocks 8, 136, 264, ...
 
 }  // namespace
 
-std::size_t HeapWriter::headerSize(std::size_t block) {
-  if (block == 0) return kFirstHeaderSize;
-  return block % 128 == 8 ? kBitmapHeaderSize : kPageHeaderSize;
-}
-
 std::size_t HeapWriter::sizeWith(std::size_t block, const Block& b, std::size_t extraBytes, std::size_t extraItems) {
-  std::size_t data = headerSize(block) + b.bytes + extraBytes;
+  std::size_t data = heapPageHeaderSize(block) + b.bytes + extraBytes;
   data += data % 2;  // the page map starts on an even offset
-  return data + 4 + 2 * (b.items.size() + extraItems + 1);
+  return data + HeapPageMap::sizeFor(b.items.size() + extraItems);
 }
 
 Hid HeapWriter::allocate(ByteView data) {
@@ -59,15 +51,14 @@ std::vector<Bytes> HeapWriter::finish() const {
   // map's offset counts as free, as it is to a reader of the block.
   std::vector<std::uint8_t> levels;
   for (std::size_t i = 0; i < blocks.size(); ++i) {
-    std::size_t used = headerSize(i) + blocks[i].bytes;
+    std::size_t used = heapPageHeaderSize(i) + blocks[i].bytes;
     levels.push_back(heapFillLevel(max - sizeWith(i, blocks[i], 0, 0) + used % 2));
   }
-  auto packLevels = [&](Bytes& out, std::size_t first, std::size_t count) {
-    for (std::size_t k = 0; k < count; k += 2) {
-      std::uint8_t lo = first + k < levels.size() ? levels[first + k] : 0;
-      std::uint8_t hi = first + k + 1 < levels.size() ? levels[first + k + 1] : 0;
-      putU8(out, static_cast<std::uint8_t>(lo | (hi << 4)));
-    }
+  // The byte holding the levels of blocks `first` and `first + 1`.
+  auto packedLevel = [&](std::size_t first) {
+    std::uint8_t lower = first < levels.size() ? levels[first] : 0;
+    std::uint8_t upper = first + 1 < levels.size() ? levels[first + 1] : 0;
+    return packFillLevels(lower, upper);
   };
 
   std::vector<Bytes> out;
@@ -76,14 +67,20 @@ std::vector<Bytes> HeapWriter::finish() const {
     const Block& b = blocks[i];
     Bytes page;
     page.reserve(sizeWith(i, b, 0, 0));
-    putU16(page, 0);  // ibHnpm, set below
+    // ibHnpm is set below, once the block's allocations are in.
     if (i == 0) {
-      putU8(page, kHeapSignature);
-      putU8(page, clientSig_);
-      putU32(page, userRoot_);
-      packLevels(page, 0, 8);
-    } else if (headerSize(i) == kBitmapHeaderSize) {
-      packLevels(page, i, 128);
+      HeapHeader header;
+      header.bSig = kHeapSignature;
+      header.bClientSig = clientSig_;
+      header.hidUserRoot = userRoot_;
+      for (std::size_t k = 0; k < header.rgbFillLevel.size(); ++k) header.rgbFillLevel[k] = packedLevel(2 * k);
+      header.write(page);
+    } else if (heapPageHeaderSize(i) == kHeapBitmapHeaderSize) {
+      HeapBitmapHeader header;
+      for (std::size_t k = 0; k < header.rgbFillLevel.size(); ++k) header.rgbFillLevel[k] = packedLevel(i + 2 * k);
+      header.write(page);
+    } else {
+      HeapPageHeader{}.write(page);
     }
     std::vector<std::uint16_t> offsets;
     offsets.push_back(static_cast<std::uint16_t>(page.size()));
@@ -94,11 +91,12 @@ std::vector<Bytes> HeapWriter::finish() const {
     if (page.size() % 2) putU8(page, 0);
     // Every block but the last is a full data block, as a data tree asks;
     // the room left before the page map is the block's free space.
-    if (i + 1 < blocks.size()) page.resize(max - 4 - 2 * (b.items.size() + 1), 0);
+    if (i + 1 < blocks.size()) page.resize(max - HeapPageMap::sizeFor(b.items.size()), 0);
     setU16(page, 0, static_cast<std::uint16_t>(page.size()));
-    putU16(page, static_cast<std::uint16_t>(b.items.size()));  // cAlloc
-    putU16(page, 0);                                           // cFree
-    for (std::uint16_t o : offsets) putU16(page, o);
+    HeapPageMap map;
+    map.cAlloc = static_cast<std::uint16_t>(b.items.size());
+    map.rgibAlloc = std::move(offsets);
+    map.write(page);
     out.push_back(std::move(page));
   }
   return out;
@@ -137,13 +135,15 @@ Hid writeBTreeOnHeap(HeapWriter& heap, std::size_t keySize, std::size_t valueSiz
     }
     root = level[0].second;
   }
-  Bytes header;
-  putU8(header, heap_client::BTreeOnHeap);
-  putU8(header, static_cast<std::uint8_t>(keySize));
-  putU8(header, static_cast<std::uint8_t>(valueSize));
-  putU8(header, levels);
-  putU32(header, root);
-  heap.fill(headerHid, header);
+  BthHeader header;
+  header.bType = heap_client::BTreeOnHeap;
+  header.cbKey = static_cast<std::uint8_t>(keySize);
+  header.cbEnt = static_cast<std::uint8_t>(valueSize);
+  header.bIdxLevels = levels;
+  header.hidRoot = root;
+  Bytes bytes;
+  header.write(bytes);
+  heap.fill(headerHid, bytes);
   return headerHid;
 }
 

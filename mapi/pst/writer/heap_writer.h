@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mapi/pst/heap.h"
+#include "mapi/pst/ltp_records.h"
 #include "mapi/pst/records.h"
 
 namespace varnolt::mapi::pst {
@@ -38,7 +39,6 @@ class HeapWriter {
     std::vector<Bytes> items;
     std::size_t bytes = 0;
   };
-  static std::size_t headerSize(std::size_t block);
   static std::size_t sizeWith(std::size_t block, const Block& b, std::size_t extraBytes, std::size_t extraItems);
 
   std::uint8_t clientSig_;
@@ -55,6 +55,6 @@ Hid writeBTreeOnHeap(HeapWriter& heap, std::size_t keySize, std::size_t valueSiz
                      Hid reservedHeader = 0);
 // Takes the place of a BTree-on-heap header before anything else is
 // allocated; pass it to writeBTreeOnHeap.
-inline Hid reserveBTreeHeader(HeapWriter& heap) { return heap.allocate(Bytes(8, 0)); }
+inline Hid reserveBTreeHeader(HeapWriter& heap) { return heap.allocate(Bytes(BthHeader::kSize, 0)); }
 
 }  // namespace varnolt::mapi::pst

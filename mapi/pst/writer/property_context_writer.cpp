@@ -213,21 +213,18 @@ LtpNode buildTableContext(NodeDatabaseWriter& db, const TableLayout& layout, con
     }
   }
 
+  TcInfo header;
+  header.bType = heap_client::TableContext;
+  header.cCols = static_cast<std::uint8_t>(layout.columns.size());
+  std::copy(std::begin(layout.rgib), std::end(layout.rgib), header.rgib.begin());
+  header.hidRowIndex = rowIndex;
+  header.hnidRows = hnidRows;
+  header.hidIndex = 0;  // deprecated
   Bytes info;
-  putU8(info, heap_client::TableContext);
-  putU8(info, static_cast<std::uint8_t>(layout.columns.size()));
-  for (std::uint16_t v : layout.rgib) putU16(info, v);
-  putU32(info, rowIndex);
-  putU32(info, hnidRows);
-  putU32(info, 0);  // hidIndex, deprecated
+  header.write(info);
   std::vector<TableColumn> sorted = layout.columns;
   std::sort(sorted.begin(), sorted.end(), [](const TableColumn& a, const TableColumn& b) { return a.tag < b.tag; });
-  for (const TableColumn& c : sorted) {
-    putU32(info, c.tag);
-    putU16(info, c.offset);
-    putU8(info, c.size);
-    putU8(info, c.bit);
-  }
+  for (const TableColumn& c : sorted) c.write(info);
   heap.setUserRoot(heap.allocate(info));
   node.blocks = heap.finish();
   return node;
