@@ -11,22 +11,13 @@
 #include "windows/frm_main.h"
 #include "windows/run_services.h"
 
-#ifdef VARNOLT_HAVE_MAIL_SESSION
 #include "platform/mail_session.h"
-#endif
 
 namespace {
 
-// The session of a run, over the store library when it is built in;
-// otherwise every run reports that no mail store is available.
+// The session of a run, over the store library.
 varnolt::engine::SessionFactory programSessions() {
-#ifdef VARNOLT_HAVE_MAIL_SESSION
   return [] { return varnolt::platform::NewMailSession(); };
-#else
-  return []() -> std::shared_ptr<varnolt::engine::MailSession> {
-    throw varnolt::engine::StoreError("this build of Varnolt has no mail-store library");
-  };
-#endif
 }
 
 }  // namespace

@@ -23,19 +23,13 @@
 #include "cli/compress.h"
 #include "engine/compression_run.h"
 #include "engine/run_helpers.h"
-#ifdef VARNOLT_HAVE_MAIL_SESSION
 #include "platform/mail_session.h"
-#endif
 
 namespace varnolt::cli {
 
 engine::SessionFactory& compressSessionFactory() {
-#ifdef VARNOLT_HAVE_MAIL_SESSION
-  // The store library's session, when the build has it.
+  // The store library's session.
   static engine::SessionFactory factory = platform::NewMailSession;
-#else
-  static engine::SessionFactory factory;
-#endif
   return factory;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/dialogs.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -127,5 +128,28 @@ Dialogs& CurrentDialogs() {
 }
 
 void SetDialogs(Dialogs* dialogs) { current = dialogs; }
+
+namespace {
+
+QString folderOnDisk(const QString& chosen) {
+  if (chosen.isEmpty()) return QString();
+  // Something that is not a folder on disk has no file-system path.
+  return QFileInfo(chosen).isDir() ? chosen : QString();
+}
+
+}  // namespace
+
+QString BrowseForFolder(QWidget* owner, const QString& title) {
+  return folderOnDisk(CurrentDialogs().BrowseForFolder(owner, title));
+}
+
+QString BrowseForPstFolder(QWidget* owner, const QString& title) {
+  return folderOnDisk(CurrentDialogs().BrowseForPstFolder(owner, title));
+}
+
+QString ApplicationTitle() {
+  const QString name = QCoreApplication::applicationName();
+  return name.isEmpty() ? QStringLiteral("Varnolt") : name;
+}
 
 }  // namespace varnolt::platform

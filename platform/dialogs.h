@@ -83,4 +83,14 @@ Dialogs& CurrentDialogs();
 // outlive its use.
 void SetDialogs(Dialogs* dialogs);
 
+// The folder picker with no owner: the chosen folder's path, "" when the
+// user cancelled or chose something that is not a folder.
+QString BrowseForFolder(QWidget* owner, const QString& title);
+// The same for a folder of PST files: the picker shows them too.
+QString BrowseForPstFolder(QWidget* owner, const QString& title);
+
+// The title of a message box that has none of its own: the application's
+// name.
+QString ApplicationTitle();
+
 }  // namespace varnolt::platform

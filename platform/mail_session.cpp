@@ -4,7 +4,7 @@
 
 #include <system_error>
 
-#include "platform/mail_session_parts.h"
+#include "platform/store_adapter.h"
 
 namespace varnolt::platform {
 

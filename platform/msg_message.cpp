@@ -17,7 +17,7 @@
 #include "mapi/body/body.h"
 #include "mapi/msg/msg_file.h"
 #include "mapi/tags.h"
-#include "platform/mail_session_parts.h"
+#include "platform/store_adapter.h"
 
 namespace varnolt::platform::detail {
 

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "mapi/tags.h"
-#include "platform/mail_session_parts.h"
+#include "platform/store_adapter.h"
 
 namespace varnolt::platform::detail {
 

@@ -17,7 +17,7 @@
 #include "mapi/msg/msg_file.h"
 #include "mapi/pst/store.h"
 #include "platform/mail_session.h"
-#include "platform/mail_session_parts.h"
+#include "platform/store_adapter.h"
 #include "tests/support/test_support.h"
 
 namespace e = varnolt::engine;

@@ -12,7 +12,7 @@
 #include "mapi/msg/msg_file.h"
 #include "mapi/rtf/compressed_rtf.h"
 #include "mapi/tags.h"
-#include "platform/mail_session_parts.h"
+#include "platform/store_adapter.h"
 #include "tests/support/ost_fixture.h"
 #include "tests/support/test_support.h"
 

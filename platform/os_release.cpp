@@ -1,15 +1,8 @@
-#include "platform/module1.h"
+#include "platform/os_release.h"
 
 #include <fstream>
 #include <sstream>
 #include <system_error>
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QRegularExpression>
-
-#include "platform/dialogs.h"
 
 namespace varnolt::platform {
 
@@ -98,62 +91,6 @@ std::string ReadRegistryString(const RegistryKey& key, const std::string& valueN
     return kRegistryError;
   }
   return value.size() > kRegistryValueMax ? std::string(kRegistryError) : value;
-}
-
-namespace {
-
-QString folderOnDisk(const QString& chosen) {
-  if (chosen.isEmpty()) return QString();
-  // Something that is not a folder on disk has no file-system path.
-  return QFileInfo(chosen).isDir() ? chosen : QString();
-}
-
-}  // namespace
-
-QString BrowseForFolder(QWidget* owner, const QString& title) {
-  return folderOnDisk(CurrentDialogs().BrowseForFolder(owner, title));
-}
-
-QString BrowseForPstFolder(QWidget* owner, const QString& title) {
-  return folderOnDisk(CurrentDialogs().BrowseForPstFolder(owner, title));
-}
-
-std::optional<QStringList> FilesInFolder(const QString& folder, const QString& wildcard) {
-  const QFileInfo info(folder);
-  if (!info.isDir() || !info.isReadable()) return std::nullopt;
-  const QRegularExpression pattern(QRegularExpression::wildcardToRegularExpression(wildcard),
-                                   QRegularExpression::CaseInsensitiveOption);
-  std::error_code ec;
-  fs::directory_iterator it(fs::path(folder.toStdString()), ec);
-  if (ec) return std::nullopt;
-  QStringList names;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) return std::nullopt;
-    std::error_code typeError;
-    if (!it->is_regular_file(typeError)) continue;  // folders, sockets and broken links are no files
-    const QString name = QString::fromStdString(it->path().filename().string());
-    if (pattern.match(name).hasMatch()) names << name;
-  }
-  if (ec) return std::nullopt;
-  names.sort(Qt::CaseInsensitive);
-  return names;
-}
-
-bool SameFile(const QString& a, const QString& b) {
-  const fs::path pa(a.toStdString()), pb(b.toStdString());
-  std::error_code ec;
-  if (fs::equivalent(pa, pb, ec) && !ec) return true;
-  const bool aExists = fs::exists(pa, ec);
-  const bool bExists = fs::exists(pb, ec);
-  if (aExists && bExists) return false;  // two files, both there: equivalent said no
-  const fs::path na = fs::weakly_canonical(fs::absolute(pa, ec), ec);
-  const fs::path nb = fs::weakly_canonical(fs::absolute(pb, ec), ec);
-  return !na.empty() && na == nb;
-}
-
-QString ApplicationTitle() {
-  const QString name = QCoreApplication::applicationName();
-  return name.isEmpty() ? QStringLiteral("Varnolt") : name;
 }
 
 }  // namespace varnolt::platform
