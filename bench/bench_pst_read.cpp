@@ -15,7 +15,7 @@
 #include <set>
 #include <string>
 
-#include "mapi/pst/store.h"
+#include "mapi/pst/messaging/store.h"
 #include "mapi/tags.h"
 
 namespace pst = varnolt::mapi::pst;

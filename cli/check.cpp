@@ -8,7 +8,7 @@
 
 #include "cli/command.h"
 #include "mapi/error.h"
-#include "mapi/pst/byte_source.h"
+#include "mapi/pst/ndb/byte_source.h"
 #include "mapi/pst/check/check.h"
 
 namespace varnolt::cli {

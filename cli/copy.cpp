@@ -11,7 +11,7 @@
 
 #include "cli/command.h"
 #include "mapi/msg/msg_file.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/messaging/store.h"
 #include "mapi/pst/writer/writer.h"
 
 namespace varnolt::cli {

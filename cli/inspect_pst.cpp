@@ -10,8 +10,8 @@
 #include "cli/command.h"
 #include "cli/inspect.h"
 #include "cli/message_json.h"
-#include "mapi/pst/limits.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/ndb/limits.h"
+#include "mapi/pst/messaging/store.h"
 
 namespace varnolt::cli {
 namespace {

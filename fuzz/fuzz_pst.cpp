@@ -8,8 +8,8 @@
 #include <functional>
 #include <set>
 
-#include "mapi/pst/limits.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/ndb/limits.h"
+#include "mapi/pst/messaging/store.h"
 
 namespace pst = varnolt::mapi::pst;
 using varnolt::mapi::Error;

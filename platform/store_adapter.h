@@ -16,7 +16,7 @@
 #include "engine/mail_store.h"
 #include "mapi/error.h"
 #include "mapi/message.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/messaging/store.h"
 #include "mapi/pst/writer/writer.h"
 
 namespace varnolt::platform::detail {

@@ -9,7 +9,7 @@
 #include "mapi/body/body.h"
 #include "mapi/body/html_text.h"
 #include "mapi/msg/msg_file.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/messaging/store.h"
 #include "mapi/pst/writer/writer.h"
 #include "mapi/rtf/compressed_rtf.h"
 #include "mapi/rtf/rtf_text.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "mapi/msg/msg_file.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/messaging/store.h"
 #include "tests/support/test_support.h"
 
 namespace m = varnolt::mapi;

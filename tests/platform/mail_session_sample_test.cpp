@@ -15,7 +15,7 @@
 #include "mapi/body/body.h"
 #include "mapi/body/html_text.h"
 #include "mapi/msg/msg_file.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/messaging/store.h"
 #include "platform/mail_session.h"
 #include "platform/store_adapter.h"
 #include "tests/support/test_support.h"

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "mapi/pst/crc.h"
-#include "mapi/pst/crypt.h"
-#include "mapi/pst/limits.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/ndb/crc.h"
+#include "mapi/pst/ndb/crypt.h"
+#include "mapi/pst/ndb/limits.h"
+#include "mapi/pst/messaging/store.h"
 #include "mapi/util/text.h"
 #include "tests/support/test_support.h"
 

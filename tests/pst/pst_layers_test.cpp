@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "mapi/pst/bth.h"
-#include "mapi/pst/property_context.h"
-#include "mapi/pst/table_context.h"
+#include "mapi/pst/ltp/bth.h"
+#include "mapi/pst/ltp/property_context.h"
+#include "mapi/pst/ltp/table_context.h"
 #include "mapi/util/text.h"
 #include "tests/pst/pst_fixtures.h"
 

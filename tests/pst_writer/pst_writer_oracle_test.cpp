@@ -39,7 +39,7 @@
 
 #include <set>
 
-#include "mapi/pst/store.h"
+#include "mapi/pst/messaging/store.h"
 #include "tests/pst_writer/writer_fixtures.h"
 
 namespace varnolt::test::pstw {

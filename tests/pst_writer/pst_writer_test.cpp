@@ -7,8 +7,8 @@
 #include <set>
 
 #include "mapi/error.h"
-#include "mapi/pst/layout.h"
-#include "mapi/pst/table_context.h"
+#include "mapi/pst/ndb/layout.h"
+#include "mapi/pst/ltp/table_context.h"
 #include "mapi/util/text.h"
 #include "tests/pst_writer/writer_fixtures.h"
 

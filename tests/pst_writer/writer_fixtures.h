@@ -7,9 +7,9 @@
 #include <string>
 
 #include "mapi/pst/check/check.h"
-#include "mapi/pst/describe.h"
-#include "mapi/pst/node.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/ndb/describe.h"
+#include "mapi/pst/ndb/node.h"
+#include "mapi/pst/messaging/store.h"
 #include "mapi/pst/writer/writer.h"
 #include "mapi/tags.h"
 #include "tests/support/test_support.h"

@@ -10,11 +10,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "mapi/pst/crc.h"
-#include "mapi/pst/ids.h"
-#include "mapi/pst/layout.h"
-#include "mapi/pst/node_database.h"
-#include "mapi/pst/records.h"
+#include "mapi/pst/ndb/crc.h"
+#include "mapi/pst/ndb/ids.h"
+#include "mapi/pst/ndb/layout.h"
+#include "mapi/pst/ndb/node_database.h"
+#include "mapi/pst/ndb/records.h"
 #include "mapi/pst/writer/writer.h"
 #include "mapi/tags.h"
 #include "mapi/util/byte_view.h"

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "mapi/error.h"
-#include "mapi/pst/describe.h"
-#include "mapi/pst/entry_id.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/ndb/describe.h"
+#include "mapi/pst/messaging/entry_id.h"
+#include "mapi/pst/messaging/store.h"
 #include "mapi/tags.h"
 
 namespace varnolt::test::special {

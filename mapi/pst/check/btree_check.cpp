@@ -9,8 +9,8 @@
 #include <unordered_set>
 
 #include "mapi/pst/check/context.h"
-#include "mapi/pst/crc.h"
-#include "mapi/pst/limits.h"
+#include "mapi/pst/ndb/crc.h"
+#include "mapi/pst/ndb/limits.h"
 
 namespace varnolt::mapi::pst::check {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "mapi/error.h"
 #include "mapi/pst/check/context.h"
-#include "mapi/pst/crypt.h"
+#include "mapi/pst/ndb/crypt.h"
 
 namespace varnolt::mapi::pst::check {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "mapi/pst/byte_source.h"
+#include "mapi/pst/ndb/byte_source.h"
 
 namespace varnolt::mapi::pst::check {
 

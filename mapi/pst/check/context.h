@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "mapi/pst/check/check.h"
-#include "mapi/pst/describe.h"
-#include "mapi/pst/header.h"
-#include "mapi/pst/records.h"
+#include "mapi/pst/ndb/describe.h"
+#include "mapi/pst/ndb/header.h"
+#include "mapi/pst/ndb/records.h"
 
 namespace varnolt::mapi::pst::check {
 

@@ -7,8 +7,8 @@
 // misleads its choice of block.
 
 #include "mapi/pst/check/context.h"
-#include "mapi/pst/heap.h"
-#include "mapi/pst/ltp_records.h"
+#include "mapi/pst/ltp/heap.h"
+#include "mapi/pst/ltp/ltp_records.h"
 
 namespace varnolt::mapi::pst::check {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "mapi/error.h"
 #include "mapi/pst/check/context.h"
-#include "mapi/pst/crc.h"
+#include "mapi/pst/ndb/crc.h"
 
 namespace varnolt::mapi::pst::check {
 namespace {

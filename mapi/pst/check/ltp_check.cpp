@@ -10,10 +10,10 @@
 #include <set>
 
 #include "mapi/pst/check/context.h"
-#include "mapi/pst/heap.h"
-#include "mapi/pst/limits.h"
-#include "mapi/pst/ltp_records.h"
-#include "mapi/pst/table_context.h"
+#include "mapi/pst/ltp/heap.h"
+#include "mapi/pst/ndb/limits.h"
+#include "mapi/pst/ltp/ltp_records.h"
+#include "mapi/pst/ltp/table_context.h"
 
 namespace varnolt::mapi::pst::check {
 namespace {

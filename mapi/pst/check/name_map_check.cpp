@@ -7,7 +7,7 @@
 #include <set>
 
 #include "mapi/pst/check/context.h"
-#include "mapi/pst/crc.h"
+#include "mapi/pst/ndb/crc.h"
 
 namespace varnolt::mapi::pst::check {
 namespace {

@@ -11,8 +11,8 @@
 
 #include "mapi/error.h"
 #include "mapi/pst/check/context.h"
-#include "mapi/pst/entry_id.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/messaging/entry_id.h"
+#include "mapi/pst/messaging/store.h"
 
 namespace varnolt::mapi::pst::check {
 namespace {

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "mapi/error.h"
-#include "mapi/pst/crc.h"
-#include "mapi/pst/crypt.h"
-#include "mapi/pst/describe.h"
+#include "mapi/pst/ndb/crc.h"
+#include "mapi/pst/ndb/crypt.h"
+#include "mapi/pst/ndb/describe.h"
 
 namespace varnolt::mapi::pst {
 namespace {

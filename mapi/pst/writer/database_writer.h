@@ -12,7 +12,7 @@
 #include <map>
 #include <vector>
 
-#include "mapi/pst/header.h"
+#include "mapi/pst/ndb/header.h"
 #include "mapi/pst/writer/output_file.h"
 #include "mapi/pst/writer/space_map.h"
 

@@ -1,7 +1,7 @@
 #include "mapi/pst/writer/heap_writer.h"
 
 #include "mapi/error.h"
-#include "mapi/pst/layout.h"
+#include "mapi/pst/ndb/layout.h"
 
 namespace varnolt::mapi::pst {
 namespace {

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "mapi/pst/heap.h"
-#include "mapi/pst/ltp_records.h"
-#include "mapi/pst/records.h"
+#include "mapi/pst/ltp/heap.h"
+#include "mapi/pst/ltp/ltp_records.h"
+#include "mapi/pst/ndb/records.h"
 
 namespace varnolt::mapi::pst {
 

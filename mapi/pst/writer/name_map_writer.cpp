@@ -1,8 +1,8 @@
 #include "mapi/pst/writer/name_map_writer.h"
 
 #include "mapi/error.h"
-#include "mapi/pst/crc.h"
-#include "mapi/pst/name_to_id_map.h"
+#include "mapi/pst/ndb/crc.h"
+#include "mapi/pst/ltp/name_to_id_map.h"
 #include "mapi/util/text.h"
 
 namespace varnolt::mapi::pst {

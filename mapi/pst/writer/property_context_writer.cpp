@@ -4,8 +4,8 @@
 #include <set>
 
 #include "mapi/error.h"
-#include "mapi/pst/describe.h"
-#include "mapi/pst/property_value.h"
+#include "mapi/pst/ndb/describe.h"
+#include "mapi/pst/ltp/property_value.h"
 
 namespace varnolt::mapi::pst {
 namespace {

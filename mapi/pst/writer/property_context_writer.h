@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "mapi/property.h"
-#include "mapi/pst/table_context.h"
+#include "mapi/pst/ltp/table_context.h"
 #include "mapi/pst/writer/database_writer.h"
 #include "mapi/pst/writer/heap_writer.h"
 

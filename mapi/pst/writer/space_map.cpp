@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "mapi/error.h"
-#include "mapi/pst/crc.h"
-#include "mapi/pst/layout.h"
-#include "mapi/pst/records.h"
+#include "mapi/pst/ndb/crc.h"
+#include "mapi/pst/ndb/layout.h"
+#include "mapi/pst/ndb/records.h"
 
 namespace varnolt::mapi::pst {
 namespace {

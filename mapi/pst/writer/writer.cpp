@@ -5,9 +5,9 @@
 #include <random>
 
 #include "mapi/error.h"
-#include "mapi/pst/describe.h"
-#include "mapi/pst/limits.h"
-#include "mapi/pst/store.h"
+#include "mapi/pst/ndb/describe.h"
+#include "mapi/pst/ndb/limits.h"
+#include "mapi/pst/messaging/store.h"
 #include "mapi/tags.h"
 #include "mapi/util/text.h"
 

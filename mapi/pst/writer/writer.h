@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "mapi/message.h"
-#include "mapi/pst/entry_id.h"
+#include "mapi/pst/messaging/entry_id.h"
 #include "mapi/pst/writer/database_writer.h"
 #include "mapi/pst/writer/name_map_writer.h"
 #include "mapi/pst/writer/property_context_writer.h"

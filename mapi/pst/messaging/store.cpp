@@ -1,0 +1,211 @@
+#include "mapi/pst/messaging/store.h"
+
+#include "mapi/error.h"
+#include "mapi/pst/ndb/describe.h"
+#include "mapi/pst/ndb/limits.h"
+#include "mapi/tags.h"
+#include "mapi/util/text.h"
+
+namespace varnolt::mapi::pst {
+
+std::unique_ptr<Store> Store::open(const std::filesystem::path& path, const OpenOptions& options) {
+  return open(std::make_shared<FileSource>(path), options);
+}
+
+std::unique_ptr<Store> Store::open(std::shared_ptr<const ByteSource> source, const OpenOptions& options) {
+  return std::unique_ptr<Store>(new Store(std::move(source), options));
+}
+
+Store::Store(std::shared_ptr<const ByteSource> source, const OpenOptions& options)
+    : source_(std::move(source)), db_(source_, options.verifyChecksums), options_(options) {
+  const Header& h = db_.header();
+  if (h.ibFileEof > db_.fileSize())
+    warnings_.push_back("the file is truncated: it has " + std::to_string(db_.fileSize()) +
+                        " bytes, its header says " + std::to_string(h.ibFileEof));
+  // Without the map named properties stay unnamed; everything else reads.
+  try {
+    if (db_.findNode(nid::NameToIdMap)) {
+      names_ = NameToIdMap(PropertyContext(db_.node(nid::NameToIdMap)).readAll());
+      if (names_.badEntries() > 0)
+        warnings_.push_back("the name-to-id map has " + std::to_string(names_.badEntries()) +
+                            " entries that point outside it");
+    }
+  } catch (const Error& e) {
+    warnings_.push_back(std::string("the name-to-id map cannot be read: ") + e.what());
+  }
+}
+
+std::uint32_t Store::codepageOf(const PropertyBag& bag, std::uint32_t inherited) const {
+  std::uint32_t cp = 0;
+  for (PropTag t : {tag::MessageCodepage, tag::InternetCodepage}) {
+    if (auto v = bag.getInt32(t); v && *v > 0) {
+      cp = static_cast<std::uint32_t>(*v);
+      break;
+    }
+  }
+  if (cp == 0) cp = inherited;
+  if (cp == 0) cp = options_.ansiCodepage;
+  // 8-bit strings cannot be UTF-16; files that say so hold UTF-8.
+  if (cp == 1200 || cp == 1201) cp = 65001;
+  return cp;
+}
+
+void Store::finishBag(PropertyBag& bag, std::uint32_t inherited) const {
+  if (layout() == FileLayout::Ansi) {
+    std::uint32_t cp = codepageOf(bag, inherited);
+    std::vector<PropTag> eight;
+    for (const auto& [t, v] : bag.all()) {
+      if (baseType(propType(t)) == pt::String8) eight.push_back(t);
+    }
+    for (PropTag t : eight) {
+      PropValue v = *bag.get(t);
+      bool multi = v.isMulti();
+      PropTag wide = makeTag(propId(t), multi ? static_cast<PropType>(pt::Unicode | pt::MultiValued) : pt::Unicode);
+      PropValue out;
+      out.type = propType(wide);
+      if (multi) {
+        for (const Bytes& e : v.values) out.values.push_back(utf8ToUtf16le(codepageToUtf8(e, cp)));
+      } else {
+        out.data = utf8ToUtf16le(codepageToUtf8(v.data, cp));
+      }
+      bag.remove(t);
+      if (!bag.has(wide)) bag.set(wide, std::move(out));
+    }
+  }
+  names_.nameProperties(bag);
+}
+
+PropertyBag Store::readProperties(const Node& node, std::uint32_t inherited) const {
+  PropertyBag bag = PropertyContext(node).readAll();
+  finishBag(bag, inherited);
+  return bag;
+}
+
+PropertyBag Store::readRow(const TableContext& table, std::size_t row, std::uint32_t inherited) const {
+  PropertyBag bag = table.row(row);
+  finishBag(bag, inherited);
+  return bag;
+}
+
+PropertyBag Store::storeProperties() const { return readProperties(db_.node(nid::MessageStore)); }
+
+std::optional<Folder> Store::ipmSubtree() const {
+  PropertyBag props = storeProperties();
+  const Bytes* entryId = props.getBinary(tag::IpmSubtreeEntryId);
+  // A PST entry id: 4 bytes of flags, the store's 16-byte uid, the NID.
+  if (!entryId || entryId->size() < 24) return std::nullopt;
+  return folder(ByteView(*entryId).u32(20));
+}
+
+Folder Store::folder(NodeId nid) const {
+  Node node = db_.node(nid);
+  return Folder(*this, node, readProperties(node));
+}
+
+ReadBudget Store::newBudget() const {
+  // Distinct blocks can hold no more than the file; twice that leaves room
+  // for the blocks Outlook shares between objects.
+  return ReadBudget(2 * db_.fileSize() + (std::uint64_t{1} << 20));
+}
+
+Message Store::readMessage(NodeId nid, std::vector<std::string>* problems) const {
+  ReadBudget budget = newBudget();
+  return readMessageNode(db_.node(nid), 0, 0, budget, problems, "");
+}
+
+Message Store::readMessageNode(const Node& node, unsigned depth, std::uint32_t inherited, ReadBudget& budget,
+                               std::vector<std::string>* problems, const std::string& where) const {
+  Message m;
+  m.props = PropertyContext(node).readAll(&budget);
+  std::uint32_t cp = codepageOf(m.props, inherited);
+  finishBag(m.props, cp);
+
+  // In lenient mode a part that fails is described and reading goes on.
+  auto part = [&](const std::string& what, const auto& read, const auto& salvage) {
+    if (!problems) {
+      read();
+      return;
+    }
+    try {
+      read();
+    } catch (const Error& e) {
+      problems->push_back(where + what + ": " + e.what());
+      try {
+        salvage();
+      } catch (const Error&) {
+      }
+    }
+  };
+  auto nothing = [] {};
+
+  std::optional<TableContext> recipients;
+  part("recipients", [&] {
+    if (auto n = node.findSubnode(nid::MessageRecipientTable)) recipients.emplace(*n);
+  }, nothing);
+  if (recipients) {
+    for (std::size_t r = 0; r < recipients->rowCount(); ++r) {
+      part("recipient " + std::to_string(r + 1), [&] {
+        PropertyBag bag = recipients->row(r, &budget);
+        // The row id and version are the table's own bookkeeping.
+        bag.remove(kTagLtpRowId);
+        bag.remove(kTagLtpRowVersion);
+        finishBag(bag, cp);
+        m.recipients.push_back(std::move(bag));
+      }, nothing);
+    }
+  }
+
+  std::optional<TableContext> attachments;
+  part("attachments", [&] {
+    if (auto n = node.findSubnode(nid::MessageAttachmentTable)) attachments.emplace(*n);
+  }, nothing);
+  if (attachments) {
+    for (std::size_t r = 0; r < attachments->rowCount(); ++r) {
+      std::string what = "attachment " + std::to_string(r + 1);
+      part(what, [&] {
+        m.attachments.push_back(readAttachment(node, *attachments, r, depth, cp, budget, problems, where + what + ": "));
+      }, [&] {
+        // Keep the attachment's place with what its table row says of it.
+        Attachment a;
+        a.props = readRow(*attachments, r, cp);
+        a.props.remove(kTagLtpRowId);
+        a.props.remove(kTagLtpRowVersion);
+        m.attachments.push_back(std::move(a));
+      });
+    }
+  }
+  return m;
+}
+
+Attachment Store::readAttachment(const Node& message, const TableContext& table, std::size_t row, unsigned depth,
+                                 std::uint32_t cp, ReadBudget& budget, std::vector<std::string>* problems,
+                                 const std::string& where) const {
+  Node node = message.subnode(table.rowId(row));
+  Attachment a;
+  a.props = PropertyContext(node).readAll(&budget);
+  finishBag(a.props, cp);
+  const PropValue* object = a.props.get(tag::AttachDataObject);
+  if (!object) return a;
+  // PtypObject in a property context: the NID of the subnode that holds
+  // the object, then its size ([MS-PST] 2.3.3.5).
+  if (object->data.size() < 8)
+    throw Error(ErrorKind::Corrupt, "the attachment object of node " + hexText(node.id()) + " has no subnode");
+  Node inner = node.subnode(ByteView(object->data).u32(0));
+  if (a.method() == kAttachEmbeddedMessage) {
+    if (depth + 1 > limits::kMaxEmbeddingDepth)
+      throw Error(ErrorKind::Limit, "messages are embedded more than " + std::to_string(limits::kMaxEmbeddingDepth) +
+                                        " deep");
+    a.embedded = std::make_unique<Message>(readMessageNode(inner, depth + 1, cp, budget, problems, where));
+    a.props.remove(tag::AttachDataObject);
+  } else {
+    // An OLE attachment: the subnode holds the storage as a compound file.
+    budget.charge(inner.dataTree().size);
+    PropValue v;
+    v.type = pt::Object;
+    v.data = inner.read();
+    a.props.set(tag::AttachDataObject, std::move(v));
+  }
+  return a;
+}
+
+}  // namespace varnolt::mapi::pst
