@@ -8,7 +8,7 @@ function(varnolt_warnings target)
 endfunction()
 
 # A library of the project: sources, public include root at the repository
-# top (so includes read "mapi/pst/header.h"), warnings on.
+# top (so includes read "mapi/pst/ndb/header.h"), warnings on.
 function(varnolt_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
