@@ -5,6 +5,7 @@
 
 #include "localisation/english_texts.h"
 #include "windows/artwork.h"
+#include "windows/control_table.h"
 #include "windows/layout.h"
 #include "windows/texts.h"
 
@@ -14,13 +15,17 @@ namespace {
 constexpr int kClientWidthTwips = 4785;
 constexpr int kClientHeightTwips = 2100;
 
-QLabel* centredLabel(const QString& text, QWidget* parent, const char* name) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setAlignment(Qt::AlignCenter);
-  label->setTextFormat(Qt::PlainText);
-  return label;
-}
+// The texts are the program's own, shown as written.
+constexpr unsigned kTextLook = kCentred | kPlainText;
+constexpr ControlRow<frmAbout> kControls[] = {
+    {Control<&frmAbout::cmdOk>, "cmdOk", nullptr, "&OK", 132, 1680, 1560, 1455, 375, kDefaultButton},
+    {Control<&frmAbout::lblCopyright>, "lblCopyright", nullptr, localisation::kProductCopyright, 131, 1560, 1080, 2055,
+     255, kTextLook},
+    {Control<&frmAbout::lblUrlSite>, "lblUrlSite", nullptr, localisation::kProductWebAddress, 130, 1200, 720, 2655, 255,
+     kTextLook},
+    {Control<&frmAbout::lblKestrikVer>, "lblKestrikVer", nullptr, "Kestrik Varnolt v1.0", 129, 840, 360, 3615, 255,
+     kTextLook},
+};
 }  // namespace
 
 frmAbout::frmAbout(localisation::SatelliteLocalization& texts, QWidget* parent) : QDialog(parent), texts_(texts) {
@@ -30,18 +35,8 @@ frmAbout::frmAbout(localisation::SatelliteLocalization& texts, QWidget* parent) 
   setFont(VerdanaFont());
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
-  cmdOk = new QPushButton(QStringLiteral("&OK"), this);
-  cmdOk->setObjectName(QStringLiteral("cmdOk"));
-  cmdOk->setDefault(true);
-  Place(cmdOk, 1680, 1560, 1455, 375);
+  BuildControls(kControls, *this, this);
   connect(cmdOk, &QPushButton::clicked, this, &frmAbout::cmdOk_Click);
-
-  lblCopyright = centredLabel(QString::fromUtf8(localisation::kProductCopyright), this, "lblCopyright");
-  Place(lblCopyright, 1560, 1080, 2055, 255);
-  lblUrlSite = centredLabel(QString::fromUtf8(localisation::kProductWebAddress), this, "lblUrlSite");
-  Place(lblUrlSite, 1200, 720, 2655, 255);
-  lblKestrikVer = centredLabel(QStringLiteral("Kestrik Varnolt v1.0"), this, "lblKestrikVer");
-  Place(lblKestrikVer, 840, 360, 3615, 255);
   for (QLabel* label : {lblCopyright, lblUrlSite, lblKestrikVer}) fit(label);
 
   setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips));
@@ -57,14 +52,8 @@ void frmAbout::fit(QLabel* label) {
 
 void frmAbout::Load() {
   if (!texts_.LoadLanguageResources()) return;
-  const auto set = [&](std::int32_t id, const auto& apply) {
-    if (auto text = TextById(texts_, id)) apply(*text);
-  };
-  set(129, [&](const QString& t) { lblKestrikVer->setText(t); });
-  set(130, [&](const QString& t) { lblUrlSite->setText(t); });
-  set(131, [&](const QString& t) { lblCopyright->setText(t); });
-  set(132, [&](const QString& t) { cmdOk->setText(t); });
-  set(133, [&](const QString& t) { setWindowTitle(t); });
+  ApplyTexts(kControls, *this, [&](std::int32_t id) { return TextById(texts_, id); });
+  if (auto title = TextById(texts_, 133)) setWindowTitle(*title);
   for (QLabel* label : {lblCopyright, lblUrlSite, lblKestrikVer}) fit(label);
 }
 
