@@ -19,6 +19,7 @@
 #include "platform/dialogs.h"
 #include "platform/module1.h"
 #include "windows/artwork.h"
+#include "windows/control_table.h"
 #include "windows/frm_run_report.h"
 #include "windows/layout.h"
 #include "windows/texts.h"
@@ -39,13 +40,41 @@ void endProgramNow() {
 
 void (*endProgram)() = endProgramNow;
 
-QLabel* valueLabel(QWidget* parent, const char* name) {
-  auto* label = new QLabel(parent);
-  label->setObjectName(QString::fromLatin1(name));
-  // File and folder names come from the mail: never read them as markup.
-  label->setTextFormat(Qt::PlainText);
-  return label;
-}
+// The progress labels without a caption show file and folder names from
+// the mail, as plain text.
+constexpr ControlRow<frmMerge> kControls[] = {
+    {Control<&frmMerge::CmdCompressPSTFiles>, "CmdCompressPSTFiles", nullptr, "Compress", 119, 2520, 5160, 2175, 420},
+    {Control<&frmMerge::fraProgressReport>, "fraProgressReport", nullptr, "Progress Report", 127, 120, 2160, 6855, 2895},
+    {Control<&frmMerge::UProgBarCntrl>, "UProgBarCntrl", "fraProgressReport", nullptr, 0, 120, 2160, 6615, 255},
+    {Control<&frmMerge::lblNameOfPSTFile>, "lblNameOfPSTFile", "fraProgressReport", nullptr, 0, 2880, 360, 3855, 255,
+     kPlainText},
+    {Control<&frmMerge::lblFolderName>, "lblFolderName", "fraProgressReport", "Folder Name :", 123, 120, 720, 2535, 255},
+    {Control<&frmMerge::lblNameOfPSTFolder>, "lblNameOfPSTFolder", "fraProgressReport", nullptr, 0, 2880, 720, 3855,
+     255, kPlainText},
+    {Control<&frmMerge::lblTotalMailCnt>, "lblTotalMailCnt", "fraProgressReport", "Mails # :", 124, 120, 1080, 2535,
+     255},
+    {Control<&frmMerge::lblNumOfMails>, "lblNumOfMails", "fraProgressReport", nullptr, 0, 2880, 1080, 3855, 255,
+     kPlainText},
+    {Control<&frmMerge::lblNumOfAttachments>, "lblNumOfAttachments", "fraProgressReport", "Attachments # :", 125, 120,
+     1440, 2535, 255},
+    {Control<&frmMerge::lblAttachmentCount>, "lblAttachmentCount", "fraProgressReport", nullptr, 0, 2880, 1440, 3855,
+     255, kPlainText},
+    {Control<&frmMerge::lblCopy>, "lblCopy", "fraProgressReport", nullptr, 0, 120, 1800, 6615, 375, kPlainText},
+    {Control<&frmMerge::lblProcessing>, "lblProcessing", "fraProgressReport", nullptr, 0, 120, 2520, 3615, 255,
+     kPlainText},
+    {Control<&frmMerge::lblPSTName>, "lblPSTName", "fraProgressReport", "PST File Name :", 122, 120, 360, 2535, 255},
+    {Control<&frmMerge::optZipAttachments>, "optZipAttachments", nullptr, "Extract, Save && Compress Attachments", 118,
+     120, 1560, 6735, 255},
+    {Control<&frmMerge::optSaveAttachments>, "optSaveAttachments", nullptr, "Extract && Save Attachments", 117, 120,
+     1200, 6735, 255},
+    {Control<&frmMerge::optRemoveAttachments>, "optRemoveAttachments", nullptr, "Remove Attachments", 116, 120, 840,
+     6735, 255},
+    {Control<&frmMerge::cmdOk>, "cmdOk", nullptr, "OK", 126, 2520, 5160, 2175, 420},
+    {Control<&frmMerge::cmdFailures>, "cmdFailures", nullptr, "Failed steps...", 152, 4800, 5160, 2175, 420, kHidden},
+    {Control<&frmMerge::cmdResults>, "cmdResults", nullptr, "Results...", 170, 120, 5160, 2175, 420, kHidden},
+    {Control<&frmMerge::lblCompressframe>, "lblCompressframe", nullptr, " Compression Options", 120, 360, 240, 2415,
+     255},
+};
 
 }  // namespace
 
@@ -77,81 +106,18 @@ frmMerge::frmMerge(const MainWindowInputs& main, localisation::SatelliteLocaliza
 frmMerge::~frmMerge() = default;
 
 void frmMerge::buildControls() {
-  CmdCompressPSTFiles = new QPushButton(QStringLiteral("Compress"), this);
-  CmdCompressPSTFiles->setObjectName(QStringLiteral("CmdCompressPSTFiles"));
-  Place(CmdCompressPSTFiles, 2520, 5160, 2175, 420);
-  connect(CmdCompressPSTFiles, &QPushButton::clicked, this, &frmMerge::CmdCompressPSTFiles_Click);
-
-  fraProgressReport = new QGroupBox(QStringLiteral("Progress Report"), this);
-  fraProgressReport->setObjectName(QStringLiteral("fraProgressReport"));
-  Place(fraProgressReport, 120, 2160, 6855, 2895);
-
-  UProgBarCntrl = new controls::UPB(fraProgressReport);
-  UProgBarCntrl->setObjectName(QStringLiteral("UProgBarCntrl"));
-  Place(UProgBarCntrl, 120, 2160, 6615, 255);
+  BuildControls(kControls, *this, this);
   UProgBarCntrl->ReadProperties(controls::PropertyBag::FromText(StoredProgressBarValues()));
-
-  lblNameOfPSTFile = valueLabel(fraProgressReport, "lblNameOfPSTFile");
-  Place(lblNameOfPSTFile, 2880, 360, 3855, 255);
-  lblFolderName = new QLabel(QStringLiteral("Folder Name :"), fraProgressReport);
-  lblFolderName->setObjectName(QStringLiteral("lblFolderName"));
-  Place(lblFolderName, 120, 720, 2535, 255);
-  lblNameOfPSTFolder = valueLabel(fraProgressReport, "lblNameOfPSTFolder");
-  Place(lblNameOfPSTFolder, 2880, 720, 3855, 255);
-  lblTotalMailCnt = new QLabel(QStringLiteral("Mails # :"), fraProgressReport);
-  lblTotalMailCnt->setObjectName(QStringLiteral("lblTotalMailCnt"));
-  Place(lblTotalMailCnt, 120, 1080, 2535, 255);
-  lblNumOfMails = valueLabel(fraProgressReport, "lblNumOfMails");
-  Place(lblNumOfMails, 2880, 1080, 3855, 255);
-  lblNumOfAttachments = new QLabel(QStringLiteral("Attachments # :"), fraProgressReport);
-  lblNumOfAttachments->setObjectName(QStringLiteral("lblNumOfAttachments"));
-  Place(lblNumOfAttachments, 120, 1440, 2535, 255);
-  lblAttachmentCount = valueLabel(fraProgressReport, "lblAttachmentCount");
-  Place(lblAttachmentCount, 2880, 1440, 3855, 255);
-  lblCopy = valueLabel(fraProgressReport, "lblCopy");
   lblCopy->setWordWrap(true);
-  Place(lblCopy, 120, 1800, 6615, 375);
-  lblProcessing = valueLabel(fraProgressReport, "lblProcessing");
-  Place(lblProcessing, 120, 2520, 3615, 255);
-  lblPSTName = new QLabel(QStringLiteral("PST File Name :"), fraProgressReport);
-  lblPSTName->setObjectName(QStringLiteral("lblPSTName"));
-  Place(lblPSTName, 120, 360, 2535, 255);
-
-  optZipAttachments = new QRadioButton(QStringLiteral("Extract, Save && Compress Attachments"), this);
-  optZipAttachments->setObjectName(QStringLiteral("optZipAttachments"));
-  Place(optZipAttachments, 120, 1560, 6735, 255);
-  optSaveAttachments = new QRadioButton(QStringLiteral("Extract && Save Attachments"), this);
-  optSaveAttachments->setObjectName(QStringLiteral("optSaveAttachments"));
-  Place(optSaveAttachments, 120, 1200, 6735, 255);
-  optRemoveAttachments = new QRadioButton(QStringLiteral("Remove Attachments"), this);
-  optRemoveAttachments->setObjectName(QStringLiteral("optRemoveAttachments"));
-  Place(optRemoveAttachments, 120, 840, 6735, 255);
   optRemoveAttachments->setChecked(true);
-
-  cmdOk = new QPushButton(QStringLiteral("OK"), this);
-  cmdOk->setObjectName(QStringLiteral("cmdOk"));
-  Place(cmdOk, 2520, 5160, 2175, 420);
-  connect(cmdOk, &QPushButton::clicked, this, &frmMerge::cmdOk_Click);
-
-  cmdFailures = new QPushButton(QStringLiteral("Failed steps..."), this);
-  cmdFailures->setObjectName(QStringLiteral("cmdFailures"));
-  Place(cmdFailures, 4800, 5160, 2175, 420);
-  cmdFailures->setVisible(false);
-  connect(cmdFailures, &QPushButton::clicked, this, &frmMerge::cmdFailures_Click);
-
-  cmdResults = new QPushButton(QStringLiteral("Results..."), this);
-  cmdResults->setObjectName(QStringLiteral("cmdResults"));
-  Place(cmdResults, 120, 5160, 2175, 420);
-  cmdResults->setVisible(false);
-  connect(cmdResults, &QPushButton::clicked, this, &frmMerge::cmdResults_Click);
-
-  lblCompressframe = new QLabel(QStringLiteral(" Compression Options"), this);
-  lblCompressframe->setObjectName(QStringLiteral("lblCompressframe"));
-  Place(lblCompressframe, 360, 240, 2415, 255);
   QFont heading = lblCompressframe->font();
   heading.setBold(true);
   lblCompressframe->setFont(heading);
   lblCompressframe->setAutoFillBackground(true);  // the heading sits on the line
+  connect(CmdCompressPSTFiles, &QPushButton::clicked, this, &frmMerge::CmdCompressPSTFiles_Click);
+  connect(cmdOk, &QPushButton::clicked, this, &frmMerge::cmdOk_Click);
+  connect(cmdFailures, &QPushButton::clicked, this, &frmMerge::cmdFailures_Click);
+  connect(cmdResults, &QPushButton::clicked, this, &frmMerge::cmdResults_Click);
 
   Line1 = new QFrame(this);
   Line1->setObjectName(QStringLiteral("Line1"));
@@ -173,23 +139,8 @@ void frmMerge::Load() {
   UProgBarCntrl->SetEnabled(false);
 
   if (texts_.LoadLanguageResources()) {
-    const auto set = [&](std::int32_t id, const auto& apply) {
-      if (auto text = TextById(texts_, id)) apply(*text);
-    };
-    set(116, [&](const QString& t) { optRemoveAttachments->setText(t); });
-    set(117, [&](const QString& t) { optSaveAttachments->setText(t); });
-    set(118, [&](const QString& t) { optZipAttachments->setText(t); });
-    set(119, [&](const QString& t) { CmdCompressPSTFiles->setText(t); });
-    set(120, [&](const QString& t) { lblCompressframe->setText(t); });
-    set(121, [&](const QString& t) { setWindowTitle(t); });
-    set(122, [&](const QString& t) { lblPSTName->setText(t); });
-    set(123, [&](const QString& t) { lblFolderName->setText(t); });
-    set(124, [&](const QString& t) { lblTotalMailCnt->setText(t); });
-    set(125, [&](const QString& t) { lblNumOfAttachments->setText(t); });
-    set(126, [&](const QString& t) { cmdOk->setText(t); });
-    set(127, [&](const QString& t) { fraProgressReport->setTitle(t); });
-    set(152, [&](const QString& t) { cmdFailures->setText(t); });
-    set(170, [&](const QString& t) { cmdResults->setText(t); });
+    if (auto title = TextById(texts_, 121)) setWindowTitle(*title);
+    ApplyTexts(kControls, *this, [&](std::int32_t id) { return TextById(texts_, id); });
   }
   lblCompressframe->adjustSize();
 
