@@ -30,6 +30,7 @@
 #include "platform/dialogs.h"
 #include "platform/module1.h"
 #include "windows/artwork.h"
+#include "windows/control_table.h"
 #include "windows/frm_about.h"
 #include "windows/frm_merge.h"
 #include "windows/help_viewer.h"
@@ -47,6 +48,26 @@ constexpr int kClientHeightTwips = 7305;
 const char* const kMessageTitle = "Varnolt";
 const char* const kPstFilter = "Outlook Personal Storage File (*.pst)|*.pst";
 const char* const kDestinationTitle = "Select Folder to Save Compressed PST File";
+
+// The path box is disabled only so that nobody types in it: Browse and
+// Remove set it.
+constexpr ControlRow<frmMain> kControls[] = {
+    {Control<&frmMain::fraSelectPSTFiles>, "fraSelectPSTFiles", nullptr, nullptr, 0, 120, 1800, 8055, 4140, kArial},
+    {Control<&frmMain::picBack>, "picBack", "fraSelectPSTFiles", nullptr, 0, 120, 240, 7815, 3825, kArial},
+    {Control<&frmMain::lblSelectPST>, "lblSelectPST", "picBack", "Select outlook pst file(s) to compress :", 101, 120,
+     120, 7620, 285},
+    {Control<&frmMain::PSTListView, PstListView>, "PSTListView", "picBack", nullptr, 0, 120, 360, 5535, 2415,
+     kVerdana},
+    {Control<&frmMain::CmdAddFile>, "CmdAddFile", "picBack", "Add File", 102, 5880, 360, 1845, 375},
+    {Control<&frmMain::cmdAddFolder>, "cmdAddFolder", "picBack", "Add Folder", 103, 5880, 840, 1845, 375, kVerdana},
+    {Control<&frmMain::CmdRemove>, "CmdRemove", "picBack", "Remove", 104, 5880, 1320, 1845, 375},
+    {Control<&frmMain::lblSelectDestPath>, "lblSelectDestPath", "picBack", "Select folder to save compressed pst file :",
+     105, 120, 3000, 7575, 255},
+    {Control<&frmMain::txtDestFolderPath, PathBox>, "txtDestFolderPath", "picBack", nullptr, 0, 120, 3240, 5535, 375,
+     kDisabled},
+    {Control<&frmMain::CmdBrowse>, "CmdBrowse", "picBack", "Browse", 106, 5880, 3240, 1845, 375},
+    {Control<&frmMain::CmdCompress>, "CmdCompress", nullptr, "Compress PST >>", 107, 3360, 6240, 2205, 375, kDisabled},
+};
 
 }  // namespace
 
@@ -205,28 +226,12 @@ void frmMain::buildControls() {
   client->setObjectName(QStringLiteral("frmMainClient"));
   connect(client, &ClickArea::Clicked, this, &frmMain::Form_Click);
 
-  fraSelectPSTFiles = new ClickArea(client);
-  fraSelectPSTFiles->setObjectName(QStringLiteral("fraSelectPSTFiles"));
+  BuildControls(kControls, *this, client);
   fraSelectPSTFiles->setFrameShape(QFrame::StyledPanel);
   fraSelectPSTFiles->setFrameShadow(QFrame::Sunken);
-  fraSelectPSTFiles->setFont(ArialFont());
-  Place(fraSelectPSTFiles, 120, 1800, 8055, 4140);
   connect(fraSelectPSTFiles, &ClickArea::Clicked, this, &frmMain::Form_Click);
-
-  picBack = new ClickArea(fraSelectPSTFiles);
-  picBack->setObjectName(QStringLiteral("picBack"));
-  picBack->setFont(ArialFont());
-  Place(picBack, 120, 240, 7815, 3825);
   connect(picBack, &ClickArea::Clicked, this, &frmMain::Form_Click);
 
-  lblSelectPST = new QLabel(QStringLiteral("Select outlook pst file(s) to compress :"), picBack);
-  lblSelectPST->setObjectName(QStringLiteral("lblSelectPST"));
-  Place(lblSelectPST, 120, 120, 7620, 285);
-
-  auto* list = new PstListView(picBack);
-  PSTListView = list;
-  PSTListView->setObjectName(QStringLiteral("PSTListView"));
-  PSTListView->setFont(VerdanaFont());
   PSTListView->setColumnCount(1);
   PSTListView->setHeaderLabels({QStringLiteral("File Name")});
   PSTListView->setRootIsDecorated(false);
@@ -237,7 +242,7 @@ void frmMain::buildControls() {
   PSTListView->header()->setStretchLastSection(true);
   PSTListView->setTextElideMode(Qt::ElideMiddle);
   PSTListView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Place(PSTListView, 120, 360, 5535, 2415);
+  auto* list = static_cast<PstListView*>(PSTListView);
   connect(PSTListView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { PSTListView_ItemClick(item); });
   // Selecting with the arrow keys, Shift or Ctrl+A acts as a click does.
   connect(list, &PstListView::SelectedByKeyboard, this,
@@ -246,40 +251,10 @@ void frmMain::buildControls() {
   connect(list, &PstListView::EmptySpaceClicked, this, [this] { CmdRemove->setEnabled(false); });
   connect(list, &PstListView::Dropped, this, &frmMain::PSTListView_Drop);
 
-  CmdAddFile = new QPushButton(QStringLiteral("Add File"), picBack);
-  CmdAddFile->setObjectName(QStringLiteral("CmdAddFile"));
-  Place(CmdAddFile, 5880, 360, 1845, 375);
   connect(CmdAddFile, &QPushButton::clicked, this, &frmMain::CmdAddFile_Click);
-
-  cmdAddFolder = new QPushButton(QStringLiteral("Add Folder"), picBack);
-  cmdAddFolder->setObjectName(QStringLiteral("cmdAddFolder"));
-  cmdAddFolder->setFont(VerdanaFont());
-  Place(cmdAddFolder, 5880, 840, 1845, 375);
   connect(cmdAddFolder, &QPushButton::clicked, this, &frmMain::cmdAddFolder_Click);
-
-  CmdRemove = new QPushButton(QStringLiteral("Remove"), picBack);
-  CmdRemove->setObjectName(QStringLiteral("CmdRemove"));
-  Place(CmdRemove, 5880, 1320, 1845, 375);
   connect(CmdRemove, &QPushButton::clicked, this, &frmMain::CmdRemove_Click);
-
-  lblSelectDestPath = new QLabel(QStringLiteral("Select folder to save compressed pst file :"), picBack);
-  lblSelectDestPath->setObjectName(QStringLiteral("lblSelectDestPath"));
-  Place(lblSelectDestPath, 120, 3000, 7575, 255);
-
-  txtDestFolderPath = new PathBox(picBack);
-  txtDestFolderPath->setObjectName(QStringLiteral("txtDestFolderPath"));
-  txtDestFolderPath->setEnabled(false);  // only Browse and Remove set it
-  Place(txtDestFolderPath, 120, 3240, 5535, 375);
-
-  CmdBrowse = new QPushButton(QStringLiteral("Browse"), picBack);
-  CmdBrowse->setObjectName(QStringLiteral("CmdBrowse"));
-  Place(CmdBrowse, 5880, 3240, 1845, 375);
   connect(CmdBrowse, &QPushButton::clicked, this, &frmMain::CmdBrowse_Click);
-
-  CmdCompress = new QPushButton(QStringLiteral("Compress PST >>"), client);
-  CmdCompress->setObjectName(QStringLiteral("CmdCompress"));
-  CmdCompress->setEnabled(false);
-  Place(CmdCompress, 3360, 6240, 2205, 375);
   connect(CmdCompress, &QPushButton::clicked, this, &frmMain::CmdCompress_Click);
 
   XPStyle1 = new controls::XPStyle(client);
@@ -355,13 +330,7 @@ void frmMain::Load() {
     const auto set = [&](std::int32_t id, const auto& apply) {
       if (auto text = TextById(texts_, id)) apply(*text);
     };
-    set(101, [&](const QString& t) { lblSelectPST->setText(t); });
-    set(102, [&](const QString& t) { CmdAddFile->setText(t); });
-    set(103, [&](const QString& t) { cmdAddFolder->setText(t); });
-    set(104, [&](const QString& t) { CmdRemove->setText(t); });
-    set(105, [&](const QString& t) { lblSelectDestPath->setText(t); });
-    set(106, [&](const QString& t) { CmdBrowse->setText(t); });
-    set(107, [&](const QString& t) { CmdCompress->setText(t); });
+    ApplyTexts(kControls, *this, [&](std::int32_t id) { return TextById(texts_, id); });
     set(108, [&](const QString& t) { PSTListView->headerItem()->setText(0, t); });
     set(110, [&](const QString& t) { mnuFile->setTitle(t); });
     set(111, [&](const QString& t) { mnuExit->setText(t); });
