@@ -6,11 +6,15 @@
 // sizes come from the property records (the data's heap item or subnode
 // size, PR_ATTACH_SIZE for embedded messages), never from the data itself.
 //
-// Estimates: the new PST is the source's size less the bytes of the
-// attachments taken out, plus, for the treatments that link, the link text
-// each message gains (kLinkBytes plus the saved file's path). Saved files
-// are the attachments' bytes; zipped ones that times a fixed ratio by file
-// type (kZipRatios), plus the archive's own headers.
+// Estimates: the new PST is written compact, so it is the source's size
+// less the free space its allocation map reports, less what the
+// attachments take in the file (their bytes with the blocks' trailers and
+// index entries, and kAttachmentOverhead for each attachment's own
+// properties and table row), plus, for the treatments that link, the link
+// text each message gains (kLinkBytes plus the saved file's path). Saved
+// files are the attachments' bytes; zipped ones that times a fixed ratio
+// by file type (kZipRatios, not sampled: no attachment data is read),
+// plus the archive's own headers.
 
 #include <algorithm>
 #include <cctype>
@@ -50,6 +54,14 @@ constexpr std::int32_t kAttachEmbedded = 5;
 // HTML or RTF around the path, and its plain-text form the body keeps in
 // step. Measured on the samples' links; the path is added per attachment.
 constexpr std::int64_t kLinkBytes = 160;
+// An attachment's own properties, its row in the attachment table and its
+// subnode entry; measured on generated mailboxes.
+constexpr std::int64_t kAttachmentOverhead = 1100;
+// A data block holds 8176 bytes and carries a 16-byte trailer, an index
+// entry of 24 bytes and on average 32 bytes of alignment.
+constexpr double kBlockOverhead = 72.0 / 8176.0;
+// A new PST with nothing in it but its folders.
+constexpr std::int64_t kEmptyPstBytes = 265 * 1024;
 // A zip archive of one file: local header (30) and central directory entry
 // (46), each with the name, the end record (22), the data descriptor and
 // the Unicode path field the zip writer adds.
@@ -317,8 +329,10 @@ class PstAnalyzer {
 };
 
 // The estimate for one treatment: the new PST and the saved files.
-json estimates(std::int64_t sourceBytes, const Totals& t, const std::string& runFolderBytes) {
-  const std::int64_t removed = std::max<std::int64_t>(0, sourceBytes - t.attachmentBytes);
+json estimates(std::int64_t sourceBytes, std::int64_t freeBytes, const Totals& t, const std::string& runFolderBytes) {
+  const auto stored = static_cast<std::int64_t>(static_cast<double>(t.attachmentBytes) * (1.0 + kBlockOverhead)) +
+                      t.attachments * kAttachmentOverhead;
+  const std::int64_t removed = std::max<std::int64_t>(kEmptyPstBytes, sourceBytes - freeBytes - stored);
   // A saved file's path: the run folder, the attachment folder and the name.
   const std::int64_t pathBytes =
       t.attachments * static_cast<std::int64_t>(runFolderBytes.size()) + t.nameBytes;
@@ -369,7 +383,9 @@ json analyzeFile(const std::string& path, std::vector<std::string>& errors) {
   // "/dest/Varnolt_dd-mm-yyyy_hh-mm-ss/Outlook_Attachments/" beside a
   // destination path of typical length.
   const std::string runFolder = "/home/user/Varnolt_00-00-0000_00-00-00/" + std::string(engine::kAttachmentFolderName) + "/";
-  out["estimates"] = estimates(sourceBytes, t, runFolder);
+  const auto freeBytes = static_cast<std::int64_t>(std::min<std::uint64_t>(
+      store->header().cbAMapFree, static_cast<std::uint64_t>(std::max<std::int64_t>(0, sourceBytes))));
+  out["estimates"] = estimates(sourceBytes, freeBytes, t, runFolder);
   if (!analyzer.problems().empty()) {
     out["problems"] = analyzer.problems();
     for (const auto& p : analyzer.problems()) errors.push_back(path + ": " + p);

@@ -114,6 +114,15 @@ TEST(AnalyzeCommand, UnreadableFilesAreNamedAndTheOthersStillAnalysed) {
   EXPECT_NE(r.out.find("unicode-one-attachment.pst\n  size:"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("attachments: 1 "), std::string::npos) << r.out;
 
+  // As JSON: the failed file carries its error, the good one its counts.
+  const CommandResult asJson = cli({"analyze", "--json", bad.string(), good.string()});
+  EXPECT_EQ(asJson.exitCode, 2);
+  const json doc = json::parse(asJson.out);
+  ASSERT_EQ(doc["files"].size(), 2u);
+  EXPECT_TRUE(doc["files"][0].contains("error"));
+  EXPECT_FALSE(doc["files"][0].contains("attachments"));
+  EXPECT_EQ(doc["files"][1]["attachments"], 1);
+
   const CommandResult usage = cli({"analyze", "--fast", good.string()});
   EXPECT_EQ(usage.exitCode, 1);
   EXPECT_NE(usage.err.find("unknown option '--fast'"), std::string::npos);
