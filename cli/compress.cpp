@@ -84,8 +84,13 @@ std::optional<std::uintmax_t> fileSize(const std::string& path) {
 // attachments handled), otherwise a plain line per PST and per folder.
 class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
  public:
-  ConsoleHost(std::vector<std::string> pstFiles, std::string destination, AttachmentTreatment treatment, bool live)
-      : pstFiles_(std::move(pstFiles)), destination_(std::move(destination)), treatment_(treatment), live_(live) {}
+  ConsoleHost(std::vector<std::string> pstFiles, std::string destination, AttachmentTreatment treatment,
+              engine::AttachmentFilter filter, bool live)
+      : pstFiles_(std::move(pstFiles)),
+        destination_(std::move(destination)),
+        treatment_(treatment),
+        filter_(filter),
+        live_(live) {}
 
   void setEngine(const engine::CompressionEngine* e) { engine_ = e; }
   const std::string& completion() const { return completion_; }
@@ -100,6 +105,7 @@ class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
   std::string PstEntry(std::int32_t i) override { return pstFiles_.at(static_cast<std::size_t>(i - 1)); }
   std::string DestinationFolder() override { return destination_; }
   AttachmentTreatment SelectedTreatment() override { return treatment_; }
+  engine::AttachmentFilter SelectedFilter() override { return filter_; }
   // The command line speaks English.
   bool LoadLanguageResources() override { return false; }
   std::string LocalizedText(std::int32_t) override { return ""; }
@@ -182,6 +188,7 @@ class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
   std::vector<std::string> pstFiles_;
   std::string destination_;
   AttachmentTreatment treatment_;
+  engine::AttachmentFilter filter_;
   bool live_;
   const engine::CompressionEngine* engine_ = nullptr;
   std::string completion_;
@@ -238,7 +245,20 @@ class InterruptsStopRun {
 // The exit status of a run ended by an interrupt, as shells give it.
 constexpr int kExitInterrupted = 130;
 
-const char* kUsage = "usage: varnolt-cli compress [--treatment remove|extract|extract-zip] --dest DIR FILE.pst...\n";
+const char* kUsage =
+    "usage: varnolt-cli compress [--treatment remove|extract|extract-zip] [--min-size BYTES] [--keep-inline]\n"
+    "                            [--before DATE] --dest DIR FILE.pst...\n";
+
+// A count of bytes: decimal digits only, at most 18 of them.
+std::optional<std::int64_t> byteCount(const std::string& text) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  std::int64_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
 
 int usage(const char* problem, const std::string& detail = "") {
   std::fprintf(stderr, "varnolt-cli compress: %s%s\n", problem, detail.c_str());
@@ -260,6 +280,15 @@ void printHelp() {
       "                           and link each from its message's body\n"
       "  --treatment extract-zip  as extract, each packed into a .zip of its own\n"
       "  --dest DIR               the folder that receives the run folders\n"
+      "  --min-size BYTES         attachments smaller than this stay in their message\n"
+      "  --keep-inline            attachments the body shows in place (pictures\n"
+      "                           referenced by cid: or content location, hidden or\n"
+      "                           rendered ones) stay in their message\n"
+      "  --before DATE            only messages delivered (drafts: last changed)\n"
+      "                           before DATE are treated; the others are copied as\n"
+      "                           they are. DATE is YYYY-MM-DD, optionally with a time\n"
+      "                           (THH:MM[:SS]) and an offset (Z, +HH:MM); without an\n"
+      "                           offset it is local time\n"
       "  --help                   this text\n"
       "  --version                the program's version\n"
       "\n"
@@ -312,7 +341,8 @@ std::string interruptLine(const engine::CompressionEngine& run) {
   return line;
 }
 
-void printSummary(const engine::CompressionEngine& run, const std::string& destination, AttachmentTreatment treatment) {
+void printSummary(const engine::CompressionEngine& run, const std::string& destination, AttachmentTreatment treatment,
+                  bool filtered) {
   const auto& failures = run.failures().list();
   std::vector<bool> told(failures.size(), false);
   for (const auto& o : run.outcomes()) {
@@ -344,6 +374,11 @@ void printSummary(const engine::CompressionEngine& run, const std::string& desti
     }
     if (o.attachmentsKept > 0)
       std::printf("  attachments kept in their messages: %lld\n", static_cast<long long>(o.attachmentsKept));
+    if (filtered) {
+      std::printf("  attachments %s: %lld\n", engine::kKeptFilterOutcome,
+                  static_cast<long long>(o.attachmentsKeptByFilter));
+      std::printf("  attachment bytes: %lld\n", static_cast<long long>(o.attachmentBytes));
+    }
     for (const auto& kept : o.kept) std::printf("    %s\n", kept.describe().c_str());
     const auto before = fileSize(o.pst);
     const auto after = newPst.empty() ? std::nullopt : fileSize(newPst);
@@ -371,6 +406,7 @@ void printSummary(const engine::CompressionEngine& run, const std::string& desti
 
 int runCompress(const std::vector<std::string>& args) {
   AttachmentTreatment treatment = AttachmentTreatment::Remove;
+  engine::AttachmentFilter filter;
   std::string dest;
   std::vector<std::string> files;
   bool optionsEnded = false;
@@ -391,6 +427,18 @@ int runCompress(const std::vector<std::string>& args) {
       else if (t == "extract") treatment = AttachmentTreatment::Extract;
       else if (t == "extract-zip") treatment = AttachmentTreatment::ExtractZip;
       else return usage("unknown treatment ", "'" + t + "'");
+    } else if (!optionsEnded && a == "--min-size") {
+      if (i + 1 >= args.size()) return usage("--min-size needs a number of bytes");
+      const std::optional<std::int64_t> bytes = byteCount(args[++i]);
+      if (!bytes) return usage("--min-size needs a number of bytes, not ", "'" + args[i] + "'");
+      filter.minSize = *bytes;
+    } else if (!optionsEnded && a == "--keep-inline") {
+      filter.keepInline = true;
+    } else if (!optionsEnded && a == "--before") {
+      if (i + 1 >= args.size()) return usage("--before needs a date (YYYY-MM-DD)");
+      const std::optional<std::int64_t> when = engine::ParseIsoDate(args[++i]);
+      if (!when) return usage("--before needs a date as YYYY-MM-DD[THH:MM[:SS]][Z|+HH:MM], not ", "'" + args[i] + "'");
+      filter.before = *when;
     } else if (!optionsEnded && a == "--dest") {
       if (i + 1 >= args.size() || args[i + 1].empty()) return usage("--dest needs a folder");
       dest = args[++i];
@@ -422,7 +470,7 @@ int runCompress(const std::vector<std::string>& args) {
     return kExitFailed;
   }
 
-  ConsoleHost host(pstFiles, destination, treatment, ::isatty(STDERR_FILENO) == 1);
+  ConsoleHost host(pstFiles, destination, treatment, filter, ::isatty(STDERR_FILENO) == 1);
   engine::SystemClock clock;
   engine::CompressionEngine run(host, host, compressSessionFactory(), productName(), clock);
   host.setEngine(&run);
@@ -432,7 +480,7 @@ int runCompress(const std::vector<std::string>& args) {
   }
   host.endLiveLine();
 
-  printSummary(run, destination, treatment);
+  printSummary(run, destination, treatment, filter.any());
   std::printf("%s\n", host.completion().c_str());
   if (!run.failures().empty()) std::printf("%s\n", host.summaryLine().c_str());
   if (run.StopRequested()) std::printf("%s\n", interruptLine(run).c_str());
@@ -441,7 +489,9 @@ int runCompress(const std::vector<std::string>& args) {
   return run.failures().empty() ? kExitOk : kExitPartial;
 }
 
-const Register reg({"compress", "[--treatment remove|extract|extract-zip] --dest DIR FILE.pst...",
+const Register reg({"compress",
+                    "[--treatment remove|extract|extract-zip] [--min-size BYTES] [--keep-inline] [--before DATE] "
+                    "--dest DIR FILE.pst...",
                     "copy each PST into a new PST under DIR without its attachments (removed, or saved and linked, "
                     "or saved, zipped and linked)",
                     runCompress});

@@ -94,6 +94,11 @@ struct PstOutcome {
   // removal failed, or on purpose (then also listed in kept).
   std::int64_t attachmentsKept = 0;
   std::vector<KeptAttachment> kept;
+  // Attachments the run's filters left in their messages ("kept (filter)");
+  // not among attachmentsKept.
+  std::int64_t attachmentsKeptByFilter = 0;
+  // The bytes of the attachments met; read only by a run with filters.
+  std::int64_t attachmentBytes = 0;
   PstStop stopped = PstStop::None;
   // For a PST that was stopped: the saved attachment files left in its
   // attachment folder (copies; the source still holds them).
@@ -220,6 +225,9 @@ class CompressionEngine {
   bool saveAndLink(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
                    const std::function<std::shared_ptr<MailAttachment>()>& attachment, const std::string& fileName,
                    AttachmentTreatment treatment, const std::string& strAttachmentFolderName);
+  // The one place where an attachment stays because of the run's filters:
+  // counted as "kept (filter)", where_ names it.
+  void keptByFilter(const std::string& reason);
   bool appendLink(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
                   const std::string& target, const std::string& fileName);
   // The phases of a run: its start, the one session, one listed PST from

@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/attachment_filter.h"
+
 namespace varnolt::engine {
 
 class StoreError : public std::runtime_error {
@@ -69,6 +71,9 @@ class MailAttachment {
   // Removes the attachment from its message; the message's Commit keeps the
   // removal.
   virtual void Delete() = 0;
+  // Its size and how the body shows it, read without its content; only
+  // the run's filters ask. A store that cannot tell throws.
+  virtual AttachmentFacts Facts() { throw StoreError("the store does not tell the attachment's size"); }
 };
 
 class AttachmentList {
@@ -98,6 +103,9 @@ class MailMessage {
   virtual void HTMLBody(const std::string& text) = 0;
   // The message class, e.g. "IPM.Note" or "IPM.Note.SMIME".
   virtual std::string MessageClass() = 0;
+  // Its dates, whether it is a draft, and the bodies inline references
+  // stand in; only the run's filters ask. A store that cannot tell throws.
+  virtual MessageFacts Facts() { throw StoreError("the store does not tell the message's dates"); }
 };
 
 class ItemList {

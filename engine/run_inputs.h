@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/attachment_filter.h"
+
 namespace varnolt::engine {
 
 // The treatment chosen for every attachment of a run.
@@ -27,6 +29,8 @@ class RunInputs {
   virtual std::string DestinationFolder() = 0;
   // The treatment selected now.
   virtual AttachmentTreatment SelectedTreatment() = 0;
+  // The filters selected now; none unless the host offers them.
+  virtual AttachmentFilter SelectedFilter() { return {}; }
 
   // True when the texts of the chosen language can be loaded; asked before
   // every group of localized texts.

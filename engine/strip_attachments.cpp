@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/attachment_filter.h"
 #include "engine/compression_run.h"
 #include "engine/naming.h"
 #include "engine/run_helpers.h"
@@ -67,6 +68,13 @@ std::string KeptAttachment::describe() const {
   std::string out = PlaceText("", folder, message, attachment);
   if (!out.empty()) out += ": ";
   return out + "kept, " + reason;
+}
+
+void CompressionEngine::keptByFilter(const std::string& reason) {
+  // The reason goes with the attachment to whoever reports it one by one;
+  // the run's account only counts it.
+  (void)reason;
+  tally(&PstOutcome::attachmentsKeptByFilter);
 }
 
 std::string CompressionEngine::freeSavePath(const std::string& path, bool forArchive) {
@@ -165,6 +173,20 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
   const bool keepEvery = !messageClass || isSmimeClass(*messageClass);
   const std::string keptReason = messageClass ? kKeptSmimeReason : "its message class could not be read";
 
+  // The filters are read once per message; a message the date filter
+  // leaves alone keeps every attachment. Filters that cannot be read keep
+  // everything, since they may have asked to.
+  const std::optional<AttachmentFilter> filter =
+      attemptGet("read the selected filters", [&] { return inputs_.SelectedFilter(); });
+  std::optional<MessageFacts> messageFacts;
+  std::optional<std::string> messageKeptReason;
+  if (!filter) {
+    messageKeptReason = "the filters could not be read";
+  } else if (filter->before || filter->keepInline) {
+    messageFacts = attemptGet("read the message's dates and bodies", [&] { return msg->Facts(); });
+    messageKeptReason = MessageKeptByFilter(*filter, messageFacts);
+  }
+
   // After every attachment, whatever became of it: the bar, the count, and
   // the host's pending events.
   auto showHandled = [&] {
@@ -184,12 +206,28 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
     auto attachment = [&] { return msgAttachments->Item(i); };
     const std::optional<std::string> fileName = attemptGet("FileName", [&] { return attachment()->FileName(); });
     where_.attachment = fileName ? *fileName : "#" + std::to_string(i);
+    // A run with filters reads every attachment's size; one without asks
+    // the store nothing more than it always has.
+    std::optional<AttachmentFacts> facts;
+    if (filter && filter->any()) {
+      facts = attemptGet("read the attachment's size", [&] { return attachment()->Facts(); });
+      if (facts) tally(&PstOutcome::attachmentBytes, facts->size);
+    }
 
     if (keepEvery) {
       tally(&PstOutcome::attachmentsKept);
       if (inPst_) current().kept.push_back({where_.folder, where_.message, where_.attachment, keptReason});
       showHandled();
       continue;
+    }
+    if (!filter || filter->any()) {
+      std::optional<std::string> reason = messageKeptReason;
+      if (!reason) reason = AttachmentKeptByFilter(*filter, facts, messageFacts);
+      if (reason) {
+        keptByFilter(*reason);
+        showHandled();
+        continue;
+      }
     }
 
     // The treatment is read anew for every attachment. An attachment is

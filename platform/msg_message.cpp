@@ -16,6 +16,7 @@
 
 #include "mapi/body/body.h"
 #include "mapi/msg/msg_file.h"
+#include "mapi/rtf/compressed_rtf.h"
 #include "mapi/tags.h"
 #include "platform/store_adapter.h"
 
@@ -26,6 +27,8 @@ namespace {
 using engine::StoreError;
 
 constexpr std::int32_t kMsgFlagHasAttach = 0x10;
+constexpr std::int32_t kMsgFlagUnsent = 0x8;
+constexpr std::uint16_t kPropIdAttachContentLocation = 0x3713;
 
 bool endsWithIgnoringCase(const std::string& s, const std::string& tail) {
   if (s.size() < tail.size()) return false;
@@ -251,6 +254,13 @@ mapi::Bytes AttachmentContent(const mapi::Attachment& a) {
   throw StoreError("the attachment holds no data to save");
 }
 
+std::int64_t AttachmentSize(const mapi::Attachment& a) {
+  if (const mapi::Bytes* data = a.dataBinary()) return static_cast<std::int64_t>(data->size());
+  if (const mapi::PropValue* object = a.props.get(mapi::tag::AttachDataObject))
+    return static_cast<std::int64_t>(object->data.size());
+  return std::max<std::int64_t>(0, a.props.getInt32(mapi::tag::AttachSize).value_or(0));
+}
+
 std::int32_t MessageAttachments::Count() {
   return content_->attachmentIds.size() > 0x7FFFFFFF ? 0x7FFFFFFF
                                                      : static_cast<std::int32_t>(content_->attachmentIds.size());
@@ -275,6 +285,19 @@ std::string MessageAttachment::FileName() {
 
 void MessageAttachment::SaveAsFile(const std::string& path) {
   guarded("SaveAsFile " + path, [&] { writeFileWhole(path, AttachmentContent(attachment())); });
+}
+
+engine::AttachmentFacts MessageAttachment::Facts() {
+  return guarded("read the size of an attachment", [&] {
+    const mapi::Attachment& a = attachment();
+    engine::AttachmentFacts facts;
+    facts.size = AttachmentSize(a);
+    facts.contentId = a.props.getString(mapi::propId(mapi::tag::AttachContentId)).value_or("");
+    facts.contentLocation = a.props.getString(kPropIdAttachContentLocation).value_or("");
+    facts.hidden = a.props.getBool(mapi::tag::AttachmentHidden).value_or(false);
+    facts.flags = a.props.getInt32(mapi::tag::AttachFlags).value_or(0);
+    return facts;
+  });
 }
 
 void MessageAttachment::Delete() {
@@ -359,6 +382,37 @@ void MessageBase::HTMLBody(const std::string& text) {
 std::string MessageBase::MessageClass() {
   return guarded("MessageClass of " + describe(), [&] {
     return content().message.props.getString(mapi::propId(mapi::tag::MessageClass)).value_or("");
+  });
+}
+
+engine::MessageFacts MessageBase::Facts() {
+  return guarded("read the dates and bodies of " + describe(), [&] {
+    const mapi::PropertyBag& props = content().message.props;
+    engine::MessageFacts facts;
+    auto seconds = [&](mapi::PropTag t) -> std::optional<std::int64_t> {
+      const mapi::PropValue* v = props.get(t);
+      if (!v) return std::nullopt;
+      const std::optional<std::int64_t> fileTime = v->asInt64();
+      if (!fileTime) return std::nullopt;
+      // FILETIME counts 100 ns from 1601-01-01.
+      return (*fileTime - 116444736000000000LL) / 10000000LL;
+    };
+    facts.deliveryTime = seconds(mapi::tag::MessageDeliveryTime);
+    facts.lastModification = seconds(mapi::tag::LastModificationTime);
+    facts.draft = (props.getInt32(mapi::tag::MessageFlags).value_or(0) & kMsgFlagUnsent) != 0;
+    facts.bodies = mapi::body::htmlBody(props);
+    // An RTF body references pictures in the RTF itself, and carries the
+    // HTML it was made from there too.
+    if (const mapi::Bytes* rtf = props.getBinary(mapi::tag::RtfCompressed)) {
+      try {
+        const mapi::Bytes text = mapi::rtf::decompressLenient(*rtf).rtf;
+        facts.bodies.append("\n");
+        facts.bodies.append(text.begin(), text.end());
+      } catch (const std::exception&) {
+        // An RTF body that cannot be read shows nothing in place.
+      }
+    }
+    return facts;
   });
 }
 

@@ -197,6 +197,7 @@ class MessageBase : public engine::MailMessage {
   std::string HTMLBody() override;
   void HTMLBody(const std::string& text) override;
   std::string MessageClass() override;
+  engine::MessageFacts Facts() override;
 
   // The content, read on first use.
   MessageContent& content();
@@ -281,6 +282,7 @@ class MessageAttachment : public engine::MailAttachment {
   std::string FileName() override;
   void SaveAsFile(const std::string& path) override;
   void Delete() override;
+  engine::AttachmentFacts Facts() override;
 
  private:
   mapi::Attachment& attachment();
@@ -292,6 +294,11 @@ class MessageAttachment : public engine::MailAttachment {
 // name, else display name; an embedded message without any of them takes
 // its subject, and its name always ends in ".msg".
 std::string AttachmentFileName(const mapi::Attachment& attachment);
+
+// The size the filters and analyze go by: the bytes of an attachment's
+// data (by value) or storage (OLE); for others (an embedded message, a
+// reference) PR_ATTACH_SIZE as the store gives it, else 0.
+std::int64_t AttachmentSize(const mapi::Attachment& attachment);
 
 // The bytes SaveAsFile writes: the data of an attachment by value, an
 // Outlook item file for an embedded message, the storage of an OLE
