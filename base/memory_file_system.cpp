@@ -192,22 +192,21 @@ std::unique_ptr<NewFile> MemoryFileSystem::createWhole(const fs::path& destinati
   return std::make_unique<MemoryNewFile>(*this, dest, temporary, bytes);
 }
 
-void MemoryFileSystem::createEmptyExclusive(const fs::path& path, std::error_code& error) {
+void MemoryFileSystem::createEntry(const fs::path& path, EntryType type, std::error_code& error) {
   std::lock_guard lock(mutex_);
   error.clear();
   const std::string k = key(path);
   if (!folderExists(parentOf(k))) error = errorOf(std::errc::no_such_file_or_directory);
   else if (entries_.count(k) || k == "/") error = errorOf(std::errc::file_exists);
-  else entries_[k] = Entry{EntryType::File, std::make_shared<Bytes>()};
+  else entries_[k] = Entry{type, type == EntryType::File ? std::make_shared<Bytes>() : nullptr};
+}
+
+void MemoryFileSystem::createEmptyExclusive(const fs::path& path, std::error_code& error) {
+  createEntry(path, EntryType::File, error);
 }
 
 void MemoryFileSystem::createFolder(const fs::path& path, std::error_code& error) {
-  std::lock_guard lock(mutex_);
-  error.clear();
-  const std::string k = key(path);
-  if (!folderExists(parentOf(k))) error = errorOf(std::errc::no_such_file_or_directory);
-  else if (entries_.count(k) || k == "/") error = errorOf(std::errc::file_exists);
-  else entries_[k] = Entry{EntryType::Folder, nullptr};
+  createEntry(path, EntryType::Folder, error);
 }
 
 void MemoryFileSystem::rename(const fs::path& from, const fs::path& to, std::error_code& error) {

@@ -52,6 +52,8 @@ class MemoryFileSystem : public FileSystem {
   };
 
   std::string key(const std::filesystem::path& path) const;
+  // A new empty file or folder; its parent must be there, its name free.
+  void createEntry(const std::filesystem::path& path, EntryType type, std::error_code& error);
   bool folderExists(const std::string& key) const;  // needs mutex_
   std::uint64_t used() const;                       // needs mutex_
   // Grows or shrinks a file's bytes to size, within the capacity.

@@ -167,6 +167,19 @@ class PosixNewFile : public NewFile {
   bool discarded_ = false;
 };
 
+// Opens the folder, applies the sync to it: false when it cannot be opened.
+bool withFolder(const fs::path& folder, int (*sync)(int), std::error_code& error) {
+  error.clear();
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = lastError(errno);
+    return false;
+  }
+  if (sync(fd) != 0) error = lastError(errno);
+  ::close(fd);
+  return true;
+}
+
 }  // namespace
 
 EntryStatus PosixFileSystem::status(const fs::path& path, std::error_code& error, bool noFollow) {
@@ -261,27 +274,11 @@ FileSystem::Space PosixFileSystem::space(const fs::path& path, std::error_code& 
 }
 
 bool PosixFileSystem::syncFolder(const fs::path& folder, std::error_code& error) {
-  error.clear();
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    error = lastError(errno);
-    return false;
-  }
-  if (::fsync(fd) != 0) error = lastError(errno);
-  ::close(fd);
-  return true;
+  return withFolder(folder.empty() ? fs::path(".") : folder, ::fsync, error);
 }
 
 bool PosixFileSystem::syncFileSystemOf(const fs::path& folder, std::error_code& error) {
-  error.clear();
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    error = lastError(errno);
-    return false;
-  }
-  if (::syncfs(fd) != 0) error = lastError(errno);
-  ::close(fd);
-  return true;
+  return withFolder(folder, ::syncfs, error);
 }
 
 bool PosixFileSystem::sameFile(const fs::path& a, const fs::path& b, std::error_code& error) {
