@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/file_system.h"
 #include "engine/naming.h"
 #include "engine/run_helpers.h"
 #include "localisation/english_texts.h"
@@ -24,7 +25,7 @@ constexpr int kRunFolderTries = 100;
 
 bool fileExists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::symlink_status(fs::path(path), ec));
+  return base::fileSystem().status(fs::path(path), ec, true).type != base::EntryType::None;
 }
 
 }  // namespace
@@ -73,8 +74,9 @@ void CompressionEngine::destinationFull(const std::string& operation, const std:
 std::optional<std::string> CompressionEngine::spaceShortage(const std::string& pst,
                                                             const std::string& destinationFolder) {
   std::error_code ec;
-  const std::uintmax_t sourceBytes = fs::file_size(fs::path(pst), ec);
-  if (ec) return std::nullopt;  // attaching the source says what is wrong with it
+  const base::EntryStatus source = base::fileSystem().status(fs::path(pst), ec);
+  if (ec || source.type != base::EntryType::File) return std::nullopt;
+  const std::uintmax_t sourceBytes = source.size;  // attaching the source says what is wrong with it
   const auto free = FreeSpace(destinationFolder);
   const std::uintmax_t needed = SpaceNeeded(sourceBytes, inputs_.SelectedTreatment());
   if (!free || *free >= needed) return std::nullopt;
@@ -278,7 +280,7 @@ CompressionEngine::PstStores CompressionEngine::openStores(std::int32_t index,
   attempt("AttachPstFile (source)", [&] {
     const std::string path = inputs_.PstEntry(index);
     std::error_code ec;
-    if (!fs::is_regular_file(fs::path(path), ec)) throw StoreError("the PST file is not there: " + path);
+    if (base::fileSystem().status(fs::path(path), ec).type != base::EntryType::File) throw StoreError("the PST file is not there: " + path);
     opened.source = stores->AttachPstFile(path, kFormatUnicodePst, std::nullopt);
   });
   if (!haveRunFolder) return opened;

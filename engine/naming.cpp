@@ -1,9 +1,10 @@
 #include "engine/naming.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <stdexcept>
 #include <system_error>
+
+#include "base/file_system.h"
 
 namespace varnolt::engine {
 
@@ -43,10 +44,10 @@ std::string utf8Prefix(const std::string& text, std::size_t maxBytes) {
 // When the folder cannot be looked into, no name can be called free.
 bool pathTaken(const std::string& path) {
   std::error_code ec;
-  const auto status = std::filesystem::symlink_status(path, ec);
+  const base::EntryStatus status = base::fileSystem().status(path, ec, true);
   if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
     throw std::system_error(ec, "cannot look for " + path);
-  return std::filesystem::exists(status);
+  return status.type != base::EntryType::None;
 }
 
 std::string twoDigits(int value) {

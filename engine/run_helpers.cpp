@@ -1,13 +1,12 @@
 #include "engine/run_helpers.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <system_error>
+
+#include "base/file_system.h"
 
 namespace varnolt::engine {
 
@@ -22,16 +21,22 @@ std::string RunFolderName(const LocalDateTime& when) {
 
 void EnsureDestinationSubfolder(const std::string& destinationFolder, const std::string& relativePath) {
   const fs::path folder(destinationFolder + relativePath);
+  auto& files = base::fileSystem();
   std::error_code ec;
-  const auto status = fs::status(folder, ec);
-  if (fs::exists(status)) {
-    if (fs::is_directory(status)) return;
+  const base::EntryType there = files.status(folder, ec).type;
+  if (there != base::EntryType::None) {
+    if (there == base::EntryType::Folder) return;
     throw fs::filesystem_error("a file is in the way of the folder", folder,
                                std::make_error_code(std::errc::not_a_directory));
   }
   // One level only: a missing parent is a failure of its own step, not
   // something to paper over here.
-  fs::create_directory(folder);
+  files.createFolder(folder, ec);
+  if (!ec) return;
+  // A folder made by someone else in the meantime serves as well.
+  std::error_code statusError;
+  if (ec == std::errc::file_exists && files.status(folder, statusError).type == base::EntryType::Folder) return;
+  throw fs::filesystem_error("cannot create directory", folder, ec);
 }
 
 void parsePSTFileName(std::string& strPSTFileName) {
@@ -41,50 +46,58 @@ void parsePSTFileName(std::string& strPSTFileName) {
 
 void DeleteFileIfPresent(const std::string& path) {
   const fs::path file(path);
+  auto& files = base::fileSystem();
   std::error_code ec;
-  const auto status = fs::symlink_status(file, ec);
-  if (!fs::exists(status) || fs::is_directory(status)) return;
-  fs::remove(file);
+  const base::EntryType there = files.status(file, ec, true).type;
+  if (there == base::EntryType::None || there == base::EntryType::Folder) return;
+  files.remove(file, ec);
+  if (ec) throw fs::filesystem_error("cannot remove", file, ec);
 }
 
 void RemoveScratchFolder(const std::string& path) {
   const fs::path folder(path);
+  auto& files = base::fileSystem();
   std::error_code ec;
-  if (!fs::is_directory(folder, ec)) return;
+  if (files.status(folder, ec).type != base::EntryType::Folder) return;
+  const auto entries = files.list(folder, ec);
+  if (ec) throw fs::filesystem_error("directory iterator cannot open directory", folder, ec);
   std::optional<fs::filesystem_error> first;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    if (entry.is_directory(ec)) continue;
+  for (const auto& entry : entries) {
+    if (entry.type == base::EntryType::Folder) continue;
     std::error_code removeError;
-    fs::remove(entry.path(), removeError);
-    if (removeError && !first) first.emplace("cannot delete a scratch file", entry.path(), removeError);
+    files.remove(folder / entry.name, removeError);
+    if (removeError && !first) first.emplace("cannot delete a scratch file", folder / entry.name, removeError);
   }
   if (first) throw *first;
-  fs::remove(folder);
+  files.remove(folder, ec);
+  if (ec) throw fs::filesystem_error("cannot remove", folder, ec);
 }
 
 void FlushFolder(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return;
-    throw fs::filesystem_error("cannot open the folder", fs::path(path), std::error_code(errno, std::generic_category()));
+  std::error_code ec;
+  const bool opened = base::fileSystem().syncFileSystemOf(fs::path(path), ec);
+  if (!opened) {
+    if (ec == std::errc::no_such_file_or_directory) return;
+    throw fs::filesystem_error("cannot open the folder", fs::path(path), ec);
   }
-  const int result = ::syncfs(fd);
-  const int err = errno;
-  ::close(fd);
-  if (result != 0)
-    throw fs::filesystem_error("cannot flush the folder to disk", fs::path(path), std::error_code(err, std::generic_category()));
+  if (ec) throw fs::filesystem_error("cannot flush the folder to disk", fs::path(path), ec);
 }
 
 void RemoveFolderIfEmpty(const std::string& path) {
+  auto& files = base::fileSystem();
   std::error_code ec;
-  if (fs::is_directory(fs::path(path), ec) && fs::is_empty(fs::path(path), ec) && !ec) fs::remove(fs::path(path));
+  if (files.status(fs::path(path), ec).type != base::EntryType::Folder) return;
+  const bool empty = files.list(fs::path(path), ec).empty();
+  if (!empty || ec) return;
+  files.remove(fs::path(path), ec);
+  if (ec) throw fs::filesystem_error("cannot remove", fs::path(path), ec);
 }
 
 std::int64_t FilesIn(const std::string& path) {
   std::error_code ec;
   std::int64_t count = 0;
-  for (fs::directory_iterator it(fs::path(path), ec), end; !ec && it != end; it.increment(ec))
-    if (it->is_regular_file(ec)) ++count;
+  for (const auto& entry : base::fileSystem().list(fs::path(path), ec))
+    if (entry.type == base::EntryType::File) ++count;
   return count;
 }
 
@@ -96,7 +109,7 @@ std::uintmax_t SpaceNeeded(std::uintmax_t sourceBytes, AttachmentTreatment treat
 
 std::optional<std::uintmax_t> FreeSpace(const std::string& path) {
   std::error_code ec;
-  const fs::space_info space = fs::space(fs::path(path), ec);
+  const auto space = base::fileSystem().space(fs::path(path), ec);
   // Pseudo file systems (proc, sys, some FUSE mounts) report no capacity
   // at all: their room is unknown, not nil.
   if (ec || space.capacity == 0 || space.available == static_cast<std::uintmax_t>(-1)) return std::nullopt;

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/file_system.h"
 #include "engine/attachment_filter.h"
 #include "engine/compression_run.h"
 #include "engine/naming.h"
@@ -25,12 +26,12 @@ bool endsWith(const std::string& text, const std::string& tail) {
 
 bool isRegularFile(const std::string& path) {
   std::error_code ec;
-  return fs::is_regular_file(fs::path(path), ec);
+  return base::fileSystem().status(fs::path(path), ec).type == base::EntryType::File;
 }
 
 bool pathTaken(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::symlink_status(fs::path(path), ec));
+  return base::fileSystem().status(fs::path(path), ec, true).type != base::EntryType::None;
 }
 
 std::tm toTm(const LocalDateTime& when) {
@@ -90,15 +91,15 @@ std::string CompressionEngine::freeSavePath(const std::string& path, bool forArc
       found = candidate;
       break;
     }
-    std::FILE* placeholder = std::fopen(candidate.c_str(), "wx");
-    if (!placeholder) break;
-    std::fclose(placeholder);
+    std::error_code ec;
+    base::fileSystem().createEmptyExclusive(fs::path(candidate), ec);
+    if (ec) break;
     held.push_back(candidate);
     candidate = NextFreePath(path);
   }
   for (const auto& p : held) {
     std::error_code ec;
-    fs::remove(fs::path(p), ec);
+    base::fileSystem().remove(fs::path(p), ec);
   }
   if (!found) throw StoreError("no free file name for " + path);
   return *found;

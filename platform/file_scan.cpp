@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "base/file_system.h"
+
 namespace varnolt::platform {
 
 namespace fs = std::filesystem;
@@ -16,30 +18,29 @@ std::optional<QStringList> FilesInFolder(const QString& folder, const QString& w
   const QRegularExpression pattern(QRegularExpression::wildcardToRegularExpression(wildcard),
                                    QRegularExpression::CaseInsensitiveOption);
   std::error_code ec;
-  fs::directory_iterator it(fs::path(folder.toStdString()), ec);
+  const auto entries = base::fileSystem().list(fs::path(folder.toStdString()), ec);
   if (ec) return std::nullopt;
   QStringList names;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) return std::nullopt;
-    std::error_code typeError;
-    if (!it->is_regular_file(typeError)) continue;  // folders, sockets and broken links are no files
-    const QString name = QString::fromStdString(it->path().filename().string());
+  for (const auto& entry : entries) {
+    // Folders, sockets and broken links are no files.
+    if (entry.type != base::EntryType::File) continue;
+    const QString name = QString::fromStdString(entry.name);
     if (pattern.match(name).hasMatch()) names << name;
   }
-  if (ec) return std::nullopt;
   names.sort(Qt::CaseInsensitive);
   return names;
 }
 
 bool SameFile(const QString& a, const QString& b) {
   const fs::path pa(a.toStdString()), pb(b.toStdString());
+  auto& files = base::fileSystem();
   std::error_code ec;
-  if (fs::equivalent(pa, pb, ec) && !ec) return true;
-  const bool aExists = fs::exists(pa, ec);
-  const bool bExists = fs::exists(pb, ec);
-  if (aExists && bExists) return false;  // two files, both there: equivalent said no
-  const fs::path na = fs::weakly_canonical(fs::absolute(pa, ec), ec);
-  const fs::path nb = fs::weakly_canonical(fs::absolute(pb, ec), ec);
+  if (files.sameFile(pa, pb, ec) && !ec) return true;
+  const bool aExists = files.status(pa, ec).type != base::EntryType::None;
+  const bool bExists = files.status(pb, ec).type != base::EntryType::None;
+  if (aExists && bExists) return false;  // two files, both there: the test above said no
+  const fs::path na = files.resolved(pa, ec);
+  const fs::path nb = files.resolved(pb, ec);
   return !na.empty() && na == nb;
 }
 

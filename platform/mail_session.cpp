@@ -4,6 +4,7 @@
 
 #include <system_error>
 
+#include "base/file_system.h"
 #include "platform/store_adapter.h"
 
 namespace varnolt::platform {
@@ -16,7 +17,7 @@ using engine::StoreError;
 // The same file named two ways is one store.
 std::filesystem::path samePathKey(const std::string& path) {
   std::error_code ec;
-  std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+  std::filesystem::path p = base::fileSystem().resolved(path, ec);
   return ec ? std::filesystem::path(path).lexically_normal() : p;
 }
 
@@ -57,7 +58,7 @@ class PstStoreList : public engine::StoreList {
       }
       std::error_code ec;
       std::shared_ptr<detail::StoreState> state;
-      if (std::filesystem::exists(path, ec)) {
+      if (base::fileSystem().status(path, ec).type != base::EntryType::None) {
         state = detail::StoreState::openSource(path);
       } else {
         state = detail::StoreState::create(path, displayName.value_or(std::filesystem::path(path).stem().string()));

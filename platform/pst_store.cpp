@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "base/file_system.h"
 #include "mapi/tags.h"
 #include "platform/store_adapter.h"
 
@@ -287,7 +288,7 @@ std::int32_t ItemKindOfClass(const std::optional<std::string>& containerClass) {
 
 std::shared_ptr<StoreState> StoreState::openSource(const std::filesystem::path& path) {
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw StoreError(path.string() + " is a folder, not a PST file");
+  if (base::fileSystem().status(path, ec).type == base::EntryType::Folder) throw StoreError(path.string() + " is a folder, not a PST file");
   std::shared_ptr<StoreState> state(new StoreState(path, true));
   state->source_ = guarded(path.string() + " cannot be opened", [&] { return pst::Store::open(path); });
   return state;

@@ -1,13 +1,6 @@
 #include "zip/archive_output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "zip/error.h"
@@ -22,44 +15,38 @@ constexpr std::size_t kMaxTempBase = 200;
 std::string describe(const std::filesystem::path& p) { return p.empty() ? std::string(".") : p.string(); }
 
 // A full file system is told apart: the caller stops writing there.
-ErrorKind kindOf(int err) { return err == ENOSPC || err == EDQUOT ? ErrorKind::NoSpace : ErrorKind::Io; }
+ErrorKind kindOf(const std::error_code& error) {
+  return error.value() == ENOSPC || error.value() == EDQUOT ? ErrorKind::NoSpace : ErrorKind::Io;
+}
 
 }  // namespace
 
-ArchiveOutput::ArchiveOutput(std::filesystem::path destination) : dest_(std::move(destination)) {
-  static std::atomic<unsigned> counter{0};
-  std::filesystem::path dir = dest_.parent_path();
-  std::string base = dest_.filename().string();
-  if (base.size() > kMaxTempBase) base.resize(kMaxTempBase);
-  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-    temp_ = dir / ("." + base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ < 0 && errno != EEXIST) {
-      const int err = errno;
-      throw Error(kindOf(err), "cannot create a file in " + describe(dir) + ": " + std::strerror(err));
-    }
-  }
-  if (fd_ < 0) throw Error(ErrorKind::Io, "cannot find a free temporary name beside " + dest_.string());
+ArchiveOutput::ArchiveOutput(std::filesystem::path destination, base::FileSystem& fileSystem)
+    : dest_(std::move(destination)), fileSystem_(fileSystem) {
+  base::NewFileOptions options;
+  options.temporaryTag = ".tmp-";
+  options.hidden = true;
+  options.maxNameBytes = kMaxTempBase;
+  std::error_code error;
+  file_ = fileSystem_.createWhole(dest_, options, error);
+  if (error == std::errc::file_exists)
+    throw Error(ErrorKind::Io, "cannot find a free temporary name beside " + dest_.string());
+  if (error)
+    throw Error(kindOf(error), "cannot create a file in " + describe(dest_.parent_path()) + ": " + error.message());
   buffer_.reserve(kBufferSize);
 }
 
-ArchiveOutput::~ArchiveOutput() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!committed_) ::unlink(temp_.c_str());
-}
+ArchiveOutput::~ArchiveOutput() = default;
 
-void ArchiveOutput::fail(const char* what, int err) const {
-  throw Error(kindOf(err), std::string("cannot ") + what + " " + dest_.string() + ": " + std::strerror(err));
+void ArchiveOutput::check(const std::error_code& error, const char* what) const {
+  if (error) throw Error(kindOf(error), std::string("cannot ") + what + " " + dest_.string() + ": " + error.message());
 }
 
 void ArchiveOutput::writeRaw(const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd_, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail("write", errno);
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
+  std::error_code error;
+  file_->writeAt(written_, data, size, error);
+  check(error, "write");
+  written_ += size;
 }
 
 void ArchiveOutput::flushBuffer() {
@@ -68,7 +55,7 @@ void ArchiveOutput::flushBuffer() {
 }
 
 void ArchiveOutput::write(const std::uint8_t* data, std::size_t size) {
-  if (fd_ < 0) throw Error(ErrorKind::Io, "write to " + dest_.string() + " after it was closed");
+  if (!open_) throw Error(ErrorKind::Io, "write to " + dest_.string() + " after it was closed");
   if (buffer_.size() + size > kBufferSize) flushBuffer();
   if (size >= kBufferSize)
     writeRaw(data, size);
@@ -82,58 +69,33 @@ void ArchiveOutput::write(std::string_view text) {
 }
 
 bool ArchiveOutput::moveIntoPlace(bool replace) {
-  if (replace) {
-    if (::rename(temp_.c_str(), dest_.c_str()) != 0) fail("replace", errno);
-    return true;
-  }
-  // Refuse to replace a file that appeared after the caller looked.
-  if (::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, dest_.c_str(), RENAME_NOREPLACE) == 0) return true;
-  int err = errno;
-  if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
-    // The file system has no such rename; a hard link fails just as
-    // atomically when the name is taken.
-    if (::link(temp_.c_str(), dest_.c_str()) == 0) {
-      ::unlink(temp_.c_str());
-      return true;
-    }
-    err = errno;
-    if (err != EEXIST) {
-      // No hard links either (FAT and the like): look, then rename.
-      struct stat st {};
-      if (::lstat(dest_.c_str(), &st) != 0 && errno == ENOENT) {
-        if (::rename(temp_.c_str(), dest_.c_str()) != 0) fail("create", errno);
-        return true;
-      }
-      err = EEXIST;
-    }
-  }
-  if (err != EEXIST) fail("create", err);
-  struct stat st {};
-  if (::stat(dest_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+  std::error_code error;
+  if (file_->publish(replace, error)) return true;
+  check(error, replace ? "replace" : "create");
+  std::error_code statusError;
+  const base::EntryType inTheWay = fileSystem_.status(dest_, statusError).type;
+  if (inTheWay != base::EntryType::None && inTheWay != base::EntryType::File)
     throw Error(ErrorKind::Io, "cannot create " + dest_.string() + ": something other than a file is in the way");
   return false;
 }
 
 bool ArchiveOutput::commit(bool replace) {
-  if (fd_ < 0) throw Error(ErrorKind::Io, "commit of " + dest_.string() + " after it was closed");
+  if (!open_) throw Error(ErrorKind::Io, "commit of " + dest_.string() + " after it was closed");
   flushBuffer();
-  if (::fsync(fd_) != 0) fail("write", errno);
-  int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) fail("write", errno);
+  std::error_code error;
+  file_->sync(error);
+  check(error, "write");
+  open_ = false;
+  file_->close(error);
+  check(error, "write");
   if (!moveIntoPlace(replace)) {
-    ::unlink(temp_.c_str());
+    file_->discard();
     return false;
   }
-  committed_ = true;
   // Make the new name itself durable: callers delete the archive's source
   // file once it is written.
-  std::filesystem::path dir = dest_.parent_path();
-  int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    (void)::fsync(dirFd);
-    ::close(dirFd);
-  }
+  std::error_code ignored;
+  fileSystem_.syncFolder(dest_.parent_path(), ignored);
   return true;
 }
 

@@ -7,15 +7,19 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string_view>
+#include <system_error>
 #include <vector>
+
+#include "base/file_system.h"
 
 namespace varnolt::zip {
 
 class ArchiveOutput {
  public:
   // Creates the temporary file; throws zip::Error (Io) when it cannot.
-  explicit ArchiveOutput(std::filesystem::path destination);
+  explicit ArchiveOutput(std::filesystem::path destination, base::FileSystem& fileSystem = base::fileSystem());
   // Removes the temporary file unless commit() put it in place.
   ~ArchiveOutput();
   ArchiveOutput(const ArchiveOutput&) = delete;
@@ -33,18 +37,19 @@ class ArchiveOutput {
   // false an existing file is left alone and the answer is false.
   bool commit(bool replace);
 
-  const std::filesystem::path& temporaryPath() const { return temp_; }
+  const std::filesystem::path& temporaryPath() const { return file_->temporaryPath(); }
 
  private:
   void flushBuffer();
   void writeRaw(const std::uint8_t* data, std::size_t size);
   bool moveIntoPlace(bool replace);
-  [[noreturn]] void fail(const char* what, int err) const;
+  void check(const std::error_code& error, const char* what) const;
 
   std::filesystem::path dest_;
-  std::filesystem::path temp_;
-  int fd_ = -1;
-  bool committed_ = false;
+  base::FileSystem& fileSystem_;
+  std::unique_ptr<base::NewFile> file_;
+  bool open_ = true;
+  std::uint64_t written_ = 0;  // bytes past the buffer, in the file
   std::uint64_t position_ = 0;
   std::vector<std::uint8_t> buffer_;
 };

@@ -1,62 +1,50 @@
 #include "mapi/cfb/atomic_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "mapi/error.h"
 
 namespace varnolt::mapi::cfb {
 
-AtomicFile::AtomicFile(std::filesystem::path destination) : dest_(std::move(destination)) {
-  static std::atomic<unsigned> counter{0};
-  std::filesystem::path dir = dest_.parent_path();
-  std::string base = dest_.filename().string();
-  for (int attempt = 0; attempt < 1000 && fd_ < 0; ++attempt) {
-    temp_ = dir / (base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ < 0 && errno != EEXIST)
-      throw Error(ioErrorKind(errno), "cannot create a file in " + (dir.empty() ? std::string(".") : dir.string()) + ": " +
-                                     std::strerror(errno));
+AtomicFile::AtomicFile(std::filesystem::path destination, base::FileSystem& fileSystem)
+    : dest_(std::move(destination)) {
+  base::NewFileOptions options;
+  options.temporaryTag = ".tmp-";
+  options.keepPermissions = true;
+  std::error_code error;
+  file_ = fileSystem.createWhole(dest_, options, error);
+  if (error == std::errc::file_exists)
+    throw Error(ErrorKind::Io, "cannot find a free temporary name beside " + dest_.string());
+  if (error) {
+    const std::filesystem::path dir = dest_.parent_path();
+    throw Error(ioErrorKind(error.value()),
+                "cannot create a file in " + (dir.empty() ? std::string(".") : dir.string()) + ": " + error.message());
   }
-  if (fd_ < 0) throw Error(ErrorKind::Io, "cannot find a free temporary name beside " + dest_.string());
-  // A replaced file keeps the permissions it had.
-  struct stat st {};
-  if (::stat(dest_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) (void)::fchmod(fd_, st.st_mode & 07777);
 }
 
-AtomicFile::~AtomicFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!committed_) ::unlink(temp_.c_str());
-}
+AtomicFile::~AtomicFile() = default;
 
-void AtomicFile::fail(const char* what) {
-  int err = errno;
-  throw Error(ioErrorKind(err), std::string("cannot ") + what + " " + dest_.string() + ": " + std::strerror(err));
+void AtomicFile::check(const std::error_code& error, const char* what) const {
+  if (error) throw Error(ioErrorKind(error.value()), std::string("cannot ") + what + " " + dest_.string() + ": " + error.message());
 }
 
 void AtomicFile::write(const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd_, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail("write");
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
+  std::error_code error;
+  file_->writeAt(position_, data, size, error);
+  check(error, "write");
+  position_ += size;
 }
 
 void AtomicFile::commit() {
-  if (::fsync(fd_) != 0) fail("write");
-  int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) fail("write");
-  if (::rename(temp_.c_str(), dest_.c_str()) != 0) fail("replace");
-  committed_ = true;
+  std::error_code error;
+  file_->sync(error);
+  check(error, "write");
+  file_->close(error);
+  check(error, "write");
+  file_->publish(true, error);
+  check(error, "replace");
 }
+
+const std::filesystem::path& AtomicFile::temporaryPath() const { return file_->temporaryPath(); }
 
 }  // namespace varnolt::mapi::cfb

@@ -6,13 +6,17 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "base/file_system.h"
 
 namespace varnolt::mapi::cfb {
 
 class AtomicFile {
  public:
   // Creates the temporary file; throws mapi::Error (Io) when it cannot.
-  explicit AtomicFile(std::filesystem::path destination);
+  explicit AtomicFile(std::filesystem::path destination, base::FileSystem& fileSystem = base::fileSystem());
   // Removes the temporary file unless commit() succeeded.
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
@@ -22,15 +26,14 @@ class AtomicFile {
   // Flushes, closes and renames the file into place.
   void commit();
 
-  const std::filesystem::path& temporaryPath() const { return temp_; }
+  const std::filesystem::path& temporaryPath() const;
 
  private:
-  [[noreturn]] void fail(const char* what);
+  void check(const std::error_code& error, const char* what) const;
 
   std::filesystem::path dest_;
-  std::filesystem::path temp_;
-  int fd_ = -1;
-  bool committed_ = false;
+  std::unique_ptr<base::NewFile> file_;
+  std::uint64_t position_ = 0;
 };
 
 }  // namespace varnolt::mapi::cfb

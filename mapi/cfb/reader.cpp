@@ -1,16 +1,14 @@
 #include "mapi/cfb/reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
+#include <system_error>
 
+#include "base/file_system.h"
 #include "mapi/cfb/format.h"
 #include "mapi/util/text.h"
 
@@ -47,34 +45,28 @@ class MemorySource final : public Source {
 class FileSource final : public Source {
  public:
   explicit FileSource(const std::filesystem::path& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw Error(ErrorKind::Io, std::string("cannot open the file: ") + std::strerror(errno));
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd_);
-      throw Error(ErrorKind::Io, "not a regular file");
-    }
-    size_ = static_cast<std::uint64_t>(st.st_size);
+    std::error_code error;
+    file_ = base::fileSystem().openRead(path, error);
+    if (!file_) throw Error(ErrorKind::Io, "cannot open the file: " + error.message());
+    if (file_->type() != base::EntryType::File) throw Error(ErrorKind::Io, "not a regular file");
+    size_ = file_->size();
   }
-  ~FileSource() override { ::close(fd_); }
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
 
   std::uint64_t size() const override { return size_; }
   void read(std::uint64_t off, std::uint8_t* dst, std::size_t n) const override {
     while (n > 0) {
-      ssize_t got = ::pread(fd_, dst, n, static_cast<off_t>(off));
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) throw Error(ErrorKind::Io, std::string("cannot read the file: ") + std::strerror(errno), off);
+      std::error_code error;
+      const std::size_t got = file_->readAt(off, dst, n, error);
+      if (error) throw Error(ErrorKind::Io, "cannot read the file: " + error.message(), off);
       if (got == 0) throwTruncated("the file became shorter while it was read", off);
       dst += got;
-      n -= static_cast<std::size_t>(got);
-      off += static_cast<std::uint64_t>(got);
+      n -= got;
+      off += got;
     }
   }
 
  private:
-  int fd_ = -1;
+  std::unique_ptr<base::ReadableFile> file_;
   std::uint64_t size_ = 0;
 };
 

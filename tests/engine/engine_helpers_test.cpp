@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/memory_file_system.h"
 #include "engine/run_helpers.h"
 #include "tests/engine/engine_fixtures.h"
 
@@ -65,6 +66,47 @@ TEST(RunHelpers, DeleteFileIfPresentAndScratchFolderRemoval) {
   EXPECT_THROW(engine::RemoveScratchFolder((tmp / "MSG Folder").string()), fs::filesystem_error);
   EXPECT_FALSE(fs::exists(tmp / "MSG Folder" / "3.msg"));
   EXPECT_TRUE(fs::exists(tmp / "MSG Folder" / "sub"));
+}
+
+// The helpers reach files only through the file system in use: here one
+// in memory that fills up and whose destination is taken away mid-run.
+TEST(RunHelpers, FullAndVanishingDestinationInMemory) {
+  base::MemoryFileSystem memory;
+  base::ScopedFileSystem inUse(memory);
+  memory.makeFolders("/dest");
+  memory.setCapacity(100);
+  memory.writeFile("/dest/old.pst", std::vector<std::uint8_t>(40, 1));
+  EXPECT_EQ(engine::FreeSpace("/dest/"), std::optional<std::uintmax_t>(60));
+
+  engine::EnsureDestinationSubfolder("/dest/", "run");
+  engine::EnsureDestinationSubfolder("/dest/", "run/MSG Folder");
+  memory.writeFile("/dest/run/MSG Folder/1.msg", {1, 2, 3});
+  memory.writeFile("/dest/run/kept.txt", {4});
+  EXPECT_EQ(engine::FilesIn("/dest/run"), 1);
+  EXPECT_NO_THROW(engine::FlushFolder("/dest/run"));
+  engine::RemoveScratchFolder("/dest/run/MSG Folder");
+  engine::RemoveFolderIfEmpty("/dest/run");  // holds kept.txt: stays
+  EXPECT_EQ(memory.tree("/dest"), (std::vector<std::string>{"/dest/old.pst", "/dest/run", "/dest/run/kept.txt"}));
+  EXPECT_FALSE(fs::exists("/dest/run")) << "the helpers went to the disk, not the file system in use";
+
+  // A full destination: the error a write meets is the one the run treats
+  // as a full destination.
+  std::error_code error;
+  auto file = memory.createWhole("/dest/run/big.bin", {}, error);
+  ASSERT_TRUE(file);
+  const std::vector<std::uint8_t> big(100, 7);
+  file->writeAt(0, big.data(), big.size(), error);
+  EXPECT_TRUE(engine::IsNoSpace(error)) << error.message();
+  file.reset();
+
+  // The destination taken away (an unplugged drive): making a folder in
+  // it fails loudly, flushing and counting find nothing to do.
+  memory.removeTree("/dest");
+  EXPECT_THROW(engine::EnsureDestinationSubfolder("/dest/", "run"), fs::filesystem_error);
+  EXPECT_NO_THROW(engine::FlushFolder("/dest/run"));
+  EXPECT_EQ(engine::FilesIn("/dest/run"), 0);
+  EXPECT_EQ(engine::FreeSpace("/dest/"), std::nullopt);
+  EXPECT_TRUE(memory.tree("/").empty());
 }
 
 TEST(RunHelpers, FailureLines) {

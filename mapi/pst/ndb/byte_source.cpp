@@ -1,12 +1,8 @@
 #include "mapi/pst/ndb/byte_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "mapi/error.h"
 
@@ -22,25 +18,18 @@ namespace {
 
 }  // namespace
 
-FileSource::FileSource(const std::filesystem::path& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw Error(ErrorKind::Io, std::string("cannot open the file: ") + std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) {
-    int e = errno;
-    ::close(fd_);
-    throw Error(ErrorKind::Io, std::string("cannot read the file's size: ") + std::strerror(e));
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd_);
+FileSource::FileSource(const std::filesystem::path& path, base::FileSystem& fileSystem) {
+  std::error_code error;
+  file_ = fileSystem.openRead(path, error);
+  if (!file_) throw Error(ErrorKind::Io, "cannot open the file: " + error.message());
+  if (file_->type() != base::EntryType::File) {
+    file_.reset();
     throw Error(ErrorKind::Io, "not a regular file");
   }
-  size_ = static_cast<std::uint64_t>(st.st_size);
+  size_ = file_->size();
 }
 
-FileSource::~FileSource() {
-  if (fd_ >= 0) ::close(fd_);
-}
+FileSource::~FileSource() = default;
 
 void FileSource::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length) const {
   if (offset > size_ || length > size_ - offset) pastEnd(offset, length, size_);
@@ -76,14 +65,12 @@ void FileSource::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t len
 void FileSource::preadFully(std::uint64_t offset, std::uint8_t* out, std::size_t length) const {
   std::size_t done = 0;
   while (done < length) {
-    ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw Error(ErrorKind::Io, std::string("read failed: ") + std::strerror(errno), offset + done);
-    }
+    std::error_code error;
+    const std::size_t n = file_->readAt(offset + done, out + done, length - done, error);
+    if (error) throw Error(ErrorKind::Io, "read failed: " + error.message(), offset + done);
     // The file shrank under us.
     if (n == 0) pastEnd(offset, length, offset + done);
-    done += static_cast<std::size_t>(n);
+    done += n;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "base/file_system.h"
 #include "mapi/util/byte_view.h"
 
 namespace varnolt::mapi::pst {
@@ -31,7 +32,7 @@ class ByteSource {
 // window costs far less than one per block. Large reads bypass them.
 class FileSource : public ByteSource {
  public:
-  explicit FileSource(const std::filesystem::path& path);
+  explicit FileSource(const std::filesystem::path& path, base::FileSystem& fileSystem = base::fileSystem());
   ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
@@ -50,7 +51,7 @@ class FileSource : public ByteSource {
 
   void preadFully(std::uint64_t offset, std::uint8_t* out, std::size_t length) const;
 
-  int fd_ = -1;
+  std::unique_ptr<base::ReadableFile> file_;
   std::uint64_t size_ = 0;
   mutable Window windows_[kWindows];
   mutable std::uint64_t clock_ = 0;

@@ -1,12 +1,7 @@
 #include "mapi/pst/writer/output_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <string>
+#include <system_error>
 
 #include "mapi/error.h"
 
@@ -17,20 +12,15 @@ constexpr std::size_t kBufferSize = 4 << 20;
 
 }  // namespace
 
-OutputFile::OutputFile(std::filesystem::path destination) : dest_(std::move(destination)) {
-  std::filesystem::path dir = dest_.parent_path();
-  if (dir.empty()) dir = ".";
-  std::string pattern = (dir / (dest_.filename().string() + ".partial-XXXXXX")).string();
-  fd_ = ::mkstemp(pattern.data());
-  if (fd_ < 0) {
-    int err = errno;
-    throw Error(ioErrorKind(err), dest_.string() + ": cannot create a file beside it: " + std::strerror(err));
-  }
-  temp_ = pattern;
-  // mkstemp makes the file private; a finished PST gets the usual mode.
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd_, static_cast<mode_t>(0666 & ~mask));
+OutputFile::OutputFile(std::filesystem::path destination, base::FileSystem& fileSystem)
+    : dest_(std::move(destination)) {
+  base::NewFileOptions options;
+  options.temporaryTag = ".partial-";
+  std::error_code error;
+  file_ = fileSystem.createWhole(dest_, options, error);
+  if (!file_)
+    throw Error(ioErrorKind(error.value()), dest_.string() + ": cannot create a file beside it: " + error.message());
+  temp_ = file_->temporaryPath();
   buffer_.reserve(kBufferSize);
 }
 
@@ -38,25 +28,17 @@ OutputFile::~OutputFile() {
   if (!done_) discard();
 }
 
-void OutputFile::fail(const std::string& what) {
-  int err = errno;
-  std::string message = temp_.string() + ": " + what + ": " + std::strerror(err);
+void OutputFile::check(const std::error_code& error, const std::string& what) {
+  if (!error) return;
+  std::string message = temp_.string() + ": " + what + ": " + error.message();
   discard();
-  throw Error(ioErrorKind(err), message);
+  throw Error(ioErrorKind(error.value()), message);
 }
 
 void OutputFile::pwriteAll(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail("cannot write");
-    }
-    auto done = static_cast<std::size_t>(n);
-    data += done;
-    size -= done;
-    offset += done;
-  }
+  std::error_code error;
+  file_->writeAt(offset, data, size, error);
+  check(error, "cannot write");
 }
 
 void OutputFile::flush() {
@@ -66,7 +48,7 @@ void OutputFile::flush() {
 }
 
 void OutputFile::writeAt(std::uint64_t offset, ByteView data) {
-  if (fd_ < 0) throw Error(ErrorKind::Io, dest_.string() + ": the file is already closed");
+  if (!open_) throw Error(ErrorKind::Io, dest_.string() + ": the file is already closed");
   if (data.empty()) return;
   if (!buffer_.empty() && offset != bufferStart_ + buffer_.size()) flush();
   if (data.size() >= kBufferSize) {
@@ -81,21 +63,22 @@ void OutputFile::writeAt(std::uint64_t offset, ByteView data) {
 
 void OutputFile::resize(std::uint64_t size) {
   flush();
-  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) fail("cannot set the file size");
+  std::error_code error;
+  file_->resize(size, error);
+  check(error, "cannot set the file size");
 }
 
 void OutputFile::commit() {
   flush();
-  if (::fsync(fd_) != 0) fail("cannot flush to disk");
-  if (::close(fd_) != 0) {
-    fd_ = -1;
-    fail("cannot close");
-  }
-  fd_ = -1;
-  std::error_code ec;
-  std::filesystem::rename(temp_, dest_, ec);
-  if (ec) {
-    std::string message = dest_.string() + ": cannot move the finished file into place: " + ec.message();
+  std::error_code error;
+  file_->sync(error);
+  check(error, "cannot flush to disk");
+  open_ = false;
+  file_->close(error);
+  check(error, "cannot close");
+  file_->publish(true, error);
+  if (error) {
+    std::string message = dest_.string() + ": cannot move the finished file into place: " + error.message();
     discard();
     throw Error(ErrorKind::Io, message);
   }
@@ -103,13 +86,9 @@ void OutputFile::commit() {
 }
 
 void OutputFile::discard() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  open_ = false;
   buffer_.clear();
-  if (!temp_.empty()) {
-    std::error_code ec;
-    std::filesystem::remove(temp_, ec);
-  }
+  if (file_) file_->discard();
   done_ = true;
 }
 

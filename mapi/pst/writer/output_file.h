@@ -8,7 +8,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <system_error>
 
+#include "base/file_system.h"
 #include "mapi/util/byte_view.h"
 
 namespace varnolt::mapi::pst {
@@ -16,7 +19,7 @@ namespace varnolt::mapi::pst {
 class OutputFile {
  public:
   // Throws mapi::Error (Io) when the temporary file cannot be created.
-  explicit OutputFile(std::filesystem::path destination);
+  explicit OutputFile(std::filesystem::path destination, base::FileSystem& fileSystem = base::fileSystem());
   ~OutputFile();  // removes the temporary file unless committed
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -35,11 +38,13 @@ class OutputFile {
  private:
   void flush();
   void pwriteAll(std::uint64_t offset, const std::uint8_t* data, std::size_t size);
-  [[noreturn]] void fail(const std::string& what);
+  // Throws mapi::Error naming what failed, after removing the temporary file.
+  void check(const std::error_code& error, const std::string& what);
 
   std::filesystem::path dest_;
   std::filesystem::path temp_;
-  int fd_ = -1;
+  std::unique_ptr<base::NewFile> file_;
+  bool open_ = true;
   bool done_ = false;
   Bytes buffer_;
   std::uint64_t bufferStart_ = 0;
