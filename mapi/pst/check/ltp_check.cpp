@@ -306,6 +306,32 @@ class LtpCheck {
       fail("tc.client", "heap client " + hexText(h_.clientSig) + " where a table context (0x7C) belongs");
       return std::nullopt;
     }
+    auto info = tableInfo();
+    if (!info) return std::nullopt;
+    const TcInfo header = TcInfo::parse(*info);
+    const TableShape shape = tableColumns(*info, header);
+    checkRowIdColumns(shape.columns);
+    if (header.hidIndex != 0) fail("tc.info", "hidIndex is not zero");
+    auto index = rowIndex(header.hidRowIndex);
+    if (!index) return std::nullopt;
+    auto ids = tableRows(header.hnidRows, shape);
+    if (!ids) return std::nullopt;
+    checkRowIndexAgainstRows(*index, *ids);
+    return ids;
+  }
+
+ private:
+  // The columns of a table and where each size of cell lies in a row.
+  struct TableShape {
+    std::size_t rgib[4] = {};
+    std::vector<TableColumn> columns;
+    bool columnsOk = true;  // false: the cells of the rows are not checked
+    std::size_t rowSize() const { return rgib[TcInfo::kTciBm]; }
+  };
+
+  // The TCINFO allocation, checked for its size and the order of its cell
+  // offsets; nullopt when it cannot be used.
+  std::optional<ByteView> tableInfo() {
     auto info = h_.item(h_.userRoot);
     if (!info || info->size() < TcInfo::kSize || info->u8(0) != heap_client::TableContext) {
       fail("tc.info", "hidUserRoot does not name a TCINFO");
@@ -313,9 +339,7 @@ class LtpCheck {
     }
     const TcInfo header = TcInfo::parse(*info);
     const std::size_t cCols = header.cCols;
-    const std::size_t rgib[4] = {header.rgib[0], header.rgib[1], header.rgib[2], header.rgib[3]};
-    const Hid hidRowIndex = header.hidRowIndex;
-    const std::uint32_t hnidRows = header.hnidRows;
+    const auto& rgib = header.rgib;
     const std::size_t infoSize = TcInfo::kSize + cCols * TableColumn::kSize;
     if (info->size() != infoSize) {
       fail("tc.info", "TCINFO has " + std::to_string(info->size()) + " bytes for " + std::to_string(cCols) + " columns");
@@ -325,129 +349,172 @@ class LtpCheck {
       fail("tc.info", "rgib offsets are not in order");
       return std::nullopt;
     }
-    const std::size_t rowSize = rgib[3];
-    if (rgib[3] - rgib[2] != (cCols + 7) / 8)
-      fail("tc.info", "the cell existence bitmap has " + std::to_string(rgib[3] - rgib[2]) + " bytes for " + std::to_string(cCols) + " columns");
-    std::vector<TableColumn> cols;
+    if (std::size_t{rgib[3]} - rgib[2] != (cCols + 7) / 8)
+      fail("tc.info", "the cell existence bitmap has " + std::to_string(std::size_t{rgib[3]} - rgib[2]) + " bytes for " + std::to_string(cCols) + " columns");
+    return info;
+  }
+
+  // Reads and checks every column description.
+  TableShape tableColumns(ByteView info, const TcInfo& header) {
+    TableShape shape;
+    for (std::size_t g = 0; g < 4; ++g) shape.rgib[g] = header.rgib[g];
+    const std::size_t cCols = header.cCols;
     std::vector<bool> bitUsed(cCols, false);
-    std::vector<std::uint8_t> cover(rgib[2], 0);
-    bool colsOk = true;
+    std::vector<std::uint8_t> cover(shape.rgib[2], 0);
     for (std::size_t i = 0; i < cCols; ++i) {
-      TableColumn col = TcInfo::column(*info, i);
-      std::string cw = "column " + hexText(col.tag) + " ";
+      TableColumn col = TcInfo::column(info, i);
       // Outlook does not keep the columns in tag order, so neither do we.
       auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
       if (!size) {
-        fail("tc.column", cw + "has a type the format does not define");
-        colsOk = false;
+        fail("tc.column", "column " + hexText(col.tag) + " has a type the format does not define");
+        shape.columnsOk = false;
         continue;
       }
-      std::size_t want = (*size == 0 || *size > 8) ? 4 : *size;
-      // Outlook gives some 32-bit columns 8 bytes; the value is in the first four.
-      if (col.size != want && !(want == 4 && col.size == 8)) {
-        fail("tc.column", cw + "has cbData " + std::to_string(col.size) + " where " + std::to_string(want) + " belongs");
-        colsOk = false;
-      }
-      std::size_t groupBegin = col.size >= 4 ? 0 : col.size == 2 ? rgib[0] : rgib[1];
-      std::size_t groupEnd = col.size >= 4 ? rgib[0] : col.size == 2 ? rgib[1] : rgib[2];
-      if (col.offset < groupBegin || col.offset + col.size > groupEnd) {
-        fail("tc.column", cw + "lies at " + std::to_string(col.offset) + ", outside the cells of its size");
-        colsOk = false;
-      } else {
-        for (std::size_t b = col.offset; b < col.offset + col.size; ++b) {
-          if (cover[b]++) {
-            fail("tc.column", cw + "overlaps another column");
-            colsOk = false;
-            break;
-          }
+      if (!columnFits(col, *size, shape, cover, bitUsed)) shape.columnsOk = false;
+      shape.columns.push_back(col);
+    }
+    return shape;
+  }
+
+  // Checks one column's cell size, place in the row and existence bit;
+  // marks the bytes and bit it takes in cover and bitUsed.
+  bool columnFits(const TableColumn& col, std::size_t typeBytes, const TableShape& shape,
+                  std::vector<std::uint8_t>& cover, std::vector<bool>& bitUsed) {
+    const std::string cw = "column " + hexText(col.tag) + " ";
+    bool ok = true;
+    std::size_t want = (typeBytes == 0 || typeBytes > 8) ? 4 : typeBytes;
+    // Outlook gives some 32-bit columns 8 bytes; the value is in the first four.
+    if (col.size != want && !(want == 4 && col.size == 8)) {
+      fail("tc.column", cw + "has cbData " + std::to_string(col.size) + " where " + std::to_string(want) + " belongs");
+      ok = false;
+    }
+    const auto& rgib = shape.rgib;
+    std::size_t groupBegin = col.size >= 4 ? 0 : col.size == 2 ? rgib[0] : rgib[1];
+    std::size_t groupEnd = col.size >= 4 ? rgib[0] : col.size == 2 ? rgib[1] : rgib[2];
+    if (col.offset < groupBegin || col.offset + col.size > groupEnd) {
+      fail("tc.column", cw + "lies at " + std::to_string(col.offset) + ", outside the cells of its size");
+      ok = false;
+    } else {
+      for (std::size_t b = col.offset; b < col.offset + col.size; ++b) {
+        if (cover[b]++) {
+          fail("tc.column", cw + "overlaps another column");
+          ok = false;
+          break;
         }
       }
-      if (col.bit >= cCols || bitUsed[col.bit]) {
-        fail("tc.column", cw + "has iBit " + std::to_string(col.bit) + ", outside the bitmap or used twice");
-        colsOk = false;
-      } else {
-        bitUsed[col.bit] = true;
-      }
-      cols.push_back(col);
     }
+    if (col.bit >= bitUsed.size() || bitUsed[col.bit]) {
+      fail("tc.column", cw + "has iBit " + std::to_string(col.bit) + ", outside the bitmap or used twice");
+      ok = false;
+    } else {
+      bitUsed[col.bit] = true;
+    }
+    return ok;
+  }
+
+  // Every table starts its rows with the row id and the row version.
+  void checkRowIdColumns(const std::vector<TableColumn>& cols) {
     auto rowIdCol = std::find_if(cols.begin(), cols.end(), [](const TableColumn& k) { return k.tag == kTagLtpRowId; });
     if (rowIdCol == cols.end() || rowIdCol->offset != 0 || rowIdCol->size != 4 || rowIdCol->bit != 0)
       fail("tc.column", "the row id column (0x67F20003) is not the 4 bytes at 0 with bit 0");
     auto rowVerCol = std::find_if(cols.begin(), cols.end(), [](const TableColumn& k) { return k.tag == kTagLtpRowVersion; });
     if (rowVerCol == cols.end() || rowVerCol->offset != 4 || rowVerCol->size != 4 || rowVerCol->bit != 1)
       fail("tc.column", "the row version column (0x67F30003) is not the 4 bytes at 4 with bit 1");
-    if (header.hidIndex != 0) fail("tc.info", "hidIndex is not zero");
+  }
 
-    // The row index: row id -> row number.
+  // The row index as (row id, row number) pairs; nullopt when its
+  // BTree-on-heap cannot be read.
+  std::optional<std::vector<std::pair<std::uint32_t, std::uint32_t>>> rowIndex(Hid hidRowIndex) {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> index;
-    if (hidRowIndex != 0) {
-      auto t = bth(hidRowIndex, "row index");
-      if (!t) return std::nullopt;
-      std::size_t want = c_.layout().rowIndexValueSize;
-      if (t->keySize != 4 || t->valueSize != want) {
-        fail("tc.row-index", "row index has cbKey " + std::to_string(t->keySize) + " and cbEnt " + std::to_string(t->valueSize) + ", not 4 and " + std::to_string(want));
-        return std::nullopt;
-      }
-      for (auto& [k, v] : t->records) index.emplace_back(k.u32(0), want == 4 ? v.u32(0) : v.u16(0));
-    } else {
+    if (hidRowIndex == 0) {
       fail("tc.row-index", "hidRowIndex is zero");
+      return index;
     }
+    auto t = bth(hidRowIndex, "row index");
+    if (!t) return std::nullopt;
+    std::size_t want = c_.layout().rowIndexValueSize;
+    if (t->keySize != 4 || t->valueSize != want) {
+      fail("tc.row-index", "row index has cbKey " + std::to_string(t->keySize) + " and cbEnt " + std::to_string(t->valueSize) + ", not 4 and " + std::to_string(want));
+      return std::nullopt;
+    }
+    for (auto& [k, v] : t->records) index.emplace_back(k.u32(0), want == 4 ? v.u32(0) : v.u16(0));
+    return index;
+  }
 
-    // The row matrix: in the heap, or in a subnode whose blocks each hold
-    // whole rows. Rows are checked as they come, block by block; only
-    // their ids are kept.
+  // The row matrix: in the heap, or in a subnode whose blocks each hold
+  // whole rows. Rows are checked as they come, block by block; only their
+  // ids are kept.
+  std::optional<std::vector<std::uint32_t>> tableRows(std::uint32_t hnidRows, const TableShape& shape) {
     std::vector<std::uint32_t> ids;
-    auto rowsOf = [&](ByteView matrix) {
-      for (std::size_t off = 0; off + rowSize <= matrix.size(); off += rowSize) {
-        ByteView row = matrix.sub(off, rowSize);
-        std::size_t r = ids.size();
-        ids.push_back(row.u32(0));
-        if (!colsOk) continue;
-        for (const TableColumn& col : cols) {
-          bool exists = (row.u8(rgib[2] + col.bit / 8u) & (0x80u >> (col.bit % 8u))) != 0;
-          if (col.tag == kTagLtpRowId && !exists) fail("tc.cell", "row " + std::to_string(r) + " has no row id cell");
-          if (!exists) continue;
-          auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
-          if (*size != 0 && *size <= 8) continue;
-          std::uint32_t hnid = row.u32(col.offset);
-          if (!hnidResolves(hnid))
-            fail("tc.cell", "row " + std::to_string(r) + " column " + hexText(col.tag) + " points to " + hexText(hnid) +
-                                ", which is neither an allocation of the heap nor a subnode");
-        }
-      }
-    };
-    if (hnidRows != 0 && rowSize >= 4) {
-      if (isHid(hnidRows)) {
-        auto m = h_.item(hnidRows);
-        if (!m) {
-          fail("tc.rows", "hnidRows " + hexText(hnidRows) + " names no allocation");
-          return std::nullopt;
-        }
-        if (m->size() % rowSize != 0) fail("tc.rows", "the row matrix of " + std::to_string(m->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
-        rowsOf(*m);
-      } else {
-        auto sl = std::lower_bound(subnodes_.begin(), subnodes_.end(), hnidRows, [](const SlEntry& a, NodeId n) { return a.nid < n; });
-        if (sl == subnodes_.end() || sl->nid != hnidRows) {
-          fail("tc.rows", "hnidRows " + hexText(hnidRows) + " is not a subnode of the table");
-          return std::nullopt;
-        }
-        auto blocks = dataBlocksOf(c_, sl->bidData);
-        if (!blocks) return std::nullopt;
-        const std::size_t perBlock = c_.layout().maxBlockData / rowSize;
-        for (std::size_t b = 0; b < blocks->size(); ++b) {
-          auto data = c_.blockData(*(*blocks)[b]);
-          if (!data) return std::nullopt;
-          std::size_t inBlock = data->size() / rowSize;
-          if (b + 1 < blocks->size() && inBlock != perBlock)
-            fail("tc.rows", "row block " + std::to_string(b) + " holds " + std::to_string(inBlock) + " rows; every block but the last holds " + std::to_string(perBlock));
-          if (data->size() % rowSize != 0 && b + 1 == blocks->size())
-            fail("tc.rows", "the last row block of " + std::to_string(data->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
-          rowsOf(*data);
-        }
-      }
-    } else if (hnidRows != 0) {
+    const std::size_t rowSize = shape.rowSize();
+    if (hnidRows != 0 && rowSize < 4) {
       fail("tc.info", "rows of " + std::to_string(rowSize) + " bytes cannot hold a row id");
+      return ids;
     }
+    if (hnidRows == 0) return ids;
+    if (!isHid(hnidRows)) {
+      if (!rowsInSubnode(hnidRows, shape, ids)) return std::nullopt;
+      return ids;
+    }
+    auto m = h_.item(hnidRows);
+    if (!m) {
+      fail("tc.rows", "hnidRows " + hexText(hnidRows) + " names no allocation");
+      return std::nullopt;
+    }
+    if (m->size() % rowSize != 0) fail("tc.rows", "the row matrix of " + std::to_string(m->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
+    checkRows(*m, shape, ids);
+    return ids;
+  }
+
+  // Reads the rows kept in a subnode; false when they cannot be read.
+  bool rowsInSubnode(std::uint32_t hnidRows, const TableShape& shape, std::vector<std::uint32_t>& ids) {
+    const std::size_t rowSize = shape.rowSize();
+    auto sl = std::lower_bound(subnodes_.begin(), subnodes_.end(), hnidRows, [](const SlEntry& a, NodeId n) { return a.nid < n; });
+    if (sl == subnodes_.end() || sl->nid != hnidRows) {
+      fail("tc.rows", "hnidRows " + hexText(hnidRows) + " is not a subnode of the table");
+      return false;
+    }
+    auto blocks = dataBlocksOf(c_, sl->bidData);
+    if (!blocks) return false;
+    const std::size_t perBlock = c_.layout().maxBlockData / rowSize;
+    for (std::size_t b = 0; b < blocks->size(); ++b) {
+      auto data = c_.blockData(*(*blocks)[b]);
+      if (!data) return false;
+      std::size_t inBlock = data->size() / rowSize;
+      if (b + 1 < blocks->size() && inBlock != perBlock)
+        fail("tc.rows", "row block " + std::to_string(b) + " holds " + std::to_string(inBlock) + " rows; every block but the last holds " + std::to_string(perBlock));
+      if (data->size() % rowSize != 0 && b + 1 == blocks->size())
+        fail("tc.rows", "the last row block of " + std::to_string(data->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
+      checkRows(*data, shape, ids);
+    }
+    return true;
+  }
+
+  // Checks the cells of the whole rows in matrix and appends their ids.
+  void checkRows(ByteView matrix, const TableShape& shape, std::vector<std::uint32_t>& ids) {
+    const std::size_t rowSize = shape.rowSize();
+    for (std::size_t off = 0; off + rowSize <= matrix.size(); off += rowSize) {
+      ByteView row = matrix.sub(off, rowSize);
+      std::size_t r = ids.size();
+      ids.push_back(row.u32(0));
+      if (!shape.columnsOk) continue;
+      for (const TableColumn& col : shape.columns) {
+        bool exists = (row.u8(shape.rgib[2] + col.bit / 8u) & (0x80u >> (col.bit % 8u))) != 0;
+        if (col.tag == kTagLtpRowId && !exists) fail("tc.cell", "row " + std::to_string(r) + " has no row id cell");
+        if (!exists) continue;
+        auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
+        if (*size != 0 && *size <= 8) continue;
+        std::uint32_t hnid = row.u32(col.offset);
+        if (!hnidResolves(hnid))
+          fail("tc.cell", "row " + std::to_string(r) + " column " + hexText(col.tag) + " points to " + hexText(hnid) +
+                              ", which is neither an allocation of the heap nor a subnode");
+      }
+    }
+  }
+
+  // The row index and the rows must name the same rows, each once.
+  void checkRowIndexAgainstRows(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& index,
+                                const std::vector<std::uint32_t>& ids) {
     if (index.size() != ids.size())
       fail("tc.row-count", "the row index lists " + std::to_string(index.size()) + " rows but the row matrix holds " + std::to_string(ids.size()));
     std::vector<bool> indexed(ids.size(), false);
@@ -461,10 +528,8 @@ class LtpCheck {
       if (ids[rowNum] != rowId)
         fail("tc.row-index", "row " + std::to_string(rowNum) + " has row id " + hexText(ids[rowNum]) + ", the index " + hexText(rowId));
     }
-    return ids;
   }
 
- private:
   Context& c_;
   std::uint64_t at_;
   std::string where_;
