@@ -80,59 +80,7 @@ class LtpCheck {
     for (std::size_t i = 0; i < blocks.size(); ++i) {
       auto data = c_.blockData(*blocks[i]);
       if (!data) return false;
-      ByteView v(*data);
-      const std::size_t hdr = heapPageHeaderSize(i);
-      std::string blk = "heap block " + std::to_string(i) + ": ";
-      if (v.size() < hdr + 4) {
-        fail("heap.size", blk + "too short for its header and page map");
-        return false;
-      }
-      if (i == 0) {
-        const HeapHeader header = HeapHeader::parse(v);
-        if (header.bSig != kHeapSignature) {
-          fail("heap.signature", "bSig is " + hexText(header.bSig) + ", not 0xEC");
-          return false;
-        }
-        h_.clientSig = header.bClientSig;
-        h_.userRoot = header.hidUserRoot;
-        if (!knownClientSig(h_.clientSig)) fail("heap.client", "bClientSig " + hexText(h_.clientSig) + " is not a heap client");
-      }
-      std::size_t ibHnpm = HeapPageHeader::parse(v).ibHnpm;
-      if (ibHnpm < hdr || ibHnpm + 4 > v.size()) {
-        fail("heap.page-map", blk + "ibHnpm " + std::to_string(ibHnpm) + " lies outside the block");
-        return false;
-      }
-      const HeapPageMap counts = HeapPageMap::parseCounts(v, ibHnpm);
-      std::size_t cAlloc = counts.cAlloc;
-      std::size_t cFree = counts.cFree;
-      if (ibHnpm + HeapPageMap::sizeFor(cAlloc) > v.size()) {
-        fail("heap.page-map", blk + "cAlloc " + std::to_string(cAlloc) + " runs the page map past the block");
-        return false;
-      }
-      std::vector<std::uint16_t> offs = HeapPageMap::parse(v, ibHnpm).rgibAlloc;
-      std::size_t freed = 0;
-      bool ok = true;
-      for (std::size_t k = 0; k <= cAlloc; ++k) {
-        if (k == 0) {
-          if (offs[0] != hdr) {
-            fail("heap.page-map", blk + "the first allocation starts at " + std::to_string(offs[0]) + ", not after the block header (" + std::to_string(hdr) + ")");
-            ok = false;
-          }
-          continue;
-        }
-        if (offs[k] < offs[k - 1] || offs[k] > ibHnpm) {
-          fail("heap.page-map", blk + "allocation " + std::to_string(k) + " (" + std::to_string(offs[k - 1]) + ".." + std::to_string(offs[k]) + ") overlaps another or leaves the space before the page map");
-          ok = false;
-          break;
-        }
-        std::size_t sz = offs[k] - offs[k - 1];
-        if (sz == 0) ++freed;
-        if (sz > kMaxHeapItem) fail("heap.item-size", blk + "allocation " + std::to_string(k) + " holds " + std::to_string(sz) + " bytes, more than 3580");
-      }
-      if (!ok) return false;
-      if (freed != cFree) fail("heap.page-map", blk + "cFree is " + std::to_string(cFree) + " but " + std::to_string(freed) + " allocations are empty");
-      h_.blocks.push_back(std::move(*data));
-      h_.offsets.push_back(std::move(offs));
+      if (!heapBlock(i, std::move(*data))) return false;
     }
     checkHeapFillLevels(c_, blocks, h_.blocks, where_);
     return true;
@@ -154,84 +102,20 @@ class LtpCheck {
     std::vector<std::pair<ByteView, ByteView>> records;
   };
   std::optional<Bth> bth(Hid header, const char* what) {
-    auto hv = h_.item(header);
-    std::string w = std::string(what) + ": ";
-    if (!hv || hv->size() != BthHeader::kSize) {
-      fail("bth.header", w + "BTHHEADER " + hexText(header) + " is not an 8-byte allocation");
-      return std::nullopt;
+    BthWalk walk;
+    walk.prefix = std::string(what) + ": ";
+    auto decoded = bthHeader(header, walk.prefix);
+    if (!decoded) return std::nullopt;
+    walk.tree.keySize = decoded->cbKey;
+    walk.tree.valueSize = decoded->cbEnt;
+    std::size_t levels = decoded->bIdxLevels;
+    if (decoded->hidRoot == 0) {
+      if (levels != 0) fail("bth.header", walk.prefix + "an empty tree with index levels");
+      return walk.tree;
     }
-    Bth t;
-    const BthHeader decoded = BthHeader::parse(*hv);
-    std::uint8_t type = decoded.bType;
-    t.keySize = decoded.cbKey;
-    t.valueSize = decoded.cbEnt;
-    std::size_t levels = decoded.bIdxLevels;
-    Hid root = decoded.hidRoot;
-    if (type != heap_client::BTreeOnHeap) {
-      fail("bth.header", w + "bType " + hexText(type) + " is not 0xB5");
-      return std::nullopt;
-    }
-    if (t.keySize != 2 && t.keySize != 4 && t.keySize != 8 && t.keySize != 16) {
-      fail("bth.header", w + "cbKey " + std::to_string(t.keySize) + " is not 2, 4, 8 or 16");
-      return std::nullopt;
-    }
-    if (t.valueSize == 0 || t.valueSize > 32) {
-      fail("bth.header", w + "cbEnt " + std::to_string(t.valueSize) + " is not 1 to 32");
-      return std::nullopt;
-    }
-    if (levels > limits::kMaxBthLevels) {
-      fail("bth.header", w + "bIdxLevels " + std::to_string(levels) + " is deeper than any real file");
-      return std::nullopt;
-    }
-    if (root == 0) {
-      if (levels != 0) fail("bth.header", w + "an empty tree with index levels");
-      return t;
-    }
-    std::set<Hid> seen;
-    std::optional<std::vector<std::uint8_t>> prevKey;
-    bool ok = true;
-    std::function<std::optional<ByteView>(Hid, std::size_t)> walk = [&](Hid hid, std::size_t level) -> std::optional<ByteView> {
-      if (!seen.insert(hid).second) {
-        fail("bth.loop", w + "allocation " + hexText(hid) + " is reached twice");
-        ok = false;
-        return std::nullopt;
-      }
-      auto recs = h_.item(hid);
-      std::size_t rs = t.keySize + (level > 0 ? 4 : t.valueSize);
-      if (!recs) {
-        fail("bth.record", w + "HID " + hexText(hid) + " names no allocation");
-        ok = false;
-        return std::nullopt;
-      }
-      if (recs->size() == 0 || recs->size() % rs != 0) {
-        fail("bth.record", w + "allocation " + hexText(hid) + " of " + std::to_string(recs->size()) + " bytes is not whole records of " + std::to_string(rs));
-        ok = false;
-        return std::nullopt;
-      }
-      for (std::size_t off = 0; off < recs->size() && ok; off += rs) {
-        ByteView key = recs->sub(off, t.keySize);
-        if (level > 0) {
-          auto childFirst = walk(recs->u32(off + t.keySize), level - 1);
-          if (childFirst && !std::equal(key.data(), key.data() + key.size(), childFirst->data()))
-            fail("bth.index-key", w + "an index key is not the first key of the records below it");
-        } else {
-          ByteView all = recs->sub(off, rs);
-          // Some writers leave all-zero records after the last one;
-          // readers pass over them.
-          if (std::all_of(all.data(), all.data() + all.size(), [](std::uint8_t x) { return x == 0; }) && prevKey) continue;
-          std::vector<std::uint8_t> k(key.data(), key.data() + key.size());
-          // Keys compare as little-endian numbers.
-          if (prevKey && !std::lexicographical_compare(prevKey->rbegin(), prevKey->rend(), k.rbegin(), k.rend()))
-            fail("bth.order", w + "keys are not in ascending order");
-          prevKey = std::move(k);
-          t.records.emplace_back(key, recs->sub(off + t.keySize, t.valueSize));
-        }
-      }
-      return recs->sub(0, t.keySize);
-    };
-    walk(root, levels);
-    if (!ok) return std::nullopt;
-    return t;
+    bthAllocation(walk, decoded->hidRoot, levels);
+    if (!walk.ok) return std::nullopt;
+    return walk.tree;
   }
 
   // Checks the property context; returns its records.
@@ -321,6 +205,161 @@ class LtpCheck {
   }
 
  private:
+  // Checks one block of the heap, its header in the first, and keeps its
+  // data and allocation offsets; false when the heap cannot be used.
+  bool heapBlock(std::size_t i, Bytes data) {
+    ByteView v(data);
+    const std::size_t hdr = heapPageHeaderSize(i);
+    std::string blk = "heap block " + std::to_string(i) + ": ";
+    if (v.size() < hdr + 4) {
+      fail("heap.size", blk + "too short for its header and page map");
+      return false;
+    }
+    if (i == 0 && !heapHeader(v)) return false;
+    std::size_t ibHnpm = HeapPageHeader::parse(v).ibHnpm;
+    if (ibHnpm < hdr || ibHnpm + 4 > v.size()) {
+      fail("heap.page-map", blk + "ibHnpm " + std::to_string(ibHnpm) + " lies outside the block");
+      return false;
+    }
+    const HeapPageMap counts = HeapPageMap::parseCounts(v, ibHnpm);
+    std::size_t cAlloc = counts.cAlloc;
+    if (ibHnpm + HeapPageMap::sizeFor(cAlloc) > v.size()) {
+      fail("heap.page-map", blk + "cAlloc " + std::to_string(cAlloc) + " runs the page map past the block");
+      return false;
+    }
+    std::vector<std::uint16_t> offs = HeapPageMap::parse(v, ibHnpm).rgibAlloc;
+    if (!checkAllocations(blk, hdr, ibHnpm, offs, counts.cFree)) return false;
+    h_.blocks.push_back(std::move(data));
+    h_.offsets.push_back(std::move(offs));
+    return true;
+  }
+
+  // The HNHDR of the first block; false when it is no heap.
+  bool heapHeader(ByteView v) {
+    const HeapHeader header = HeapHeader::parse(v);
+    if (header.bSig != kHeapSignature) {
+      fail("heap.signature", "bSig is " + hexText(header.bSig) + ", not 0xEC");
+      return false;
+    }
+    h_.clientSig = header.bClientSig;
+    h_.userRoot = header.hidUserRoot;
+    if (!knownClientSig(h_.clientSig)) fail("heap.client", "bClientSig " + hexText(h_.clientSig) + " is not a heap client");
+    return true;
+  }
+
+  // The allocations of a block's page map start after its header, follow
+  // each other up to the page map, and the free ones match cFree; false
+  // when they overlap.
+  bool checkAllocations(const std::string& blk, std::size_t hdr, std::size_t ibHnpm,
+                        const std::vector<std::uint16_t>& offs, std::size_t cFree) {
+    const std::size_t cAlloc = offs.size() - 1;
+    if (offs[0] != hdr)
+      fail("heap.page-map", blk + "the first allocation starts at " + std::to_string(offs[0]) + ", not after the block header (" + std::to_string(hdr) + ")");
+    std::size_t freed = 0;
+    for (std::size_t k = 1; k <= cAlloc; ++k) {
+      if (offs[k] < offs[k - 1] || offs[k] > ibHnpm) {
+        fail("heap.page-map", blk + "allocation " + std::to_string(k) + " (" + std::to_string(offs[k - 1]) + ".." + std::to_string(offs[k]) + ") overlaps another or leaves the space before the page map");
+        return false;
+      }
+      std::size_t sz = offs[k] - offs[k - 1];
+      if (sz == 0) ++freed;
+      if (sz > kMaxHeapItem) fail("heap.item-size", blk + "allocation " + std::to_string(k) + " holds " + std::to_string(sz) + " bytes, more than 3580");
+    }
+    if (offs[0] != hdr) return false;
+    if (freed != cFree) fail("heap.page-map", blk + "cFree is " + std::to_string(cFree) + " but " + std::to_string(freed) + " allocations are empty");
+    return true;
+  }
+
+  // What walking a BTree-on-heap has found so far.
+  struct BthWalk {
+    std::string prefix;  // names the tree in findings
+    Bth tree;
+    std::set<Hid> seen;
+    std::optional<std::vector<std::uint8_t>> prevKey;
+    bool ok = true;
+  };
+
+  // The BTHHEADER at `header`, checked; nullopt when the tree cannot be read.
+  std::optional<BthHeader> bthHeader(Hid header, const std::string& w) {
+    auto hv = h_.item(header);
+    if (!hv || hv->size() != BthHeader::kSize) {
+      fail("bth.header", w + "BTHHEADER " + hexText(header) + " is not an 8-byte allocation");
+      return std::nullopt;
+    }
+    const BthHeader decoded = BthHeader::parse(*hv);
+    const std::size_t keySize = decoded.cbKey;
+    const std::size_t valueSize = decoded.cbEnt;
+    const std::size_t levels = decoded.bIdxLevels;
+    if (decoded.bType != heap_client::BTreeOnHeap) {
+      fail("bth.header", w + "bType " + hexText(decoded.bType) + " is not 0xB5");
+      return std::nullopt;
+    }
+    if (keySize != 2 && keySize != 4 && keySize != 8 && keySize != 16) {
+      fail("bth.header", w + "cbKey " + std::to_string(keySize) + " is not 2, 4, 8 or 16");
+      return std::nullopt;
+    }
+    if (valueSize == 0 || valueSize > 32) {
+      fail("bth.header", w + "cbEnt " + std::to_string(valueSize) + " is not 1 to 32");
+      return std::nullopt;
+    }
+    if (levels > limits::kMaxBthLevels) {
+      fail("bth.header", w + "bIdxLevels " + std::to_string(levels) + " is deeper than any real file");
+      return std::nullopt;
+    }
+    return decoded;
+  }
+
+  // Checks the records of one allocation of the tree and walks those below
+  // an index record; returns the allocation's first key, nullopt when it
+  // cannot be read.
+  std::optional<ByteView> bthAllocation(BthWalk& walk, Hid hid, std::size_t level) {
+    const std::string& w = walk.prefix;
+    const std::size_t keySize = walk.tree.keySize;
+    if (!walk.seen.insert(hid).second) {
+      fail("bth.loop", w + "allocation " + hexText(hid) + " is reached twice");
+      walk.ok = false;
+      return std::nullopt;
+    }
+    auto recs = h_.item(hid);
+    std::size_t rs = keySize + (level > 0 ? 4 : walk.tree.valueSize);
+    if (!recs) {
+      fail("bth.record", w + "HID " + hexText(hid) + " names no allocation");
+      walk.ok = false;
+      return std::nullopt;
+    }
+    if (recs->size() == 0 || recs->size() % rs != 0) {
+      fail("bth.record", w + "allocation " + hexText(hid) + " of " + std::to_string(recs->size()) + " bytes is not whole records of " + std::to_string(rs));
+      walk.ok = false;
+      return std::nullopt;
+    }
+    for (std::size_t off = 0; off < recs->size() && walk.ok; off += rs) {
+      ByteView key = recs->sub(off, keySize);
+      if (level > 0) {
+        auto childFirst = bthAllocation(walk, recs->u32(off + keySize), level - 1);
+        if (childFirst && !std::equal(key.data(), key.data() + key.size(), childFirst->data()))
+          fail("bth.index-key", w + "an index key is not the first key of the records below it");
+      } else {
+        bthLeafRecord(walk, recs->sub(off, rs));
+      }
+    }
+    return recs->sub(0, keySize);
+  }
+
+  // Checks a leaf record's key against the one before and keeps the record.
+  void bthLeafRecord(BthWalk& walk, ByteView record) {
+    const std::size_t keySize = walk.tree.keySize;
+    ByteView key = record.sub(0, keySize);
+    // Some writers leave all-zero records after the last one; readers pass
+    // over them.
+    if (std::all_of(record.data(), record.data() + record.size(), [](std::uint8_t x) { return x == 0; }) && walk.prevKey) return;
+    std::vector<std::uint8_t> k(key.data(), key.data() + key.size());
+    // Keys compare as little-endian numbers.
+    if (walk.prevKey && !std::lexicographical_compare(walk.prevKey->rbegin(), walk.prevKey->rend(), k.rbegin(), k.rend()))
+      fail("bth.order", walk.prefix + "keys are not in ascending order");
+    walk.prevKey = std::move(k);
+    walk.tree.records.emplace_back(key, record.sub(keySize, walk.tree.valueSize));
+  }
+
   // The columns of a table and where each size of cell lies in a row.
   struct TableShape {
     std::size_t rgib[4] = {};
