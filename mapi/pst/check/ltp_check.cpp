@@ -607,6 +607,67 @@ std::vector<std::uint16_t> requiredProperties(NodeId nid, bool top) {
   }
 }
 
+std::optional<std::vector<std::uint32_t>> checkObject(Context& c, NodeId nid, BlockId bidData, BlockId bidSub,
+                                                      std::uint64_t at, const std::string& where, bool top,
+                                                      unsigned depth);
+
+// The name-to-id map's bucket count and the binary streams and buckets it
+// keeps among its properties.
+NameMapValues nameMapValues(LtpCheck& ltp, const std::vector<PcRecord>& records) {
+  NameMapValues values;
+  for (const PcRecord& r : records) {
+    if (r.id == 0x0001 && r.type == 0x0003) values.bucketCount = r.hnid;
+    bool stream = r.id >= 0x0002 && r.id <= 0x0004;
+    bool bucket = r.id >= kNameMapFirstBucket;
+    if ((stream || bucket) && r.type == 0x0102) {
+      if (auto v = ltp.value(r.hnid)) values.binary[r.id] = std::move(*v);
+    }
+  }
+  return values;
+}
+
+// What the subnodes of an object hold that concerns its attachments.
+struct Subobjects {
+  bool attachmentTable = false;
+  std::optional<std::vector<std::uint32_t>> attachmentRows;  // when the table could be read
+  std::vector<std::uint32_t> attachments;                    // attachment subnodes, in NID order
+};
+
+// The attachments and recipients of messages, and messages inside
+// attachments, are subnodes: checks each of them.
+Subobjects checkSubobjects(Context& c, const std::vector<SlEntry>& subnodes, std::uint64_t at, const std::string& where,
+                           unsigned depth) {
+  Subobjects found;
+  for (const SlEntry& s : subnodes) {
+    std::uint8_t t = nidType(s.nid);
+    if (t != nid_type::Attachment && t != nid_type::AttachmentTable && t != nid_type::RecipientTable &&
+        t != nid_type::NormalMessage)
+      continue;
+    auto sub = checkObject(c, s.nid, s.bidData, s.bidSub, at, where + " subnode " + hexText(s.nid), false, depth + 1);
+    if (s.nid == nid::MessageAttachmentTable) {
+      found.attachmentTable = true;
+      found.attachmentRows = std::move(sub);
+    }
+    if (t == nid_type::Attachment) found.attachments.push_back(s.nid);
+  }
+  return found;
+}
+
+// A message's attachment table lists exactly its attachment subnodes.
+void checkAttachmentTable(Context& c, std::uint64_t here, const std::string& where, Subobjects& found) {
+  // A message without recipients may go without a recipient table: Outlook
+  // writes such messages (contacts, drafts), so its absence is no finding.
+  if (!found.attachments.empty() && !found.attachmentTable)
+    c.report(here, "message.attachment-table", where, "the message has attachments but no attachment table (subnode 0x671)");
+  if (found.attachmentRows) {
+    std::sort(found.attachmentRows->begin(), found.attachmentRows->end());
+    if (*found.attachmentRows != found.attachments)
+      c.report(here, "message.attachment-rows", where,
+               "the attachment table lists " + std::to_string(found.attachmentRows->size()) +
+                   " rows whose ids are not the message's " + std::to_string(found.attachments.size()) + " attachment subnodes");
+  }
+}
+
 // Checks one object and the objects inside it; returns the row ids of a
 // table that could be read.
 std::optional<std::vector<std::uint32_t>> checkObject(Context& c, NodeId nid, BlockId bidData, BlockId bidSub,
@@ -623,54 +684,16 @@ std::optional<std::vector<std::uint32_t>> checkObject(Context& c, NodeId nid, Bl
   std::optional<std::vector<std::uint32_t>> rows;
   if (kind == Kind::Pc) {
     auto records = ltp.propertyContext(requiredProperties(nid, top));
-    if (top && nid == nid::NameToIdMap) {
-      NameMapValues values;
-      for (const PcRecord& r : records) {
-        if (r.id == 0x0001 && r.type == 0x0003) values.bucketCount = r.hnid;
-        bool stream = r.id >= 0x0002 && r.id <= 0x0004;
-        bool bucket = r.id >= kNameMapFirstBucket;
-        if ((stream || bucket) && r.type == 0x0102) {
-          if (auto v = ltp.value(r.hnid)) values.binary[r.id] = std::move(*v);
-        }
-      }
-      checkNameMap(c, here, where, values);
-    }
+    if (top && nid == nid::NameToIdMap) checkNameMap(c, here, where, nameMapValues(ltp, records));
   } else {
     rows = ltp.tableContext(nidType(nid) == nid_type::SearchContentsTable);
     if (rows && top) c.tableRows[nid] = *rows;
   }
-  // The attachments and recipients of messages, and messages inside
-  // attachments, are subnodes.
   if (depth >= limits::kMaxEmbeddingDepth) return rows;
-  bool attachmentTable = false;
-  std::optional<std::vector<std::uint32_t>> attachmentRows;
-  std::vector<std::uint32_t> attachments;
-  for (const SlEntry& s : *subnodes) {
-    std::uint8_t t = nidType(s.nid);
-    if (t != nid_type::Attachment && t != nid_type::AttachmentTable && t != nid_type::RecipientTable &&
-        t != nid_type::NormalMessage)
-      continue;
-    auto sub = checkObject(c, s.nid, s.bidData, s.bidSub, at, where + " subnode " + hexText(s.nid), false, depth + 1);
-    if (s.nid == nid::MessageAttachmentTable) {
-      attachmentTable = true;
-      attachmentRows = std::move(sub);
-    }
-    if (t == nid_type::Attachment) attachments.push_back(s.nid);
-  }
+  Subobjects found = checkSubobjects(c, *subnodes, at, where, depth);
   const std::uint8_t type = nidType(nid);
-  if (kind == Kind::Pc && (type == nid_type::NormalMessage || type == nid_type::AssocMessage)) {
-    // A message without recipients may go without a recipient table: Outlook
-    // writes such messages (contacts, drafts), so its absence is no finding.
-    if (!attachments.empty() && !attachmentTable)
-      c.report(here, "message.attachment-table", where, "the message has attachments but no attachment table (subnode 0x671)");
-    if (attachmentRows) {
-      std::sort(attachmentRows->begin(), attachmentRows->end());
-      if (*attachmentRows != attachments)
-        c.report(here, "message.attachment-rows", where,
-                 "the attachment table lists " + std::to_string(attachmentRows->size()) +
-                     " rows whose ids are not the message's " + std::to_string(attachments.size()) + " attachment subnodes");
-    }
-  }
+  if (kind == Kind::Pc && (type == nid_type::NormalMessage || type == nid_type::AssocMessage))
+    checkAttachmentTable(c, here, where, found);
   return rows;
 }
 
