@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "mapi/util/html_scan.h"
 #include "mapi/util/text.h"
 
 namespace varnolt::mapi::body {
@@ -197,34 +198,6 @@ bool opensMarkup(std::string_view html, std::size_t i) {
           html[i + 1] == '?');
 }
 
-// Where the tag at html[i] ends: its '>' outside quoted attribute values,
-// or html.size() when it runs to the end.
-std::size_t tagEnd(std::string_view html, std::size_t i) {
-  char quote = 0;
-  std::size_t end = i + 1;
-  while (end < html.size()) {
-    char d = html[end];
-    if (quote != 0) {
-      if (d == quote) quote = 0;
-    } else if (d == '"' || d == '\'') {
-      quote = d;
-    } else if (d == '>') {
-      break;
-    }
-    ++end;
-  }
-  return end;
-}
-
-// The lower-case element name of a tag's text.
-std::string tagName(std::string_view tag, bool closing) {
-  std::size_t n = closing ? 2 : 1;
-  std::size_t nameEnd = n;
-  while (nameEnd < tag.size() && (std::isalnum(static_cast<unsigned char>(tag[nameEnd])) || tag[nameEnd] == ':'))
-    ++nameEnd;
-  return lower(tag.substr(n, nameEnd - n));
-}
-
 bool hidesContent(const std::string& name) {
   return name == "script" || name == "style" || name == "head" || name == "title" || name == "textarea" ||
          name == "xml";
@@ -269,11 +242,11 @@ class HtmlTextConverter {
       std::size_t end = html.find("-->", i + 4);
       return end == std::string_view::npos ? html.size() : end + 3;
     }
-    std::size_t end = tagEnd(html, i);
+    std::size_t end = htmlTagEnd(html, i);
     std::string_view tag = html.substr(i, (end < html.size() ? end + 1 : end) - i);
     i = end < html.size() ? end + 1 : html.size();
     bool closing = tag.size() > 1 && tag[1] == '/';
-    std::string name = tagName(tag, closing);
+    std::string name = htmlTagName(tag);
     // Content up to the matching end tag is never shown.
     if (!closing && hidesContent(name)) return afterEndTag(html, i, name);
     applyTag(tag, name, closing);
