@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "mapi/util/html_scan.h"
 #include "mapi/util/text.h"
 
 namespace varnolt::mapi::body {
@@ -189,118 +190,143 @@ class TextBuilder {
   bool pendingSpace_ = false;
 };
 
-}  // namespace
+// A '<' that opens a tag, an end tag, a comment or a declaration; any other
+// '<' is text.
+bool opensMarkup(std::string_view html, std::size_t i) {
+  return html[i] == '<' && i + 1 < html.size() &&
+         (std::isalpha(static_cast<unsigned char>(html[i + 1])) || html[i + 1] == '/' || html[i + 1] == '!' ||
+          html[i + 1] == '?');
+}
 
-std::string htmlToText(std::string_view html) {
-  TextBuilder b;
-  int preDepth = 0;
-  bool inTable = false;
-  bool firstCell = true;
-  std::vector<std::string> linkTargets;  // one per open <a>, "" when not shown
-  std::string linkText;                  // text of the innermost open link
+bool hidesContent(const std::string& name) {
+  return name == "script" || name == "style" || name == "head" || name == "title" || name == "textarea" ||
+         name == "xml";
+}
 
-  std::size_t i = 0;
-  while (i < html.size()) {
-    char c = html[i];
-    if (c == '<' && i + 1 < html.size() &&
-        (std::isalpha(static_cast<unsigned char>(html[i + 1])) || html[i + 1] == '/' || html[i + 1] == '!' ||
-         html[i + 1] == '?')) {
-      if (html.compare(i, 4, "<!--") == 0) {
-        std::size_t end = html.find("-->", i + 4);
-        i = end == std::string_view::npos ? html.size() : end + 3;
+// Where the text after the end tag of `name` resumes, looking from i.
+std::size_t afterEndTag(std::string_view html, std::size_t i, const std::string& name) {
+  std::string low = lower(html.substr(i));
+  std::size_t close = low.find("</" + name);
+  if (close == std::string::npos) return html.size();
+  std::size_t gt = html.find('>', i + close);
+  return gt == std::string_view::npos ? html.size() : gt + 1;
+}
+
+// Turns HTML into text: tags break lines and cells, links show their
+// target after their text when it says something the text does not.
+class HtmlTextConverter {
+ public:
+  std::string convert(std::string_view html) {
+    std::size_t i = 0;
+    while (i < html.size()) {
+      if (opensMarkup(html, i)) {
+        i = markup(html, i);
         continue;
       }
-      char quote = 0;
-      std::size_t end = i + 1;
-      while (end < html.size()) {
-        char d = html[end];
-        if (quote != 0) {
-          if (d == quote) quote = 0;
-        } else if (d == '"' || d == '\'') {
-          quote = d;
-        } else if (d == '>') {
-          break;
-        }
-        ++end;
-      }
-      std::string_view tag = html.substr(i, (end < html.size() ? end + 1 : end) - i);
-      i = end < html.size() ? end + 1 : html.size();
-      bool closing = tag.size() > 1 && tag[1] == '/';
-      std::size_t n = closing ? 2 : 1;
-      std::size_t nameEnd = n;
-      while (nameEnd < tag.size() && (std::isalnum(static_cast<unsigned char>(tag[nameEnd])) || tag[nameEnd] == ':'))
-        ++nameEnd;
-      std::string name = lower(tag.substr(n, nameEnd - n));
-
-      if (!closing && (name == "script" || name == "style" || name == "head" || name == "title" ||
-                       name == "textarea" || name == "xml")) {
-        // Content up to the matching end tag is never shown.
-        std::string low = lower(html.substr(i));
-        std::size_t close = low.find("</" + name);
-        if (close == std::string::npos) {
-          i = html.size();
-        } else {
-          std::size_t gt = html.find('>', i + close);
-          i = gt == std::string_view::npos ? html.size() : gt + 1;
-        }
-        continue;
-      }
-      if (name == "br") {
-        b.lineBreak();
-      } else if (name == "pre") {
-        b.blockEdge();
-        preDepth = closing ? std::max(0, preDepth - 1) : preDepth + 1;
-      } else if (name == "td" || name == "th") {
-        if (!closing) {
-          if (inTable && !firstCell) b.tab();
-          firstCell = false;
-        }
-      } else if (name == "tr") {
-        b.blockEdge();
-        inTable = true;
-        firstCell = true;
-      } else if (name == "a") {
-        if (!closing) {
-          std::string href = attribute(tag, "href");
-          linkTargets.push_back(href);
-          linkText.clear();
-        } else if (!linkTargets.empty()) {
-          std::string href = linkTargets.back();
-          linkTargets.pop_back();
-          std::string shown = linkText;
-          while (!shown.empty() && isSpace(shown.back())) shown.pop_back();
-          if (!href.empty() && href != shown && href.rfind('#', 0) != 0 &&
-              lower(href).rfind("javascript:", 0) != 0 && "mailto:" + shown != href)
-            b.decoded(" <" + href + ">");
-        }
-      } else if (isBlock(name)) {
-        b.blockEdge();
-        if (name == "table") {
-          inTable = !closing;
-          firstCell = true;
+      if (html[i] == '&') {
+        std::size_t n = reference(html, i);
+        if (n > 0) {
+          i += n;
+          continue;
         }
       }
-      continue;
+      i = text(html, i);
     }
-    if (c == '&') {
-      std::string decoded;
-      std::size_t n = decodeReference(html, i, decoded);
-      if (n > 0) {
-        // A no-break space is a space a reader sees, not whitespace to fold.
-        b.decoded(decoded == "\xC2\xA0" ? std::string(" ") : decoded);
-        if (!linkTargets.empty()) linkText += decoded;
-        i += n;
-        continue;
+    return b_.finish();
+  }
+
+ private:
+  // Takes the comment or tag at html[i]; returns where the text goes on.
+  std::size_t markup(std::string_view html, std::size_t i) {
+    if (html.compare(i, 4, "<!--") == 0) {
+      std::size_t end = html.find("-->", i + 4);
+      return end == std::string_view::npos ? html.size() : end + 3;
+    }
+    std::size_t end = htmlTagEnd(html, i);
+    std::string_view tag = html.substr(i, (end < html.size() ? end + 1 : end) - i);
+    i = end < html.size() ? end + 1 : html.size();
+    bool closing = tag.size() > 1 && tag[1] == '/';
+    std::string name = htmlTagName(tag);
+    // Content up to the matching end tag is never shown.
+    if (!closing && hidesContent(name)) return afterEndTag(html, i, name);
+    applyTag(tag, name, closing);
+    return i;
+  }
+
+  void applyTag(std::string_view tag, const std::string& name, bool closing) {
+    if (name == "br") {
+      b_.lineBreak();
+    } else if (name == "pre") {
+      b_.blockEdge();
+      preDepth_ = closing ? std::max(0, preDepth_ - 1) : preDepth_ + 1;
+    } else if (name == "td" || name == "th") {
+      if (!closing) {
+        if (inTable_ && !firstCell_) b_.tab();
+        firstCell_ = false;
+      }
+    } else if (name == "tr") {
+      b_.blockEdge();
+      inTable_ = true;
+      firstCell_ = true;
+    } else if (name == "a") {
+      if (!closing) {
+        linkTargets_.push_back(attribute(tag, "href"));
+        linkText_.clear();
+      } else if (!linkTargets_.empty()) {
+        closeLink();
+      }
+    } else if (isBlock(name)) {
+      b_.blockEdge();
+      if (name == "table") {
+        inTable_ = !closing;
+        firstCell_ = true;
       }
     }
+  }
+
+  // Shows the target of the innermost link after its text, unless the text
+  // already says it or the target leads nowhere a reader can go.
+  void closeLink() {
+    std::string href = linkTargets_.back();
+    linkTargets_.pop_back();
+    std::string shown = linkText_;
+    while (!shown.empty() && isSpace(shown.back())) shown.pop_back();
+    if (!href.empty() && href != shown && href.rfind('#', 0) != 0 && lower(href).rfind("javascript:", 0) != 0 &&
+        "mailto:" + shown != href)
+      b_.decoded(" <" + href + ">");
+  }
+
+  // Takes the character reference at html[i]; its length, 0 when it is none.
+  std::size_t reference(std::string_view html, std::size_t i) {
+    std::string decoded;
+    std::size_t n = decodeReference(html, i, decoded);
+    if (n == 0) return 0;
+    // A no-break space is a space a reader sees, not whitespace to fold.
+    b_.decoded(decoded == "\xC2\xA0" ? std::string(" ") : decoded);
+    if (!linkTargets_.empty()) linkText_ += decoded;
+    return n;
+  }
+
+  // Takes the text from html[i] up to the next markup or reference.
+  std::size_t text(std::string_view html, std::size_t i) {
     std::size_t end = i + 1;
     while (end < html.size() && html[end] != '<' && html[end] != '&') ++end;
-    b.text(html.substr(i, end - i), preDepth > 0);
-    if (!linkTargets.empty()) linkText += html.substr(i, end - i);
-    i = end;
+    b_.text(html.substr(i, end - i), preDepth_ > 0);
+    if (!linkTargets_.empty()) linkText_ += html.substr(i, end - i);
+    return end;
   }
-  return b.finish();
-}
+
+  TextBuilder b_;
+  int preDepth_ = 0;
+  bool inTable_ = false;
+  bool firstCell_ = true;
+  std::vector<std::string> linkTargets_;  // one per open <a>, "" when not shown
+  std::string linkText_;                  // text of the innermost open link
+};
+
+}  // namespace
+
+std::string htmlToText(std::string_view html) { return HtmlTextConverter().convert(html); }
 
 std::vector<HtmlRun> textAndLinks(std::string_view html) {
   std::vector<HtmlRun> runs(1);

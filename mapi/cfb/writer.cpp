@@ -118,7 +118,16 @@ class Layout {
   }
 
   void place() {
-    // Mini sectors first, in directory order.
+    const std::uint64_t regular = fillDirectory();
+    sizeSectors(regular);
+    assignStartSectors();
+    fillHeader();
+  }
+
+  // Fills each directory entry and counts the sectors of its data: mini
+  // sectors first, in directory order. Returns the regular sectors the
+  // streams take.
+  std::uint64_t fillDirectory() {
     std::uint64_t miniSectors = 0;
     std::uint64_t regular = 0;
     for (auto& n : nodes_) {
@@ -150,12 +159,17 @@ class Layout {
       }
     }
     miniSectors_ = miniSectors;
+    return regular;
+  }
+
+  // Counts the sectors of each part of the file. The FAT must also cover
+  // its own sectors and those of the DIFAT.
+  void sizeSectors(std::uint64_t regular) {
     dirSectors_ = ceilDiv(nodes_.size() * kDirEntrySize, ss_);
-    miniFatSectors_ = ceilDiv(miniSectors * 4, ss_);
-    miniStreamSectors_ = ceilDiv(miniSectors * kMiniSectorSize, ss_);
+    miniFatSectors_ = ceilDiv(miniSectors_ * 4, ss_);
+    miniStreamSectors_ = ceilDiv(miniSectors_ * kMiniSectorSize, ss_);
     std::uint64_t content = dirSectors_ + miniFatSectors_ + miniStreamSectors_ + regular;
 
-    // The FAT must also cover its own sectors and those of the DIFAT.
     const std::uint64_t perFat = ss_ / 4;
     const std::uint64_t perDifat = perFat - 1;
     std::uint64_t fat = 0, difat = 0;
@@ -173,9 +187,11 @@ class Layout {
     fatSectors_ = fat;
     difatSectors_ = difat;
     totalSectors_ = static_cast<std::uint32_t>(total);
+  }
 
-    // Sector order: FAT, DIFAT, directory, mini FAT, mini stream, streams.
-    std::uint32_t next = static_cast<std::uint32_t>(fat + difat);
+  // Sector order: FAT, DIFAT, directory, mini FAT, mini stream, streams.
+  void assignStartSectors() {
+    std::uint32_t next = static_cast<std::uint32_t>(fatSectors_ + difatSectors_);
     dirStart_ = next;
     next += static_cast<std::uint32_t>(dirSectors_);
     miniFatStart_ = next;
@@ -189,9 +205,13 @@ class Layout {
       }
     }
     Node& root = nodes_[0];
-    root.dir.startSector = miniSectors ? miniStreamStart_ : kEndOfChain;
-    root.dir.streamSize = miniSectors * kMiniSectorSize;
+    root.dir.startSector = miniSectors_ ? miniStreamStart_ : kEndOfChain;
+    root.dir.streamSize = miniSectors_ * kMiniSectorSize;
+  }
 
+  void fillHeader() {
+    const std::uint64_t fat = fatSectors_;
+    const std::uint64_t difat = difatSectors_;
     header_.numFatSectors = static_cast<std::uint32_t>(fat);
     header_.numDirSectors = header_.majorVersion == 4 ? static_cast<std::uint32_t>(dirSectors_) : 0;
     header_.firstDirSector = dirStart_;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "mapi/rtf/rtf_text.h"
+#include "mapi/util/html_scan.h"
 
 namespace varnolt::mapi::rtf {
 
@@ -233,65 +234,55 @@ class HtmlEncapsulator {
   }
 
   std::size_t markup(std::size_t start) {
-    std::size_t end;
     if (html_.compare(start, 4, "<!--") == 0) {
       std::size_t close = html_.find("-->", start + 4);
-      end = close == std::string_view::npos ? html_.size() : close + 3;
+      std::size_t end = close == std::string_view::npos ? html_.size() : close + 3;
       tag(destination() | tagflag::Other, html_.substr(start, end - start));
       return end;
     }
-    // A tag ends at the first '>' outside quoted attribute values.
-    char quote = 0;
-    end = start + 1;
-    while (end < html_.size()) {
-      char c = html_[end];
-      if (quote != 0) {
-        if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (c == '>') {
-        break;
-      }
-      ++end;
-    }
+    std::size_t end = htmlTagEnd(html_, start);
     end = end < html_.size() ? end + 1 : html_.size();
     std::string_view whole = html_.substr(start, end - start);
-
     bool closing = whole.size() > 1 && whole[1] == '/';
-    std::size_t n = closing ? 2 : 1;
-    std::size_t nameEnd = n;
-    while (nameEnd < whole.size() && (std::isalnum(static_cast<unsigned char>(whole[nameEnd])) || whole[nameEnd] == ':'))
-      ++nameEnd;
-    std::string name = lower(whole.substr(n, nameEnd - n));
+    std::string name = htmlTagName(whole);
 
     if (name == "head") inHead_ = !closing;
     if (name == "body") inBody_ = !closing;
-    int type = tagflag::Other;
-    if (name == "html") type = tagflag::Html;
-    else if (name == "head") type = tagflag::Head;
-    else if (name == "body") type = tagflag::Body;
-    else if (name == "p") type = closing ? tagflag::EndP : tagflag::P;
-    else if (name == "br") type = tagflag::Br;
-    else if (name == "pre") type = tagflag::Pre;
-    else if (name == "font") type = tagflag::Font;
-    else if (isBlockBreak(name)) type = closing ? tagflag::EndP : tagflag::StartP;
-    int flags = (name == "html" ? tagflag::InHtml + 1 : destination()) | type | (closing ? tagflag::Close : 0);
+    int flags = (name == "html" ? tagflag::InHtml + 1 : destination()) | tagType(name, closing) |
+                (closing ? tagflag::Close : 0);
     tag(flags, whole);
 
-    if (!closing && (name == "script" || name == "style" || name == "title" || name == "textarea")) {
-      // Raw text up to the matching end tag belongs to the markup.
-      std::string endTag = "</" + name;
-      std::string low = lower(html_.substr(end));
-      std::size_t close = low.find(endTag);
-      std::size_t stop = close == std::string::npos ? html_.size() : end + close;
-      if (stop > end) tag(destination() | tagflag::Text, html_.substr(end, stop - end));
-      return stop;
-    }
+    if (!closing && (name == "script" || name == "style" || name == "title" || name == "textarea"))
+      return rawText(end, name);
     if (!hidden() && (name == "br" || (closing && isBlockBreak(name)) || (!closing && name == "hr"))) {
       visible("\\par");
       atLineStart_ = true;
     }
     return end;
+  }
+
+  // What kind of tag an element's tag is, for the tag's flags.
+  static int tagType(const std::string& name, bool closing) {
+    if (name == "html") return tagflag::Html;
+    if (name == "head") return tagflag::Head;
+    if (name == "body") return tagflag::Body;
+    if (name == "p") return closing ? tagflag::EndP : tagflag::P;
+    if (name == "br") return tagflag::Br;
+    if (name == "pre") return tagflag::Pre;
+    if (name == "font") return tagflag::Font;
+    if (isBlockBreak(name)) return closing ? tagflag::EndP : tagflag::StartP;
+    return tagflag::Other;
+  }
+
+  // Raw text from `start` up to the end tag of `name` belongs to the
+  // markup; returns where that end tag starts.
+  std::size_t rawText(std::size_t start, const std::string& name) {
+    std::string endTag = "</" + name;
+    std::string low = lower(html_.substr(start));
+    std::size_t close = low.find(endTag);
+    std::size_t stop = close == std::string::npos ? html_.size() : start + close;
+    if (stop > start) tag(destination() | tagflag::Text, html_.substr(start, stop - start));
+    return stop;
   }
 
   std::size_t reference(std::size_t start) {

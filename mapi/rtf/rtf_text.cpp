@@ -149,95 +149,103 @@ class Reader {
 
   std::string run() {
     Tokenizer tokens(rtf_);
-    std::vector<GroupState> stack{GroupState{}};
-    std::size_t overflow = 0;  // groups opened past kMaxDepth
-    bool ignorable = false;    // the last token was \*
-    int skip = 0;              // \uN fallback characters still to drop
-
     for (Token t = tokens.next(); t.kind != Token::Kind::End; t = tokens.next()) {
-      GroupState& g = stack.back();
       if (t.kind != Token::Kind::Text && t.kind != Token::Kind::HexByte && t.kind != Token::Kind::ControlSymbol)
-        skip = 0;
-      switch (t.kind) {
-        case Token::Kind::GroupStart:
-          if (stack.size() >= kMaxDepth) {
-            ++overflow;
-          } else {
-            GroupState inner = stack.back();
-            stack.push_back(inner);
-          }
-          ignorable = false;
-          continue;
-        case Token::Kind::GroupEnd:
-          if (overflow > 0) {
-            --overflow;
-          } else if (stack.size() > 1) {
-            if (stack.back().dest == Dest::FontTable && stack[stack.size() - 2].dest != Dest::FontTable)
-              fontDef_ = -1;
-            stack.pop_back();
-          }
-          ignorable = false;
-          continue;
-        case Token::Kind::Binary:
-          continue;
-        default:
-          break;
-      }
-      if (overflow > 0) continue;
-
-      if (t.kind == Token::Kind::ControlSymbol && t.symbol == '*') {
-        ignorable = true;
-        continue;
-      }
-      if (t.kind == Token::Kind::ControlWord) {
-        bool wasIgnorable = ignorable;
-        ignorable = false;
-        if (destinationWord(t, g, wasIgnorable)) continue;
-        stateWord(t, g, skip);
-        continue;
-      }
-      ignorable = false;
-
-      if (t.kind == Token::Kind::Text) {
-        std::size_t from = 0;
-        if (skip > 0) {
-          std::size_t drop = std::min<std::size_t>(static_cast<std::size_t>(skip), t.text.size());
-          skip -= static_cast<int>(drop);
-          from = drop;
-        }
-        if (g.dest == Dest::FontTable) continue;
-        if (!emitting(g)) continue;
-        for (std::size_t i = from; i < t.text.size(); ++i) sink_.byte(static_cast<std::uint8_t>(t.text[i]), codepage(g));
-        continue;
-      }
-      if (t.kind == Token::Kind::HexByte) {
-        if (skip > 0) {
-          --skip;
-          continue;
-        }
-        if (emitting(g)) sink_.byte(t.symbol, codepage(g));
-        continue;
-      }
-      if (t.kind == Token::Kind::ControlSymbol) {
-        if (skip > 0) {
-          --skip;
-          continue;
-        }
-        if (!emitting(g)) continue;
-        switch (t.symbol) {
-          case '\\': sink_.ascii("\\"); break;
-          case '{': sink_.ascii("{"); break;
-          case '}': sink_.ascii("}"); break;
-          case '~': sink_.character(0x00A0); break;
-          case '_': sink_.character(0x2011); break;
-          default: break;  // \- (optional hyphen), \| and the like show nothing
-        }
-      }
+        skip_ = 0;
+      if (groupToken(t)) continue;
+      if (overflow_ > 0) continue;
+      contentToken(t, stack_.back());
     }
     return sink_.finish();
   }
 
  private:
+  // Opens or closes a group, or passes over binary data; false for any
+  // other token.
+  bool groupToken(const Token& t) {
+    switch (t.kind) {
+      case Token::Kind::GroupStart:
+        if (stack_.size() >= kMaxDepth) {
+          ++overflow_;
+        } else {
+          GroupState inner = stack_.back();
+          stack_.push_back(inner);
+        }
+        ignorable_ = false;
+        return true;
+      case Token::Kind::GroupEnd:
+        if (overflow_ > 0) {
+          --overflow_;
+        } else if (stack_.size() > 1) {
+          if (stack_.back().dest == Dest::FontTable && stack_[stack_.size() - 2].dest != Dest::FontTable)
+            fontDef_ = -1;
+          stack_.pop_back();
+        }
+        ignorable_ = false;
+        return true;
+      case Token::Kind::Binary:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  // A control word, text, an escaped byte or a control symbol inside the
+  // group g.
+  void contentToken(const Token& t, GroupState& g) {
+    if (t.kind == Token::Kind::ControlSymbol && t.symbol == '*') {
+      ignorable_ = true;
+      return;
+    }
+    if (t.kind == Token::Kind::ControlWord) {
+      bool wasIgnorable = ignorable_;
+      ignorable_ = false;
+      if (destinationWord(t, g, wasIgnorable)) return;
+      stateWord(t, g, skip_);
+      return;
+    }
+    ignorable_ = false;
+    if (t.kind == Token::Kind::Text) {
+      text(t, g);
+    } else if (t.kind == Token::Kind::HexByte) {
+      if (skip_ > 0) {
+        --skip_;
+        return;
+      }
+      if (emitting(g)) sink_.byte(t.symbol, codepage(g));
+    } else if (t.kind == Token::Kind::ControlSymbol) {
+      if (skip_ > 0) {
+        --skip_;
+        return;
+      }
+      if (emitting(g)) controlSymbol(t.symbol);
+    }
+  }
+
+  // Plain text, after dropping what is left of a \uN fallback.
+  void text(const Token& t, const GroupState& g) {
+    std::size_t from = 0;
+    if (skip_ > 0) {
+      std::size_t drop = std::min<std::size_t>(static_cast<std::size_t>(skip_), t.text.size());
+      skip_ -= static_cast<int>(drop);
+      from = drop;
+    }
+    if (g.dest == Dest::FontTable) return;
+    if (!emitting(g)) return;
+    for (std::size_t i = from; i < t.text.size(); ++i) sink_.byte(static_cast<std::uint8_t>(t.text[i]), codepage(g));
+  }
+
+  void controlSymbol(std::uint8_t symbol) {
+    switch (symbol) {
+      case '\\': sink_.ascii("\\"); break;
+      case '{': sink_.ascii("{"); break;
+      case '}': sink_.ascii("}"); break;
+      case '~': sink_.character(0x00A0); break;
+      case '_': sink_.character(0x2011); break;
+      default: break;  // \- (optional hyphen), \| and the like show nothing
+    }
+  }
+
   bool emitting(const GroupState& g) const {
     switch (mode_) {
       case RtfOrigin::Html:
@@ -334,6 +342,10 @@ class Reader {
   std::int32_t defaultFont_ = -1;
   std::int32_t fontDef_ = -1;  // the font being defined in the font table
   std::map<std::int32_t, std::uint32_t> fontCodepages_;
+  std::vector<GroupState> stack_{GroupState{}};
+  std::size_t overflow_ = 0;  // groups opened past kMaxDepth
+  bool ignorable_ = false;    // the last token was \*
+  int skip_ = 0;              // \uN fallback characters still to drop
 };
 
 }  // namespace

@@ -101,17 +101,43 @@ class RefWalk {
     if (b.walked || !b.readable) return std::nullopt;
     b.walked = true;
     std::string where = from + " " + bidText(b.bid);
-    auto fail = [&](const char* rule, const std::string& msg) { c_.report(b.ib, rule, where, msg); };
     if (depth > static_cast<int>(limits::kMaxEmbeddingDepth)) {
-      fail("subnode.depth", "subnode trees nest deeper than any real file");
+      c_.report(b.ib, "subnode.depth", where, "subnode trees nest deeper than any real file");
       return std::nullopt;
     }
     auto data = c_.blockData(b);
     if (!data || data->size() < l_.slHeaderSize) {
-      fail("subnode.size", "subnode block is too short for its header");
+      c_.report(b.ib, "subnode.size", where, "subnode block is too short for its header");
       return std::nullopt;
     }
-    SubnodeBlockHeader h = SubnodeBlockHeader::parse(*data);
+    auto h = subnodeHeader(b, *data, expectLevel, where);
+    if (!h) return std::nullopt;
+    const std::size_t entrySize = h->cLevel == 0 ? l_.slEntrySize : l_.siEntrySize;
+    std::optional<NodeId> firstNid;
+    std::optional<NodeId> prev;
+    for (std::size_t i = 0; i < h->cEnt; ++i) {
+      std::size_t off = l_.slHeaderSize + i * entrySize;
+      NodeId nid = ByteView(*data).u32(off);
+      if (!firstNid) firstNid = nid;
+      // In Unicode files the NID is widened to 64 bits; Outlook leaves
+      // the upper half as it finds it, so only the lower half counts.
+      if (prev && nid <= *prev) c_.report(b.ib, "subnode.order", where, "subnode " + hexText(nid) + " does not follow " + hexText(*prev));
+      prev = nid;
+      if (h->cLevel == 0) {
+        subnodeLeafEntry(b, SlEntry::parse(*data, off, l_), where, depth);
+      } else {
+        subnodeIndexEntry(b, SiEntry::parse(*data, off, l_), where, depth);
+      }
+    }
+    return firstNid;
+  }
+
+  // The header of a subnode block, checked; nullopt when its entries
+  // cannot be read.
+  std::optional<SubnodeBlockHeader> subnodeHeader(const BlockInfo& b, const Bytes& data, int expectLevel,
+                                                  const std::string& where) {
+    auto fail = [&](const char* rule, const std::string& msg) { c_.report(b.ib, rule, where, msg); };
+    SubnodeBlockHeader h = SubnodeBlockHeader::parse(data);
     if (h.btype != kBlockTypeSubnode) {
       fail("subnode.type", "block referenced as a subnode tree has btype " + hexText(h.btype) + ", not 0x02");
       return std::nullopt;
@@ -121,47 +147,40 @@ class RefWalk {
                                 (expectLevel >= 0 ? std::to_string(expectLevel) : std::string("0 or 1")) + " belongs");
       return std::nullopt;
     }
-    if (l_.kind == FileLayout::Unicode && ByteView(*data).u32(4) != 0) fail("subnode.padding", "dwPadding is not zero");
+    if (l_.kind == FileLayout::Unicode && ByteView(data).u32(4) != 0) fail("subnode.padding", "dwPadding is not zero");
     std::size_t entrySize = h.cLevel == 0 ? l_.slEntrySize : l_.siEntrySize;
     if (h.cEnt == 0) fail("subnode.count", "subnode block lists no entries");
-    if (l_.slHeaderSize + std::size_t{h.cEnt} * entrySize != data->size()) {
-      fail("subnode.count", "cEnt " + std::to_string(h.cEnt) + " does not match the block's " + std::to_string(data->size()) + " bytes");
-      if (l_.slHeaderSize + std::size_t{h.cEnt} * entrySize > data->size()) return std::nullopt;
+    if (l_.slHeaderSize + std::size_t{h.cEnt} * entrySize != data.size()) {
+      fail("subnode.count", "cEnt " + std::to_string(h.cEnt) + " does not match the block's " + std::to_string(data.size()) + " bytes");
+      if (l_.slHeaderSize + std::size_t{h.cEnt} * entrySize > data.size()) return std::nullopt;
     }
-    std::optional<NodeId> firstNid;
-    std::optional<NodeId> prev;
-    for (std::size_t i = 0; i < h.cEnt; ++i) {
-      std::size_t off = l_.slHeaderSize + i * entrySize;
-      NodeId nid = ByteView(*data).u32(off);
-      if (!firstNid) firstNid = nid;
-      // In Unicode files the NID is widened to 64 bits; Outlook leaves
-      // the upper half as it finds it, so only the lower half counts.
-      if (prev && nid <= *prev) fail("subnode.order", "subnode " + hexText(nid) + " does not follow " + hexText(*prev));
-      prev = nid;
-      if (h.cLevel == 0) {
-        SlEntry e = SlEntry::parse(*data, off, l_);
-        std::string sub = where + " subnode " + hexText(e.nid);
-        checkSubnodeCounter(c_, e.nid, b.ib, sub);
-        if (e.bidData == 0) {
-          fail("subnode.no-data", "subnode " + hexText(e.nid) + " has no data block");
-        } else {
-          BlockInfo* d = reference(e.bidData, isInternalBid(e.bidData), b.ib, sub);
-          if (d && isInternalBid(e.bidData)) xblock(*d, -1, sub);
-        }
-        if (e.bidSub != 0) {
-          BlockInfo* s = reference(e.bidSub, true, b.ib, sub);
-          if (s) subnodeBlock(*s, -1, sub, depth + 1);
-        }
-      } else {
-        SiEntry e = SiEntry::parse(*data, off, l_);
-        BlockInfo* child = reference(e.bid, true, b.ib, where);
-        if (!child) continue;
-        auto childFirst = subnodeBlock(*child, 0, where, depth);
-        if (childFirst && *childFirst != e.nid)
-          fail("subnode.first-key", "SIENTRY key " + hexText(e.nid) + " is not the first NID " + hexText(*childFirst) + " of its SLBLOCK");
-      }
+    return h;
+  }
+
+  // An SLENTRY: the subnode's data block and its own subnode tree.
+  void subnodeLeafEntry(const BlockInfo& b, const SlEntry& e, const std::string& where, int depth) {
+    std::string sub = where + " subnode " + hexText(e.nid);
+    checkSubnodeCounter(c_, e.nid, b.ib, sub);
+    if (e.bidData == 0) {
+      c_.report(b.ib, "subnode.no-data", where, "subnode " + hexText(e.nid) + " has no data block");
+    } else {
+      BlockInfo* d = reference(e.bidData, isInternalBid(e.bidData), b.ib, sub);
+      if (d && isInternalBid(e.bidData)) xblock(*d, -1, sub);
     }
-    return firstNid;
+    if (e.bidSub != 0) {
+      BlockInfo* s = reference(e.bidSub, true, b.ib, sub);
+      if (s) subnodeBlock(*s, -1, sub, depth + 1);
+    }
+  }
+
+  // An SIENTRY: the SLBLOCK below it, whose first NID must be its key.
+  void subnodeIndexEntry(const BlockInfo& b, const SiEntry& e, const std::string& where, int depth) {
+    BlockInfo* child = reference(e.bid, true, b.ib, where);
+    if (!child) return;
+    auto childFirst = subnodeBlock(*child, 0, where, depth);
+    if (childFirst && *childFirst != e.nid)
+      c_.report(b.ib, "subnode.first-key", where,
+                "SIENTRY key " + hexText(e.nid) + " is not the first NID " + hexText(*childFirst) + " of its SLBLOCK");
   }
 
   Context& c_;

@@ -38,96 +38,118 @@ class TreeWalk {
   // must equal `first` when the parent names it.
   void walk(const Bref& bref, int level, std::uint64_t lo, std::optional<std::uint64_t> hi,
             std::optional<std::uint64_t> first) {
-    const std::uint8_t ptype = nodes_ ? page_type::NodeBTree : page_type::BlockBTree;
-    const std::string where = "page " + hexText(bref.bid);
-    auto fail = [&](const char* what, const std::string& msg) { c_.report(bref.ib, rule(what), where, msg); };
-    auto incomplete = [&] { (nodes_ ? c_.nbtComplete : c_.bbtComplete) = false; };
+    auto page = readPage(bref);
+    if (!page) return;
+    auto meta = pageMeta(*page, bref, level);
+    if (!meta) return;
+    walkEntries(*page, bref, *meta, lo, hi, first);
+  }
 
+  void fail(const Bref& bref, const char* what, const std::string& msg) {
+    c_.report(bref.ib, rule(what), "page " + hexText(bref.bid), msg);
+  }
+  void incomplete() { (nodes_ ? c_.nbtComplete : c_.bbtComplete) = false; }
+
+  // Reads a page of this tree and checks its place and trailer; nullopt
+  // when it is no page of this tree.
+  std::optional<Bytes> readPage(const Bref& bref) {
+    const std::uint8_t ptype = nodes_ ? page_type::NodeBTree : page_type::BlockBTree;
     if (!seen_.insert(bref.ib).second) {
-      fail("loop", std::string(name()) + " page is reached a second time");
+      fail(bref, "loop", std::string(name()) + " page is reached a second time");
       incomplete();
-      return;
+      return std::nullopt;
     }
     auto page = c_.read(bref.ib, l_.pageSize);
     if (!page || bref.ib < kFirstAMapOffset) {
-      fail("page-outside", std::string(name()) + " page at " + hexText(bref.ib) + " lies outside the file's data");
+      fail(bref, "page-outside", std::string(name()) + " page at " + hexText(bref.ib) + " lies outside the file's data");
       incomplete();
-      return;
+      return std::nullopt;
     }
     ++c_.result().pages;
     c_.extents.push_back({bref.ib, l_.pageSize, bref.bid, nodes_ ? ExtentKind::NodePage : ExtentKind::BlockPage});
     c_.maxPageBid = std::max(c_.maxPageBid, bref.bid);
-    if (bref.ib % l_.pageSize != 0) fail("page-align", "page is not aligned on a 512-byte boundary");
+    if (bref.ib % l_.pageSize != 0) fail(bref, "page-align", "page is not aligned on a 512-byte boundary");
 
     PageTrailer t = PageTrailer::parse(*page, l_);
     if (t.ptype != ptype || t.ptypeRepeat != ptype) {
-      fail("page-type", "ptype " + hexText(t.ptype) + " / ptypeRepeat " + hexText(t.ptypeRepeat) + " where " +
-                            hexText(ptype) + " belongs");
+      fail(bref, "page-type", "ptype " + hexText(t.ptype) + " / ptypeRepeat " + hexText(t.ptypeRepeat) + " where " +
+                                  hexText(ptype) + " belongs");
       incomplete();
-      return;  // not a page of this tree: its entries mean nothing
+      return std::nullopt;  // not a page of this tree: its entries mean nothing
     }
     std::uint32_t crc = computeCrc(ByteView(page->data(), l_.pageSize - l_.pageTrailerSize));
-    if (crc != t.dwCrc) fail("page-crc", "page CRC is " + hexText(t.dwCrc) + " but the page gives " + hexText(crc));
-    if (t.bid != bref.bid) fail("page-bid", "trailer names bid " + hexText(t.bid) + ", the parent " + hexText(bref.bid));
+    if (crc != t.dwCrc) fail(bref, "page-crc", "page CRC is " + hexText(t.dwCrc) + " but the page gives " + hexText(crc));
+    if (t.bid != bref.bid) fail(bref, "page-bid", "trailer names bid " + hexText(t.bid) + ", the parent " + hexText(bref.bid));
     std::uint16_t sig = computeSignature(bref.ib, t.bid);
-    if (t.wSig != sig) fail("page-sig", "wSig is " + hexText(t.wSig) + " where " + hexText(sig) + " belongs");
+    if (t.wSig != sig) fail(bref, "page-sig", "wSig is " + hexText(t.wSig) + " where " + hexText(sig) + " belongs");
+    return page;
+  }
 
-    BtPageMeta m = BtPageMeta::parse(*page, l_);
+  // The page's level and entry layout, checked; nullopt when its entries
+  // cannot be read.
+  std::optional<BtPageMeta> pageMeta(const Bytes& page, const Bref& bref, int level) {
+    BtPageMeta m = BtPageMeta::parse(page, l_);
     const bool leaf = m.cLevel == 0;
     const std::size_t entrySize = leaf ? (nodes_ ? l_.nbtEntrySize : l_.bbtEntrySize) : l_.btBranchEntrySize;
     if (level >= 0 && m.cLevel != level) {
-      fail("level", "page is at level " + std::to_string(m.cLevel) + " where its parent expects " + std::to_string(level));
+      fail(bref, "level", "page is at level " + std::to_string(m.cLevel) + " where its parent expects " + std::to_string(level));
       incomplete();
-      return;
+      return std::nullopt;
     }
     if (m.cLevel >= limits::kMaxBTreeLevels) {
-      fail("level", "page claims level " + std::to_string(m.cLevel));
+      fail(bref, "level", "page claims level " + std::to_string(m.cLevel));
       incomplete();
-      return;
+      return std::nullopt;
     }
     if (m.cbEnt < entrySize || m.cbEnt * m.cEntMax > l_.btEntriesSize || m.cEntMax != l_.btEntriesSize / m.cbEnt) {
-      fail("entry-size", "cbEnt " + std::to_string(m.cbEnt) + " and cEntMax " + std::to_string(m.cEntMax) +
-                             " do not fit entries of " + std::to_string(entrySize) + " bytes in " +
-                             std::to_string(l_.btEntriesSize));
+      fail(bref, "entry-size", "cbEnt " + std::to_string(m.cbEnt) + " and cEntMax " + std::to_string(m.cEntMax) +
+                                   " do not fit entries of " + std::to_string(entrySize) + " bytes in " +
+                                   std::to_string(l_.btEntriesSize));
       incomplete();
-      return;
+      return std::nullopt;
     }
     if (m.cEnt > m.cEntMax) {
-      fail("entry-count", "cEnt " + std::to_string(m.cEnt) + " is more than cEntMax " + std::to_string(m.cEntMax));
+      fail(bref, "entry-count", "cEnt " + std::to_string(m.cEnt) + " is more than cEntMax " + std::to_string(m.cEntMax));
       incomplete();
-      return;
+      return std::nullopt;
     }
-    if (m.cEnt == 0 && level >= 0) fail("entry-count", "page below the root has no entries");
-    if (l_.kind == FileLayout::Unicode && page->at(l_.btEntriesSize + 4) + page->at(l_.btEntriesSize + 5) +
-                                                  page->at(l_.btEntriesSize + 6) + page->at(l_.btEntriesSize + 7) != 0)
-      fail("padding", "dwPadding of the page is not zero");
+    if (m.cEnt == 0 && level >= 0) fail(bref, "entry-count", "page below the root has no entries");
+    if (l_.kind == FileLayout::Unicode && page.at(l_.btEntriesSize + 4) + page.at(l_.btEntriesSize + 5) +
+                                                  page.at(l_.btEntriesSize + 6) + page.at(l_.btEntriesSize + 7) != 0)
+      fail(bref, "padding", "dwPadding of the page is not zero");
+    return m;
+  }
 
+  // Checks the keys of the page's entries and walks the pages below a
+  // branch; a leaf's entries join the lists of nodes or blocks.
+  void walkEntries(const Bytes& page, const Bref& bref, const BtPageMeta& m, std::uint64_t lo,
+                   std::optional<std::uint64_t> hi, std::optional<std::uint64_t> first) {
     std::optional<std::uint64_t> prev;
     for (std::size_t i = 0; i < m.cEnt; ++i) {
       std::size_t off = i * m.cbEnt;
-      std::uint64_t key = keyAt(*page, off);
-      if (nodes_ && l_.kind == FileLayout::Unicode && page->at(off + 4) + page->at(off + 5) + page->at(off + 6) + page->at(off + 7) != 0)
-        fail("nid-high", "entry " + std::to_string(i) + " has a NID wider than 32 bits");
+      std::uint64_t key = keyAt(page, off);
+      if (nodes_ && l_.kind == FileLayout::Unicode && page.at(off + 4) + page.at(off + 5) + page.at(off + 6) + page.at(off + 7) != 0)
+        fail(bref, "nid-high", "entry " + std::to_string(i) + " has a NID wider than 32 bits");
       if (i == 0 && first && key != *first)
-        fail("first-key", "first key " + hexText(key) + " is not the key " + hexText(*first) + " its parent gives it");
+        fail(bref, "first-key", "first key " + hexText(key) + " is not the key " + hexText(*first) + " its parent gives it");
       if (prev && key <= *prev)
-        fail("order", "key " + hexText(key) + " of entry " + std::to_string(i) + " does not follow " + hexText(*prev));
+        fail(bref, "order", "key " + hexText(key) + " of entry " + std::to_string(i) + " does not follow " + hexText(*prev));
       if (key < lo || (hi && key >= *hi))
-        fail("order", "key " + hexText(key) + " lies outside the range its parent gives this page");
+        fail(bref, "order", "key " + hexText(key) + " lies outside the range its parent gives this page");
       prev = key;
 
-      if (!leaf) {
-        BtBranchEntry e = BtBranchEntry::parse(*page, off, l_);
+      if (m.cLevel != 0) {
+        BtBranchEntry e = BtBranchEntry::parse(page, off, l_);
         std::optional<std::uint64_t> childHi = hi;
-        if (i + 1 < m.cEnt) childHi = keyAt(*page, off + m.cbEnt);
+        if (i + 1 < m.cEnt) childHi = keyAt(page, off + m.cbEnt);
         walk(e.bref, m.cLevel - 1, key, childHi, key);
       } else if (nodes_) {
         // The dwPadding of NBTENTRY and BBTENTRY is left alone: Outlook
         // leaves whatever was in memory there.
-        NbtEntry e = NbtEntry::parse(*page, off, l_);
+        NbtEntry e = NbtEntry::parse(page, off, l_);
         c_.nodes.push_back({e.nid, e.bidData, e.bidSub, e.nidParent, bref.ib});
       } else {
-        BbtEntry e = BbtEntry::parse(*page, off, l_);
+        BbtEntry e = BbtEntry::parse(page, off, l_);
         BlockInfo b;
         b.bid = e.bref.bid;
         b.ib = e.bref.ib;

@@ -33,28 +33,8 @@ bool allZero(ByteView v, std::size_t off, std::size_t size) {
   return true;
 }
 
-}  // namespace
-
-Header decodeHeader(ByteView h) {
-  const std::string truncated = "the file is truncated: it ends inside the PST header";
-  const Header identity = Header::identify(h, truncated);
-  if (identity.version == kVersionUnicode4k)
-    throw Error(ErrorKind::Unsupported,
-                "OST: not checked: the 4 KiB-page layout of Outlook 2013 OST files (version 36)", header_field::wVer);
-  if (h.size() < identity.sizes().headerSize) throw Error(ErrorKind::Truncated, truncated);
-  return Header::decode(h, identity.layout);
-}
-
-void checkHeader(Context& c, const Header& decoded, ByteView h) {
-  Header hd = decoded;
-  const Layout& l = hd.sizes();
-  const HeaderOffsets& o = HeaderOffsets::of(hd.layout);
-  // An unknown method is reported below, and the blocks it would decode
-  // go unchecked.
-  const auto crypt = static_cast<std::uint8_t>(hd.crypt);
-  if (hd.crypt > CryptMethod::Cyclic) hd.crypt = CryptMethod::None;
-  c.setHeader(hd);
-
+// The versions of the format and the client, and the platforms.
+void checkVersions(Context& c, const Header& hd) {
   if (hd.version > kVersionUnicode && hd.version != kVersionUnicodeAccepted)
     c.report(header_field::wVer, "header.version", "", "wVer " + std::to_string(hd.version) + " is not a version of the format (14, 15, 23)");
   if (hd.isOst()) {
@@ -69,7 +49,12 @@ void checkHeader(Context& c, const Header& decoded, ByteView h) {
   if (hd.platformAccess != kPlatform)
     c.report(header_field::bPlatformAccess, "header.platform", "",
              "bPlatformAccess is " + hexText(hd.platformAccess) + ", not 0x01");
+}
 
+// The two CRCs over the header's bytes, the sentinel and the encoding of
+// the blocks; `crypt` is bCryptMethod as the file gives it.
+void checkIntegrity(Context& c, const Header& hd, ByteView h, std::uint8_t crypt) {
+  const HeaderOffsets& o = HeaderOffsets::of(hd.layout);
   std::uint32_t partial = computeCrc(h.sub(kHeaderCrcStart, kHeaderCrcPartialLength));
   if (partial != hd.crcPartial)
     c.report(header_field::dwCrcPartial, "header.crc-partial", "",
@@ -87,8 +72,12 @@ void checkHeader(Context& c, const Header& decoded, ByteView h) {
     c.notChecked("the contents of external blocks (their encoding is unknown)");
     c.cryptKnown = false;
   }
+}
 
-  // ROOT: the file's size, its maps and its two B-trees.
+// ROOT: the file's size, its maps and its two B-trees.
+void checkRoot(Context& c, const Header& hd) {
+  const Layout& l = hd.sizes();
+  const HeaderOffsets& o = HeaderOffsets::of(hd.layout);
   const std::uint64_t size = c.fileSize();
   if (hd.ibFileEof != size)
     c.report(o.ibFileEof, "header.file-eof", "",
@@ -120,7 +109,10 @@ void checkHeader(Context& c, const Header& decoded, ByteView h) {
     if (r.bref.ib % l.pageSize != 0 || r.bref.ib < kFirstAMapOffset || r.bref.ib >= hd.ibFileEof)
       c.report(r.offset, "header.root", "", std::string(r.name) + " points to " + hexText(r.bref.ib) + ", not a page inside the file");
   }
+}
 
+void checkReservedFields(Context& c, const Header& hd, ByteView h) {
+  const HeaderOffsets& o = HeaderOffsets::of(hd.layout);
   std::vector<ZeroField> zeros;
   // bReserved and wReserved follow fAMapValid at the end of ROOT;
   // rgbReserved follows bCryptMethod; dwAlign (Unicode) ends ROOT's
@@ -139,6 +131,31 @@ void checkHeader(Context& c, const Header& decoded, ByteView h) {
   // rgbFM and rgbFP: the format deprecates them and asks for 0xFF, but
   // Outlook-written Unicode files keep old free-map values there; readers
   // ignore them, and so do we.
+}
+
+}  // namespace
+
+Header decodeHeader(ByteView h) {
+  const std::string truncated = "the file is truncated: it ends inside the PST header";
+  const Header identity = Header::identify(h, truncated);
+  if (identity.version == kVersionUnicode4k)
+    throw Error(ErrorKind::Unsupported,
+                "OST: not checked: the 4 KiB-page layout of Outlook 2013 OST files (version 36)", header_field::wVer);
+  if (h.size() < identity.sizes().headerSize) throw Error(ErrorKind::Truncated, truncated);
+  return Header::decode(h, identity.layout);
+}
+
+void checkHeader(Context& c, const Header& decoded, ByteView h) {
+  Header hd = decoded;
+  // An unknown method is reported below, and the blocks it would decode
+  // go unchecked.
+  const auto crypt = static_cast<std::uint8_t>(hd.crypt);
+  if (hd.crypt > CryptMethod::Cyclic) hd.crypt = CryptMethod::None;
+  c.setHeader(hd);
+  checkVersions(c, hd);
+  checkIntegrity(c, hd, h, crypt);
+  checkRoot(c, hd);
+  checkReservedFields(c, hd, h);
 }
 
 }  // namespace varnolt::mapi::pst::check

@@ -80,59 +80,7 @@ class LtpCheck {
     for (std::size_t i = 0; i < blocks.size(); ++i) {
       auto data = c_.blockData(*blocks[i]);
       if (!data) return false;
-      ByteView v(*data);
-      const std::size_t hdr = heapPageHeaderSize(i);
-      std::string blk = "heap block " + std::to_string(i) + ": ";
-      if (v.size() < hdr + 4) {
-        fail("heap.size", blk + "too short for its header and page map");
-        return false;
-      }
-      if (i == 0) {
-        const HeapHeader header = HeapHeader::parse(v);
-        if (header.bSig != kHeapSignature) {
-          fail("heap.signature", "bSig is " + hexText(header.bSig) + ", not 0xEC");
-          return false;
-        }
-        h_.clientSig = header.bClientSig;
-        h_.userRoot = header.hidUserRoot;
-        if (!knownClientSig(h_.clientSig)) fail("heap.client", "bClientSig " + hexText(h_.clientSig) + " is not a heap client");
-      }
-      std::size_t ibHnpm = HeapPageHeader::parse(v).ibHnpm;
-      if (ibHnpm < hdr || ibHnpm + 4 > v.size()) {
-        fail("heap.page-map", blk + "ibHnpm " + std::to_string(ibHnpm) + " lies outside the block");
-        return false;
-      }
-      const HeapPageMap counts = HeapPageMap::parseCounts(v, ibHnpm);
-      std::size_t cAlloc = counts.cAlloc;
-      std::size_t cFree = counts.cFree;
-      if (ibHnpm + HeapPageMap::sizeFor(cAlloc) > v.size()) {
-        fail("heap.page-map", blk + "cAlloc " + std::to_string(cAlloc) + " runs the page map past the block");
-        return false;
-      }
-      std::vector<std::uint16_t> offs = HeapPageMap::parse(v, ibHnpm).rgibAlloc;
-      std::size_t freed = 0;
-      bool ok = true;
-      for (std::size_t k = 0; k <= cAlloc; ++k) {
-        if (k == 0) {
-          if (offs[0] != hdr) {
-            fail("heap.page-map", blk + "the first allocation starts at " + std::to_string(offs[0]) + ", not after the block header (" + std::to_string(hdr) + ")");
-            ok = false;
-          }
-          continue;
-        }
-        if (offs[k] < offs[k - 1] || offs[k] > ibHnpm) {
-          fail("heap.page-map", blk + "allocation " + std::to_string(k) + " (" + std::to_string(offs[k - 1]) + ".." + std::to_string(offs[k]) + ") overlaps another or leaves the space before the page map");
-          ok = false;
-          break;
-        }
-        std::size_t sz = offs[k] - offs[k - 1];
-        if (sz == 0) ++freed;
-        if (sz > kMaxHeapItem) fail("heap.item-size", blk + "allocation " + std::to_string(k) + " holds " + std::to_string(sz) + " bytes, more than 3580");
-      }
-      if (!ok) return false;
-      if (freed != cFree) fail("heap.page-map", blk + "cFree is " + std::to_string(cFree) + " but " + std::to_string(freed) + " allocations are empty");
-      h_.blocks.push_back(std::move(*data));
-      h_.offsets.push_back(std::move(offs));
+      if (!heapBlock(i, std::move(*data))) return false;
     }
     checkHeapFillLevels(c_, blocks, h_.blocks, where_);
     return true;
@@ -154,84 +102,20 @@ class LtpCheck {
     std::vector<std::pair<ByteView, ByteView>> records;
   };
   std::optional<Bth> bth(Hid header, const char* what) {
-    auto hv = h_.item(header);
-    std::string w = std::string(what) + ": ";
-    if (!hv || hv->size() != BthHeader::kSize) {
-      fail("bth.header", w + "BTHHEADER " + hexText(header) + " is not an 8-byte allocation");
-      return std::nullopt;
+    BthWalk walk;
+    walk.prefix = std::string(what) + ": ";
+    auto decoded = bthHeader(header, walk.prefix);
+    if (!decoded) return std::nullopt;
+    walk.tree.keySize = decoded->cbKey;
+    walk.tree.valueSize = decoded->cbEnt;
+    std::size_t levels = decoded->bIdxLevels;
+    if (decoded->hidRoot == 0) {
+      if (levels != 0) fail("bth.header", walk.prefix + "an empty tree with index levels");
+      return walk.tree;
     }
-    Bth t;
-    const BthHeader decoded = BthHeader::parse(*hv);
-    std::uint8_t type = decoded.bType;
-    t.keySize = decoded.cbKey;
-    t.valueSize = decoded.cbEnt;
-    std::size_t levels = decoded.bIdxLevels;
-    Hid root = decoded.hidRoot;
-    if (type != heap_client::BTreeOnHeap) {
-      fail("bth.header", w + "bType " + hexText(type) + " is not 0xB5");
-      return std::nullopt;
-    }
-    if (t.keySize != 2 && t.keySize != 4 && t.keySize != 8 && t.keySize != 16) {
-      fail("bth.header", w + "cbKey " + std::to_string(t.keySize) + " is not 2, 4, 8 or 16");
-      return std::nullopt;
-    }
-    if (t.valueSize == 0 || t.valueSize > 32) {
-      fail("bth.header", w + "cbEnt " + std::to_string(t.valueSize) + " is not 1 to 32");
-      return std::nullopt;
-    }
-    if (levels > limits::kMaxBthLevels) {
-      fail("bth.header", w + "bIdxLevels " + std::to_string(levels) + " is deeper than any real file");
-      return std::nullopt;
-    }
-    if (root == 0) {
-      if (levels != 0) fail("bth.header", w + "an empty tree with index levels");
-      return t;
-    }
-    std::set<Hid> seen;
-    std::optional<std::vector<std::uint8_t>> prevKey;
-    bool ok = true;
-    std::function<std::optional<ByteView>(Hid, std::size_t)> walk = [&](Hid hid, std::size_t level) -> std::optional<ByteView> {
-      if (!seen.insert(hid).second) {
-        fail("bth.loop", w + "allocation " + hexText(hid) + " is reached twice");
-        ok = false;
-        return std::nullopt;
-      }
-      auto recs = h_.item(hid);
-      std::size_t rs = t.keySize + (level > 0 ? 4 : t.valueSize);
-      if (!recs) {
-        fail("bth.record", w + "HID " + hexText(hid) + " names no allocation");
-        ok = false;
-        return std::nullopt;
-      }
-      if (recs->size() == 0 || recs->size() % rs != 0) {
-        fail("bth.record", w + "allocation " + hexText(hid) + " of " + std::to_string(recs->size()) + " bytes is not whole records of " + std::to_string(rs));
-        ok = false;
-        return std::nullopt;
-      }
-      for (std::size_t off = 0; off < recs->size() && ok; off += rs) {
-        ByteView key = recs->sub(off, t.keySize);
-        if (level > 0) {
-          auto childFirst = walk(recs->u32(off + t.keySize), level - 1);
-          if (childFirst && !std::equal(key.data(), key.data() + key.size(), childFirst->data()))
-            fail("bth.index-key", w + "an index key is not the first key of the records below it");
-        } else {
-          ByteView all = recs->sub(off, rs);
-          // Some writers leave all-zero records after the last one;
-          // readers pass over them.
-          if (std::all_of(all.data(), all.data() + all.size(), [](std::uint8_t x) { return x == 0; }) && prevKey) continue;
-          std::vector<std::uint8_t> k(key.data(), key.data() + key.size());
-          // Keys compare as little-endian numbers.
-          if (prevKey && !std::lexicographical_compare(prevKey->rbegin(), prevKey->rend(), k.rbegin(), k.rend()))
-            fail("bth.order", w + "keys are not in ascending order");
-          prevKey = std::move(k);
-          t.records.emplace_back(key, recs->sub(off + t.keySize, t.valueSize));
-        }
-      }
-      return recs->sub(0, t.keySize);
-    };
-    walk(root, levels);
-    if (!ok) return std::nullopt;
-    return t;
+    bthAllocation(walk, decoded->hidRoot, levels);
+    if (!walk.ok) return std::nullopt;
+    return walk.tree;
   }
 
   // Checks the property context; returns its records.
@@ -306,6 +190,187 @@ class LtpCheck {
       fail("tc.client", "heap client " + hexText(h_.clientSig) + " where a table context (0x7C) belongs");
       return std::nullopt;
     }
+    auto info = tableInfo();
+    if (!info) return std::nullopt;
+    const TcInfo header = TcInfo::parse(*info);
+    const TableShape shape = tableColumns(*info, header);
+    checkRowIdColumns(shape.columns);
+    if (header.hidIndex != 0) fail("tc.info", "hidIndex is not zero");
+    auto index = rowIndex(header.hidRowIndex);
+    if (!index) return std::nullopt;
+    auto ids = tableRows(header.hnidRows, shape);
+    if (!ids) return std::nullopt;
+    checkRowIndexAgainstRows(*index, *ids);
+    return ids;
+  }
+
+ private:
+  // Checks one block of the heap, its header in the first, and keeps its
+  // data and allocation offsets; false when the heap cannot be used.
+  bool heapBlock(std::size_t i, Bytes data) {
+    ByteView v(data);
+    const std::size_t hdr = heapPageHeaderSize(i);
+    std::string blk = "heap block " + std::to_string(i) + ": ";
+    if (v.size() < hdr + 4) {
+      fail("heap.size", blk + "too short for its header and page map");
+      return false;
+    }
+    if (i == 0 && !heapHeader(v)) return false;
+    std::size_t ibHnpm = HeapPageHeader::parse(v).ibHnpm;
+    if (ibHnpm < hdr || ibHnpm + 4 > v.size()) {
+      fail("heap.page-map", blk + "ibHnpm " + std::to_string(ibHnpm) + " lies outside the block");
+      return false;
+    }
+    const HeapPageMap counts = HeapPageMap::parseCounts(v, ibHnpm);
+    std::size_t cAlloc = counts.cAlloc;
+    if (ibHnpm + HeapPageMap::sizeFor(cAlloc) > v.size()) {
+      fail("heap.page-map", blk + "cAlloc " + std::to_string(cAlloc) + " runs the page map past the block");
+      return false;
+    }
+    std::vector<std::uint16_t> offs = HeapPageMap::parse(v, ibHnpm).rgibAlloc;
+    if (!checkAllocations(blk, hdr, ibHnpm, offs, counts.cFree)) return false;
+    h_.blocks.push_back(std::move(data));
+    h_.offsets.push_back(std::move(offs));
+    return true;
+  }
+
+  // The HNHDR of the first block; false when it is no heap.
+  bool heapHeader(ByteView v) {
+    const HeapHeader header = HeapHeader::parse(v);
+    if (header.bSig != kHeapSignature) {
+      fail("heap.signature", "bSig is " + hexText(header.bSig) + ", not 0xEC");
+      return false;
+    }
+    h_.clientSig = header.bClientSig;
+    h_.userRoot = header.hidUserRoot;
+    if (!knownClientSig(h_.clientSig)) fail("heap.client", "bClientSig " + hexText(h_.clientSig) + " is not a heap client");
+    return true;
+  }
+
+  // The allocations of a block's page map start after its header, follow
+  // each other up to the page map, and the free ones match cFree; false
+  // when they overlap.
+  bool checkAllocations(const std::string& blk, std::size_t hdr, std::size_t ibHnpm,
+                        const std::vector<std::uint16_t>& offs, std::size_t cFree) {
+    const std::size_t cAlloc = offs.size() - 1;
+    if (offs[0] != hdr)
+      fail("heap.page-map", blk + "the first allocation starts at " + std::to_string(offs[0]) + ", not after the block header (" + std::to_string(hdr) + ")");
+    std::size_t freed = 0;
+    for (std::size_t k = 1; k <= cAlloc; ++k) {
+      if (offs[k] < offs[k - 1] || offs[k] > ibHnpm) {
+        fail("heap.page-map", blk + "allocation " + std::to_string(k) + " (" + std::to_string(offs[k - 1]) + ".." + std::to_string(offs[k]) + ") overlaps another or leaves the space before the page map");
+        return false;
+      }
+      std::size_t sz = offs[k] - offs[k - 1];
+      if (sz == 0) ++freed;
+      if (sz > kMaxHeapItem) fail("heap.item-size", blk + "allocation " + std::to_string(k) + " holds " + std::to_string(sz) + " bytes, more than 3580");
+    }
+    if (offs[0] != hdr) return false;
+    if (freed != cFree) fail("heap.page-map", blk + "cFree is " + std::to_string(cFree) + " but " + std::to_string(freed) + " allocations are empty");
+    return true;
+  }
+
+  // What walking a BTree-on-heap has found so far.
+  struct BthWalk {
+    std::string prefix;  // names the tree in findings
+    Bth tree;
+    std::set<Hid> seen;
+    std::optional<std::vector<std::uint8_t>> prevKey;
+    bool ok = true;
+  };
+
+  // The BTHHEADER at `header`, checked; nullopt when the tree cannot be read.
+  std::optional<BthHeader> bthHeader(Hid header, const std::string& w) {
+    auto hv = h_.item(header);
+    if (!hv || hv->size() != BthHeader::kSize) {
+      fail("bth.header", w + "BTHHEADER " + hexText(header) + " is not an 8-byte allocation");
+      return std::nullopt;
+    }
+    const BthHeader decoded = BthHeader::parse(*hv);
+    const std::size_t keySize = decoded.cbKey;
+    const std::size_t valueSize = decoded.cbEnt;
+    const std::size_t levels = decoded.bIdxLevels;
+    if (decoded.bType != heap_client::BTreeOnHeap) {
+      fail("bth.header", w + "bType " + hexText(decoded.bType) + " is not 0xB5");
+      return std::nullopt;
+    }
+    if (keySize != 2 && keySize != 4 && keySize != 8 && keySize != 16) {
+      fail("bth.header", w + "cbKey " + std::to_string(keySize) + " is not 2, 4, 8 or 16");
+      return std::nullopt;
+    }
+    if (valueSize == 0 || valueSize > 32) {
+      fail("bth.header", w + "cbEnt " + std::to_string(valueSize) + " is not 1 to 32");
+      return std::nullopt;
+    }
+    if (levels > limits::kMaxBthLevels) {
+      fail("bth.header", w + "bIdxLevels " + std::to_string(levels) + " is deeper than any real file");
+      return std::nullopt;
+    }
+    return decoded;
+  }
+
+  // Checks the records of one allocation of the tree and walks those below
+  // an index record; returns the allocation's first key, nullopt when it
+  // cannot be read.
+  std::optional<ByteView> bthAllocation(BthWalk& walk, Hid hid, std::size_t level) {
+    const std::string& w = walk.prefix;
+    const std::size_t keySize = walk.tree.keySize;
+    if (!walk.seen.insert(hid).second) {
+      fail("bth.loop", w + "allocation " + hexText(hid) + " is reached twice");
+      walk.ok = false;
+      return std::nullopt;
+    }
+    auto recs = h_.item(hid);
+    std::size_t rs = keySize + (level > 0 ? 4 : walk.tree.valueSize);
+    if (!recs) {
+      fail("bth.record", w + "HID " + hexText(hid) + " names no allocation");
+      walk.ok = false;
+      return std::nullopt;
+    }
+    if (recs->size() == 0 || recs->size() % rs != 0) {
+      fail("bth.record", w + "allocation " + hexText(hid) + " of " + std::to_string(recs->size()) + " bytes is not whole records of " + std::to_string(rs));
+      walk.ok = false;
+      return std::nullopt;
+    }
+    for (std::size_t off = 0; off < recs->size() && walk.ok; off += rs) {
+      ByteView key = recs->sub(off, keySize);
+      if (level > 0) {
+        auto childFirst = bthAllocation(walk, recs->u32(off + keySize), level - 1);
+        if (childFirst && !std::equal(key.data(), key.data() + key.size(), childFirst->data()))
+          fail("bth.index-key", w + "an index key is not the first key of the records below it");
+      } else {
+        bthLeafRecord(walk, recs->sub(off, rs));
+      }
+    }
+    return recs->sub(0, keySize);
+  }
+
+  // Checks a leaf record's key against the one before and keeps the record.
+  void bthLeafRecord(BthWalk& walk, ByteView record) {
+    const std::size_t keySize = walk.tree.keySize;
+    ByteView key = record.sub(0, keySize);
+    // Some writers leave all-zero records after the last one; readers pass
+    // over them.
+    if (std::all_of(record.data(), record.data() + record.size(), [](std::uint8_t x) { return x == 0; }) && walk.prevKey) return;
+    std::vector<std::uint8_t> k(key.data(), key.data() + key.size());
+    // Keys compare as little-endian numbers.
+    if (walk.prevKey && !std::lexicographical_compare(walk.prevKey->rbegin(), walk.prevKey->rend(), k.rbegin(), k.rend()))
+      fail("bth.order", walk.prefix + "keys are not in ascending order");
+    walk.prevKey = std::move(k);
+    walk.tree.records.emplace_back(key, record.sub(keySize, walk.tree.valueSize));
+  }
+
+  // The columns of a table and where each size of cell lies in a row.
+  struct TableShape {
+    std::size_t rgib[4] = {};
+    std::vector<TableColumn> columns;
+    bool columnsOk = true;  // false: the cells of the rows are not checked
+    std::size_t rowSize() const { return rgib[TcInfo::kTciBm]; }
+  };
+
+  // The TCINFO allocation, checked for its size and the order of its cell
+  // offsets; nullopt when it cannot be used.
+  std::optional<ByteView> tableInfo() {
     auto info = h_.item(h_.userRoot);
     if (!info || info->size() < TcInfo::kSize || info->u8(0) != heap_client::TableContext) {
       fail("tc.info", "hidUserRoot does not name a TCINFO");
@@ -313,9 +378,7 @@ class LtpCheck {
     }
     const TcInfo header = TcInfo::parse(*info);
     const std::size_t cCols = header.cCols;
-    const std::size_t rgib[4] = {header.rgib[0], header.rgib[1], header.rgib[2], header.rgib[3]};
-    const Hid hidRowIndex = header.hidRowIndex;
-    const std::uint32_t hnidRows = header.hnidRows;
+    const auto& rgib = header.rgib;
     const std::size_t infoSize = TcInfo::kSize + cCols * TableColumn::kSize;
     if (info->size() != infoSize) {
       fail("tc.info", "TCINFO has " + std::to_string(info->size()) + " bytes for " + std::to_string(cCols) + " columns");
@@ -325,129 +388,172 @@ class LtpCheck {
       fail("tc.info", "rgib offsets are not in order");
       return std::nullopt;
     }
-    const std::size_t rowSize = rgib[3];
-    if (rgib[3] - rgib[2] != (cCols + 7) / 8)
-      fail("tc.info", "the cell existence bitmap has " + std::to_string(rgib[3] - rgib[2]) + " bytes for " + std::to_string(cCols) + " columns");
-    std::vector<TableColumn> cols;
+    if (std::size_t{rgib[3]} - rgib[2] != (cCols + 7) / 8)
+      fail("tc.info", "the cell existence bitmap has " + std::to_string(std::size_t{rgib[3]} - rgib[2]) + " bytes for " + std::to_string(cCols) + " columns");
+    return info;
+  }
+
+  // Reads and checks every column description.
+  TableShape tableColumns(ByteView info, const TcInfo& header) {
+    TableShape shape;
+    for (std::size_t g = 0; g < 4; ++g) shape.rgib[g] = header.rgib[g];
+    const std::size_t cCols = header.cCols;
     std::vector<bool> bitUsed(cCols, false);
-    std::vector<std::uint8_t> cover(rgib[2], 0);
-    bool colsOk = true;
+    std::vector<std::uint8_t> cover(shape.rgib[2], 0);
     for (std::size_t i = 0; i < cCols; ++i) {
-      TableColumn col = TcInfo::column(*info, i);
-      std::string cw = "column " + hexText(col.tag) + " ";
+      TableColumn col = TcInfo::column(info, i);
       // Outlook does not keep the columns in tag order, so neither do we.
       auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
       if (!size) {
-        fail("tc.column", cw + "has a type the format does not define");
-        colsOk = false;
+        fail("tc.column", "column " + hexText(col.tag) + " has a type the format does not define");
+        shape.columnsOk = false;
         continue;
       }
-      std::size_t want = (*size == 0 || *size > 8) ? 4 : *size;
-      // Outlook gives some 32-bit columns 8 bytes; the value is in the first four.
-      if (col.size != want && !(want == 4 && col.size == 8)) {
-        fail("tc.column", cw + "has cbData " + std::to_string(col.size) + " where " + std::to_string(want) + " belongs");
-        colsOk = false;
-      }
-      std::size_t groupBegin = col.size >= 4 ? 0 : col.size == 2 ? rgib[0] : rgib[1];
-      std::size_t groupEnd = col.size >= 4 ? rgib[0] : col.size == 2 ? rgib[1] : rgib[2];
-      if (col.offset < groupBegin || col.offset + col.size > groupEnd) {
-        fail("tc.column", cw + "lies at " + std::to_string(col.offset) + ", outside the cells of its size");
-        colsOk = false;
-      } else {
-        for (std::size_t b = col.offset; b < col.offset + col.size; ++b) {
-          if (cover[b]++) {
-            fail("tc.column", cw + "overlaps another column");
-            colsOk = false;
-            break;
-          }
+      if (!columnFits(col, *size, shape, cover, bitUsed)) shape.columnsOk = false;
+      shape.columns.push_back(col);
+    }
+    return shape;
+  }
+
+  // Checks one column's cell size, place in the row and existence bit;
+  // marks the bytes and bit it takes in cover and bitUsed.
+  bool columnFits(const TableColumn& col, std::size_t typeBytes, const TableShape& shape,
+                  std::vector<std::uint8_t>& cover, std::vector<bool>& bitUsed) {
+    const std::string cw = "column " + hexText(col.tag) + " ";
+    bool ok = true;
+    std::size_t want = (typeBytes == 0 || typeBytes > 8) ? 4 : typeBytes;
+    // Outlook gives some 32-bit columns 8 bytes; the value is in the first four.
+    if (col.size != want && !(want == 4 && col.size == 8)) {
+      fail("tc.column", cw + "has cbData " + std::to_string(col.size) + " where " + std::to_string(want) + " belongs");
+      ok = false;
+    }
+    const auto& rgib = shape.rgib;
+    std::size_t groupBegin = col.size >= 4 ? 0 : col.size == 2 ? rgib[0] : rgib[1];
+    std::size_t groupEnd = col.size >= 4 ? rgib[0] : col.size == 2 ? rgib[1] : rgib[2];
+    if (col.offset < groupBegin || col.offset + col.size > groupEnd) {
+      fail("tc.column", cw + "lies at " + std::to_string(col.offset) + ", outside the cells of its size");
+      ok = false;
+    } else {
+      for (std::size_t b = col.offset; b < col.offset + col.size; ++b) {
+        if (cover[b]++) {
+          fail("tc.column", cw + "overlaps another column");
+          ok = false;
+          break;
         }
       }
-      if (col.bit >= cCols || bitUsed[col.bit]) {
-        fail("tc.column", cw + "has iBit " + std::to_string(col.bit) + ", outside the bitmap or used twice");
-        colsOk = false;
-      } else {
-        bitUsed[col.bit] = true;
-      }
-      cols.push_back(col);
     }
+    if (col.bit >= bitUsed.size() || bitUsed[col.bit]) {
+      fail("tc.column", cw + "has iBit " + std::to_string(col.bit) + ", outside the bitmap or used twice");
+      ok = false;
+    } else {
+      bitUsed[col.bit] = true;
+    }
+    return ok;
+  }
+
+  // Every table starts its rows with the row id and the row version.
+  void checkRowIdColumns(const std::vector<TableColumn>& cols) {
     auto rowIdCol = std::find_if(cols.begin(), cols.end(), [](const TableColumn& k) { return k.tag == kTagLtpRowId; });
     if (rowIdCol == cols.end() || rowIdCol->offset != 0 || rowIdCol->size != 4 || rowIdCol->bit != 0)
       fail("tc.column", "the row id column (0x67F20003) is not the 4 bytes at 0 with bit 0");
     auto rowVerCol = std::find_if(cols.begin(), cols.end(), [](const TableColumn& k) { return k.tag == kTagLtpRowVersion; });
     if (rowVerCol == cols.end() || rowVerCol->offset != 4 || rowVerCol->size != 4 || rowVerCol->bit != 1)
       fail("tc.column", "the row version column (0x67F30003) is not the 4 bytes at 4 with bit 1");
-    if (header.hidIndex != 0) fail("tc.info", "hidIndex is not zero");
+  }
 
-    // The row index: row id -> row number.
+  // The row index as (row id, row number) pairs; nullopt when its
+  // BTree-on-heap cannot be read.
+  std::optional<std::vector<std::pair<std::uint32_t, std::uint32_t>>> rowIndex(Hid hidRowIndex) {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> index;
-    if (hidRowIndex != 0) {
-      auto t = bth(hidRowIndex, "row index");
-      if (!t) return std::nullopt;
-      std::size_t want = c_.layout().rowIndexValueSize;
-      if (t->keySize != 4 || t->valueSize != want) {
-        fail("tc.row-index", "row index has cbKey " + std::to_string(t->keySize) + " and cbEnt " + std::to_string(t->valueSize) + ", not 4 and " + std::to_string(want));
-        return std::nullopt;
-      }
-      for (auto& [k, v] : t->records) index.emplace_back(k.u32(0), want == 4 ? v.u32(0) : v.u16(0));
-    } else {
+    if (hidRowIndex == 0) {
       fail("tc.row-index", "hidRowIndex is zero");
+      return index;
     }
+    auto t = bth(hidRowIndex, "row index");
+    if (!t) return std::nullopt;
+    std::size_t want = c_.layout().rowIndexValueSize;
+    if (t->keySize != 4 || t->valueSize != want) {
+      fail("tc.row-index", "row index has cbKey " + std::to_string(t->keySize) + " and cbEnt " + std::to_string(t->valueSize) + ", not 4 and " + std::to_string(want));
+      return std::nullopt;
+    }
+    for (auto& [k, v] : t->records) index.emplace_back(k.u32(0), want == 4 ? v.u32(0) : v.u16(0));
+    return index;
+  }
 
-    // The row matrix: in the heap, or in a subnode whose blocks each hold
-    // whole rows. Rows are checked as they come, block by block; only
-    // their ids are kept.
+  // The row matrix: in the heap, or in a subnode whose blocks each hold
+  // whole rows. Rows are checked as they come, block by block; only their
+  // ids are kept.
+  std::optional<std::vector<std::uint32_t>> tableRows(std::uint32_t hnidRows, const TableShape& shape) {
     std::vector<std::uint32_t> ids;
-    auto rowsOf = [&](ByteView matrix) {
-      for (std::size_t off = 0; off + rowSize <= matrix.size(); off += rowSize) {
-        ByteView row = matrix.sub(off, rowSize);
-        std::size_t r = ids.size();
-        ids.push_back(row.u32(0));
-        if (!colsOk) continue;
-        for (const TableColumn& col : cols) {
-          bool exists = (row.u8(rgib[2] + col.bit / 8u) & (0x80u >> (col.bit % 8u))) != 0;
-          if (col.tag == kTagLtpRowId && !exists) fail("tc.cell", "row " + std::to_string(r) + " has no row id cell");
-          if (!exists) continue;
-          auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
-          if (*size != 0 && *size <= 8) continue;
-          std::uint32_t hnid = row.u32(col.offset);
-          if (!hnidResolves(hnid))
-            fail("tc.cell", "row " + std::to_string(r) + " column " + hexText(col.tag) + " points to " + hexText(hnid) +
-                                ", which is neither an allocation of the heap nor a subnode");
-        }
-      }
-    };
-    if (hnidRows != 0 && rowSize >= 4) {
-      if (isHid(hnidRows)) {
-        auto m = h_.item(hnidRows);
-        if (!m) {
-          fail("tc.rows", "hnidRows " + hexText(hnidRows) + " names no allocation");
-          return std::nullopt;
-        }
-        if (m->size() % rowSize != 0) fail("tc.rows", "the row matrix of " + std::to_string(m->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
-        rowsOf(*m);
-      } else {
-        auto sl = std::lower_bound(subnodes_.begin(), subnodes_.end(), hnidRows, [](const SlEntry& a, NodeId n) { return a.nid < n; });
-        if (sl == subnodes_.end() || sl->nid != hnidRows) {
-          fail("tc.rows", "hnidRows " + hexText(hnidRows) + " is not a subnode of the table");
-          return std::nullopt;
-        }
-        auto blocks = dataBlocksOf(c_, sl->bidData);
-        if (!blocks) return std::nullopt;
-        const std::size_t perBlock = c_.layout().maxBlockData / rowSize;
-        for (std::size_t b = 0; b < blocks->size(); ++b) {
-          auto data = c_.blockData(*(*blocks)[b]);
-          if (!data) return std::nullopt;
-          std::size_t inBlock = data->size() / rowSize;
-          if (b + 1 < blocks->size() && inBlock != perBlock)
-            fail("tc.rows", "row block " + std::to_string(b) + " holds " + std::to_string(inBlock) + " rows; every block but the last holds " + std::to_string(perBlock));
-          if (data->size() % rowSize != 0 && b + 1 == blocks->size())
-            fail("tc.rows", "the last row block of " + std::to_string(data->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
-          rowsOf(*data);
-        }
-      }
-    } else if (hnidRows != 0) {
+    const std::size_t rowSize = shape.rowSize();
+    if (hnidRows != 0 && rowSize < 4) {
       fail("tc.info", "rows of " + std::to_string(rowSize) + " bytes cannot hold a row id");
+      return ids;
     }
+    if (hnidRows == 0) return ids;
+    if (!isHid(hnidRows)) {
+      if (!rowsInSubnode(hnidRows, shape, ids)) return std::nullopt;
+      return ids;
+    }
+    auto m = h_.item(hnidRows);
+    if (!m) {
+      fail("tc.rows", "hnidRows " + hexText(hnidRows) + " names no allocation");
+      return std::nullopt;
+    }
+    if (m->size() % rowSize != 0) fail("tc.rows", "the row matrix of " + std::to_string(m->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
+    checkRows(*m, shape, ids);
+    return ids;
+  }
+
+  // Reads the rows kept in a subnode; false when they cannot be read.
+  bool rowsInSubnode(std::uint32_t hnidRows, const TableShape& shape, std::vector<std::uint32_t>& ids) {
+    const std::size_t rowSize = shape.rowSize();
+    auto sl = std::lower_bound(subnodes_.begin(), subnodes_.end(), hnidRows, [](const SlEntry& a, NodeId n) { return a.nid < n; });
+    if (sl == subnodes_.end() || sl->nid != hnidRows) {
+      fail("tc.rows", "hnidRows " + hexText(hnidRows) + " is not a subnode of the table");
+      return false;
+    }
+    auto blocks = dataBlocksOf(c_, sl->bidData);
+    if (!blocks) return false;
+    const std::size_t perBlock = c_.layout().maxBlockData / rowSize;
+    for (std::size_t b = 0; b < blocks->size(); ++b) {
+      auto data = c_.blockData(*(*blocks)[b]);
+      if (!data) return false;
+      std::size_t inBlock = data->size() / rowSize;
+      if (b + 1 < blocks->size() && inBlock != perBlock)
+        fail("tc.rows", "row block " + std::to_string(b) + " holds " + std::to_string(inBlock) + " rows; every block but the last holds " + std::to_string(perBlock));
+      if (data->size() % rowSize != 0 && b + 1 == blocks->size())
+        fail("tc.rows", "the last row block of " + std::to_string(data->size()) + " bytes is not whole rows of " + std::to_string(rowSize));
+      checkRows(*data, shape, ids);
+    }
+    return true;
+  }
+
+  // Checks the cells of the whole rows in matrix and appends their ids.
+  void checkRows(ByteView matrix, const TableShape& shape, std::vector<std::uint32_t>& ids) {
+    const std::size_t rowSize = shape.rowSize();
+    for (std::size_t off = 0; off + rowSize <= matrix.size(); off += rowSize) {
+      ByteView row = matrix.sub(off, rowSize);
+      std::size_t r = ids.size();
+      ids.push_back(row.u32(0));
+      if (!shape.columnsOk) continue;
+      for (const TableColumn& col : shape.columns) {
+        bool exists = (row.u8(shape.rgib[2] + col.bit / 8u) & (0x80u >> (col.bit % 8u))) != 0;
+        if (col.tag == kTagLtpRowId && !exists) fail("tc.cell", "row " + std::to_string(r) + " has no row id cell");
+        if (!exists) continue;
+        auto size = typeSize(static_cast<std::uint16_t>(col.tag & 0xFFFF));
+        if (*size != 0 && *size <= 8) continue;
+        std::uint32_t hnid = row.u32(col.offset);
+        if (!hnidResolves(hnid))
+          fail("tc.cell", "row " + std::to_string(r) + " column " + hexText(col.tag) + " points to " + hexText(hnid) +
+                              ", which is neither an allocation of the heap nor a subnode");
+      }
+    }
+  }
+
+  // The row index and the rows must name the same rows, each once.
+  void checkRowIndexAgainstRows(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& index,
+                                const std::vector<std::uint32_t>& ids) {
     if (index.size() != ids.size())
       fail("tc.row-count", "the row index lists " + std::to_string(index.size()) + " rows but the row matrix holds " + std::to_string(ids.size()));
     std::vector<bool> indexed(ids.size(), false);
@@ -461,10 +567,8 @@ class LtpCheck {
       if (ids[rowNum] != rowId)
         fail("tc.row-index", "row " + std::to_string(rowNum) + " has row id " + hexText(ids[rowNum]) + ", the index " + hexText(rowId));
     }
-    return ids;
   }
 
- private:
   Context& c_;
   std::uint64_t at_;
   std::string where_;
@@ -503,6 +607,67 @@ std::vector<std::uint16_t> requiredProperties(NodeId nid, bool top) {
   }
 }
 
+std::optional<std::vector<std::uint32_t>> checkObject(Context& c, NodeId nid, BlockId bidData, BlockId bidSub,
+                                                      std::uint64_t at, const std::string& where, bool top,
+                                                      unsigned depth);
+
+// The name-to-id map's bucket count and the binary streams and buckets it
+// keeps among its properties.
+NameMapValues nameMapValues(LtpCheck& ltp, const std::vector<PcRecord>& records) {
+  NameMapValues values;
+  for (const PcRecord& r : records) {
+    if (r.id == 0x0001 && r.type == 0x0003) values.bucketCount = r.hnid;
+    bool stream = r.id >= 0x0002 && r.id <= 0x0004;
+    bool bucket = r.id >= kNameMapFirstBucket;
+    if ((stream || bucket) && r.type == 0x0102) {
+      if (auto v = ltp.value(r.hnid)) values.binary[r.id] = std::move(*v);
+    }
+  }
+  return values;
+}
+
+// What the subnodes of an object hold that concerns its attachments.
+struct Subobjects {
+  bool attachmentTable = false;
+  std::optional<std::vector<std::uint32_t>> attachmentRows;  // when the table could be read
+  std::vector<std::uint32_t> attachments;                    // attachment subnodes, in NID order
+};
+
+// The attachments and recipients of messages, and messages inside
+// attachments, are subnodes: checks each of them.
+Subobjects checkSubobjects(Context& c, const std::vector<SlEntry>& subnodes, std::uint64_t at, const std::string& where,
+                           unsigned depth) {
+  Subobjects found;
+  for (const SlEntry& s : subnodes) {
+    std::uint8_t t = nidType(s.nid);
+    if (t != nid_type::Attachment && t != nid_type::AttachmentTable && t != nid_type::RecipientTable &&
+        t != nid_type::NormalMessage)
+      continue;
+    auto sub = checkObject(c, s.nid, s.bidData, s.bidSub, at, where + " subnode " + hexText(s.nid), false, depth + 1);
+    if (s.nid == nid::MessageAttachmentTable) {
+      found.attachmentTable = true;
+      found.attachmentRows = std::move(sub);
+    }
+    if (t == nid_type::Attachment) found.attachments.push_back(s.nid);
+  }
+  return found;
+}
+
+// A message's attachment table lists exactly its attachment subnodes.
+void checkAttachmentTable(Context& c, std::uint64_t here, const std::string& where, Subobjects& found) {
+  // A message without recipients may go without a recipient table: Outlook
+  // writes such messages (contacts, drafts), so its absence is no finding.
+  if (!found.attachments.empty() && !found.attachmentTable)
+    c.report(here, "message.attachment-table", where, "the message has attachments but no attachment table (subnode 0x671)");
+  if (found.attachmentRows) {
+    std::sort(found.attachmentRows->begin(), found.attachmentRows->end());
+    if (*found.attachmentRows != found.attachments)
+      c.report(here, "message.attachment-rows", where,
+               "the attachment table lists " + std::to_string(found.attachmentRows->size()) +
+                   " rows whose ids are not the message's " + std::to_string(found.attachments.size()) + " attachment subnodes");
+  }
+}
+
 // Checks one object and the objects inside it; returns the row ids of a
 // table that could be read.
 std::optional<std::vector<std::uint32_t>> checkObject(Context& c, NodeId nid, BlockId bidData, BlockId bidSub,
@@ -519,54 +684,16 @@ std::optional<std::vector<std::uint32_t>> checkObject(Context& c, NodeId nid, Bl
   std::optional<std::vector<std::uint32_t>> rows;
   if (kind == Kind::Pc) {
     auto records = ltp.propertyContext(requiredProperties(nid, top));
-    if (top && nid == nid::NameToIdMap) {
-      NameMapValues values;
-      for (const PcRecord& r : records) {
-        if (r.id == 0x0001 && r.type == 0x0003) values.bucketCount = r.hnid;
-        bool stream = r.id >= 0x0002 && r.id <= 0x0004;
-        bool bucket = r.id >= kNameMapFirstBucket;
-        if ((stream || bucket) && r.type == 0x0102) {
-          if (auto v = ltp.value(r.hnid)) values.binary[r.id] = std::move(*v);
-        }
-      }
-      checkNameMap(c, here, where, values);
-    }
+    if (top && nid == nid::NameToIdMap) checkNameMap(c, here, where, nameMapValues(ltp, records));
   } else {
     rows = ltp.tableContext(nidType(nid) == nid_type::SearchContentsTable);
     if (rows && top) c.tableRows[nid] = *rows;
   }
-  // The attachments and recipients of messages, and messages inside
-  // attachments, are subnodes.
   if (depth >= limits::kMaxEmbeddingDepth) return rows;
-  bool attachmentTable = false;
-  std::optional<std::vector<std::uint32_t>> attachmentRows;
-  std::vector<std::uint32_t> attachments;
-  for (const SlEntry& s : *subnodes) {
-    std::uint8_t t = nidType(s.nid);
-    if (t != nid_type::Attachment && t != nid_type::AttachmentTable && t != nid_type::RecipientTable &&
-        t != nid_type::NormalMessage)
-      continue;
-    auto sub = checkObject(c, s.nid, s.bidData, s.bidSub, at, where + " subnode " + hexText(s.nid), false, depth + 1);
-    if (s.nid == nid::MessageAttachmentTable) {
-      attachmentTable = true;
-      attachmentRows = std::move(sub);
-    }
-    if (t == nid_type::Attachment) attachments.push_back(s.nid);
-  }
+  Subobjects found = checkSubobjects(c, *subnodes, at, where, depth);
   const std::uint8_t type = nidType(nid);
-  if (kind == Kind::Pc && (type == nid_type::NormalMessage || type == nid_type::AssocMessage)) {
-    // A message without recipients may go without a recipient table: Outlook
-    // writes such messages (contacts, drafts), so its absence is no finding.
-    if (!attachments.empty() && !attachmentTable)
-      c.report(here, "message.attachment-table", where, "the message has attachments but no attachment table (subnode 0x671)");
-    if (attachmentRows) {
-      std::sort(attachmentRows->begin(), attachmentRows->end());
-      if (*attachmentRows != attachments)
-        c.report(here, "message.attachment-rows", where,
-                 "the attachment table lists " + std::to_string(attachmentRows->size()) +
-                     " rows whose ids are not the message's " + std::to_string(attachments.size()) + " attachment subnodes");
-    }
-  }
+  if (kind == Kind::Pc && (type == nid_type::NormalMessage || type == nid_type::AssocMessage))
+    checkAttachmentTable(c, here, where, found);
   return rows;
 }
 

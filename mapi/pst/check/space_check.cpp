@@ -103,32 +103,28 @@ void checkDensityList(Context& c, std::uint64_t amaps) {
   // files it wrote disagree with their AMaps, so they are not compared.
 }
 
-}  // namespace
+// What reading the map pages found.
+struct MapPagesRead {
+  std::vector<bool> amapRead;  // per AMap: it was there, of its type
+  std::uint64_t pmapFree = 0;  // bytes the PMaps leave free
+  bool pmapsRead = true;       // every PMap was there, of its type
+};
 
-void checkSpace(Context& c) {
+// Reads and checks every AMap, PMap, FMap and FPMap page at its fixed place.
+MapPagesRead readMapPages(Context& c, std::uint64_t amaps) {
   const Layout& l = c.layout();
-  const std::uint64_t size = c.fileSize();
-  if (size < kFirstAMapOffset + l.pageSize) {
-    c.report(size, "map.missing", "AMap", "the file ends before its first AMap page");
-    return;
-  }
-  const std::uint64_t amaps = (size - kFirstAMapOffset + kAMapCoverage - 1) / kAMapCoverage;
-  checkDensityList(c, amaps);
-
-  // The map pages, and the AMaps themselves kept for the bit comparison.
-  std::vector<bool> amapRead(static_cast<std::size_t>(amaps), false);
-  std::uint64_t pmapFree = 0;
-  bool pmapsRead = true;
+  MapPagesRead read;
+  read.amapRead.assign(static_cast<std::size_t>(amaps), false);
   for (std::uint64_t i = 0; i < amaps; ++i) {
     std::uint64_t a = kFirstAMapOffset + i * kAMapCoverage;
-    amapRead[static_cast<std::size_t>(i)] = mapPage(c, {a, page_type::AllocationMap, ExtentKind::AMap, "AMap"}).has_value();
+    read.amapRead[static_cast<std::size_t>(i)] = mapPage(c, {a, page_type::AllocationMap, ExtentKind::AMap, "AMap"}).has_value();
     std::uint64_t next = a + l.pageSize;
     if (i % kAMapsPerPMap == 0) {
       auto p = mapPage(c, {next, page_type::PageMap, ExtentKind::PMap, "PMap"});
       if (p) {
-        pmapFree += zeroBits(mapBits(*p, l)) * l.pageSize;
+        read.pmapFree += zeroBits(mapBits(*p, l)) * l.pageSize;
       } else {
-        pmapsRead = false;
+        read.pmapsRead = false;
       }
       next += l.pageSize;
     }
@@ -144,8 +140,11 @@ void checkSpace(Context& c) {
     if (i >= fpmapFirst && (i - fpmapFirst) % (kPMapsPerFPMap * kAMapsPerPMap) == 0)
       mapPage(c, {next, page_type::FreePageMap, ExtentKind::FPMap, "FPMap"});
   }
+  return read;
+}
 
-  // No two objects share a byte.
+// Sorts the extents by offset and reports every two that share a byte.
+void checkNoOverlap(Context& c) {
   std::sort(c.extents.begin(), c.extents.end(), [](const Extent& a, const Extent& b) { return a.ib < b.ib; });
   for (std::size_t i = 1; i < c.extents.size(); ++i) {
     const Extent& prev = c.extents[i - 1];
@@ -154,20 +153,73 @@ void checkSpace(Context& c) {
       c.report(cur.ib, "space.overlap", std::string(extentName(cur.kind)) + " " + hexText(cur.id),
                "overlaps the " + std::string(extentName(prev.kind)) + " " + hexText(prev.id) + " at " + hexText(prev.ib));
   }
+}
 
-  if (c.header().amapValid == 0) {
-    c.notChecked("allocation maps against the pages and blocks in use, cbAMapFree and cbPMapFree (fAMapValid says the maps are not valid)");
-    return;
+// The PMap of a group of eight AMaps: pages it marks free (bit 0) are
+// reserved from the AMap for later B-tree pages, so the AMap rightly marks
+// them allocated though nothing lies there yet.
+struct GroupPMap {
+  std::optional<Bytes> page;
+  std::uint64_t base = 0;  // the offset of the group's first AMap
+
+  bool reserves(std::uint64_t ib, const Layout& l) const {
+    if (!page) return false;
+    std::uint64_t pageIndex = (ib - base) / l.pageSize;
+    if (pageIndex >= kMapBytes * 8) return false;
+    ByteView pbits = mapBits(*page, l);
+    return (pbits.u8(static_cast<std::size_t>(pageIndex / 8)) & (0x80u >> (pageIndex % 8))) == 0;
   }
-  // Each AMap against the pages and blocks of its section.
-  const HeaderOffsets& o = HeaderOffsets::of(c.header().layout);
+};
+
+// Marks the slots of the AMap at a that the extents from e on occupy,
+// reporting each extent the AMap marks free; moves e past them.
+std::vector<bool> slotsInUse(Context& c, std::uint64_t a, const std::optional<Bytes>& page, std::size_t& e) {
+  const Layout& l = c.layout();
+  std::vector<bool> used(kMapBytes * 8, false);
+  for (; e < c.extents.size() && c.extents[e].ib < a + kAMapCoverage; ++e) {
+    const Extent& x = c.extents[e];
+    if (x.ib < a) continue;
+    std::uint64_t first = (x.ib - a) / kSlotSize;
+    std::uint64_t last = std::min<std::uint64_t>((x.ib + x.size - a + kSlotSize - 1) / kSlotSize, kMapBytes * 8);
+    bool reported = false;
+    for (std::uint64_t s = first; s < last; ++s) {
+      used[static_cast<std::size_t>(s)] = true;
+      if (page && !reported && (page->at((l.kind == FileLayout::Ansi ? 4 : 0) + s / 8) & (0x80u >> (s % 8))) == 0) {
+        c.report(x.ib, "amap.unallocated", std::string(extentName(x.kind)) + " " + hexText(x.id),
+                 "in use, but the AMap at " + hexText(a) + " marks byte " + hexText(a + s * kSlotSize) + " free");
+        reported = true;
+      }
+    }
+  }
+  return used;
+}
+
+// Reports the runs of slots the AMap at a marks allocated that nothing
+// occupies and its PMap does not reserve.
+void reportUnusedRuns(Context& c, std::uint64_t a, ByteView bits, const std::vector<bool>& used, const GroupPMap& pmap) {
+  const Layout& l = c.layout();
+  auto reserved = [&](std::size_t slot) { return pmap.reserves(a + slot * kSlotSize, l); };
+  for (std::size_t s = 0; s < used.size();) {
+    bool set = (bits.u8(s / 8) & (0x80u >> (s % 8))) != 0;
+    if (!set || used[s] || reserved(s)) {
+      ++s;
+      continue;
+    }
+    std::size_t end = s;
+    while (end < used.size() && !used[end] && !reserved(end) && (bits.u8(end / 8) & (0x80u >> (end % 8))) != 0) ++end;
+    c.report(a + s * kSlotSize, "amap.unused", "AMap " + hexText(a),
+             "marks " + std::to_string((end - s) * kSlotSize) + " bytes allocated that no page or block occupies");
+    s = end;
+  }
+}
+
+// Checks each AMap against the pages and blocks of its section; the bytes
+// the AMaps leave free, or nullopt when one could not be read.
+std::optional<std::uint64_t> checkAMaps(Context& c, std::uint64_t amaps, const std::vector<bool>& amapRead) {
+  const Layout& l = c.layout();
   std::uint64_t amapFree = 0;
   bool amapsRead = true;
-  // The PMap of the current group of eight AMaps: pages it marks free
-  // (bit 0) are reserved from the AMap for later B-tree pages, so the AMap
-  // rightly marks them allocated though nothing lies there yet.
-  std::optional<Bytes> pmap;
-  std::uint64_t pmapBase = 0;
+  GroupPMap pmap;
   std::size_t e = 0;
   for (std::uint64_t i = 0; i < amaps; ++i) {
     const std::uint64_t a = kFirstAMapOffset + i * kAMapCoverage;
@@ -175,57 +227,47 @@ void checkSpace(Context& c) {
     std::optional<Bytes> page;
     if (amapRead[static_cast<std::size_t>(i)]) page = c.read(a, l.pageSize);
     if (i % kAMapsPerPMap == 0) {
-      pmapBase = a;
-      pmap = c.read(a + l.pageSize, l.pageSize);
-      if (pmap && PageTrailer::parse(*pmap, l).ptype != page_type::PageMap) pmap.reset();
+      pmap.base = a;
+      pmap.page = c.read(a + l.pageSize, l.pageSize);
+      if (pmap.page && PageTrailer::parse(*pmap.page, l).ptype != page_type::PageMap) pmap.page.reset();
     }
-    auto reserved = [&](std::size_t slot) {
-      if (!pmap) return false;
-      std::uint64_t pageIndex = (a + slot * kSlotSize - pmapBase) / l.pageSize;
-      if (pageIndex >= kMapBytes * 8) return false;
-      ByteView pbits = mapBits(*pmap, l);
-      return (pbits.u8(static_cast<std::size_t>(pageIndex / 8)) & (0x80u >> (pageIndex % 8))) == 0;
-    };
-    std::vector<bool> used(kMapBytes * 8, false);
-    for (; e < c.extents.size() && c.extents[e].ib < a + kAMapCoverage; ++e) {
-      const Extent& x = c.extents[e];
-      if (x.ib < a) continue;
-      std::uint64_t first = (x.ib - a) / kSlotSize;
-      std::uint64_t last = std::min<std::uint64_t>((x.ib + x.size - a + kSlotSize - 1) / kSlotSize, kMapBytes * 8);
-      bool reported = false;
-      for (std::uint64_t s = first; s < last; ++s) {
-        used[static_cast<std::size_t>(s)] = true;
-        if (page && !reported && (page->at((l.kind == FileLayout::Ansi ? 4 : 0) + s / 8) & (0x80u >> (s % 8))) == 0) {
-          c.report(x.ib, "amap.unallocated", std::string(extentName(x.kind)) + " " + hexText(x.id),
-                   "in use, but the AMap at " + hexText(a) + " marks byte " + hexText(a + s * kSlotSize) + " free");
-          reported = true;
-        }
-      }
-    }
+    std::vector<bool> used = slotsInUse(c, a, page, e);
     if (!page) {
       amapsRead = false;
       continue;
     }
     ByteView bits = mapBits(*page, l);
     amapFree += zeroBits(bits) * kSlotSize;
-    // Runs of slots marked allocated that nothing occupies.
-    for (std::size_t s = 0; s < used.size();) {
-      bool set = (bits.u8(s / 8) & (0x80u >> (s % 8))) != 0;
-      if (!set || used[s] || reserved(s)) {
-        ++s;
-        continue;
-      }
-      std::size_t end = s;
-      while (end < used.size() && !used[end] && !reserved(end) && (bits.u8(end / 8) & (0x80u >> (end % 8))) != 0) ++end;
-      c.report(a + s * kSlotSize, "amap.unused", "AMap " + hexText(a),
-               "marks " + std::to_string((end - s) * kSlotSize) + " bytes allocated that no page or block occupies");
-      s = end;
-    }
+    reportUnusedRuns(c, a, bits, used, pmap);
   }
-  if (amapsRead && amapFree != c.header().cbAMapFree)
-    c.report(o.cbAMapFree, "header.amap-free", "", "cbAMapFree is " + std::to_string(c.header().cbAMapFree) + " but the AMaps leave " + std::to_string(amapFree) + " bytes free");
-  if (pmapsRead && pmapFree != c.header().cbPMapFree)
-    c.report(o.cbPMapFree, "header.pmap-free", "", "cbPMapFree is " + std::to_string(c.header().cbPMapFree) + " but the PMaps leave " + std::to_string(pmapFree) + " bytes free");
+  if (!amapsRead) return std::nullopt;
+  return amapFree;
+}
+
+}  // namespace
+
+void checkSpace(Context& c) {
+  const Layout& l = c.layout();
+  const std::uint64_t size = c.fileSize();
+  if (size < kFirstAMapOffset + l.pageSize) {
+    c.report(size, "map.missing", "AMap", "the file ends before its first AMap page");
+    return;
+  }
+  const std::uint64_t amaps = (size - kFirstAMapOffset + kAMapCoverage - 1) / kAMapCoverage;
+  checkDensityList(c, amaps);
+  const MapPagesRead maps = readMapPages(c, amaps);
+  checkNoOverlap(c);
+
+  if (c.header().amapValid == 0) {
+    c.notChecked("allocation maps against the pages and blocks in use, cbAMapFree and cbPMapFree (fAMapValid says the maps are not valid)");
+    return;
+  }
+  const HeaderOffsets& o = HeaderOffsets::of(c.header().layout);
+  const std::optional<std::uint64_t> amapFree = checkAMaps(c, amaps, maps.amapRead);
+  if (amapFree && *amapFree != c.header().cbAMapFree)
+    c.report(o.cbAMapFree, "header.amap-free", "", "cbAMapFree is " + std::to_string(c.header().cbAMapFree) + " but the AMaps leave " + std::to_string(*amapFree) + " bytes free");
+  if (maps.pmapsRead && maps.pmapFree != c.header().cbPMapFree)
+    c.report(o.cbPMapFree, "header.pmap-free", "", "cbPMapFree is " + std::to_string(c.header().cbPMapFree) + " but the PMaps leave " + std::to_string(maps.pmapFree) + " bytes free");
 }
 
 }  // namespace varnolt::mapi::pst::check

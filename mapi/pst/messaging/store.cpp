@@ -7,6 +7,49 @@
 #include "mapi/util/text.h"
 
 namespace varnolt::mapi::pst {
+namespace {
+
+// Reads the parts of a message. In lenient mode (a list for problems
+// given) a part that fails is described there, `salvage` keeps what it
+// can of it, and reading goes on; otherwise the failure goes to the caller.
+class MessageParts {
+ public:
+  MessageParts(std::vector<std::string>* problems, const std::string& where) : problems_(problems), where_(where) {}
+
+  template <class Read, class Salvage>
+  void read(const std::string& what, const Read& read, const Salvage& salvage) const {
+    if (!problems_) {
+      read();
+      return;
+    }
+    try {
+      read();
+    } catch (const Error& e) {
+      problems_->push_back(where_ + what + ": " + e.what());
+      try {
+        salvage();
+      } catch (const Error&) {
+      }
+    }
+  }
+  template <class Read>
+  void read(const std::string& what, const Read& read) const {
+    this->read(what, read, [] {});
+  }
+
+ private:
+  std::vector<std::string>* problems_;
+  const std::string& where_;
+};
+
+// The row id and version are a table's own bookkeeping, not properties of
+// the object a row describes.
+void dropRowBookkeeping(PropertyBag& bag) {
+  bag.remove(kTagLtpRowId);
+  bag.remove(kTagLtpRowVersion);
+}
+
+}  // namespace
 
 std::unique_ptr<Store> Store::open(const std::filesystem::path& path, const OpenOptions& options) {
   return open(std::make_shared<FileSource>(path), options);
@@ -119,57 +162,37 @@ Message Store::readMessageNode(const Node& node, unsigned depth, std::uint32_t i
   m.props = PropertyContext(node).readAll(&budget);
   std::uint32_t cp = codepageOf(m.props, inherited);
   finishBag(m.props, cp);
-
-  // In lenient mode a part that fails is described and reading goes on.
-  auto part = [&](const std::string& what, const auto& read, const auto& salvage) {
-    if (!problems) {
-      read();
-      return;
-    }
-    try {
-      read();
-    } catch (const Error& e) {
-      problems->push_back(where + what + ": " + e.what());
-      try {
-        salvage();
-      } catch (const Error&) {
-      }
-    }
-  };
-  auto nothing = [] {};
+  const MessageParts part(problems, where);
 
   std::optional<TableContext> recipients;
-  part("recipients", [&] {
+  part.read("recipients", [&] {
     if (auto n = node.findSubnode(nid::MessageRecipientTable)) recipients.emplace(*n);
-  }, nothing);
+  });
   if (recipients) {
     for (std::size_t r = 0; r < recipients->rowCount(); ++r) {
-      part("recipient " + std::to_string(r + 1), [&] {
+      part.read("recipient " + std::to_string(r + 1), [&] {
         PropertyBag bag = recipients->row(r, &budget);
-        // The row id and version are the table's own bookkeeping.
-        bag.remove(kTagLtpRowId);
-        bag.remove(kTagLtpRowVersion);
+        dropRowBookkeeping(bag);
         finishBag(bag, cp);
         m.recipients.push_back(std::move(bag));
-      }, nothing);
+      });
     }
   }
 
   std::optional<TableContext> attachments;
-  part("attachments", [&] {
+  part.read("attachments", [&] {
     if (auto n = node.findSubnode(nid::MessageAttachmentTable)) attachments.emplace(*n);
-  }, nothing);
+  });
   if (attachments) {
     for (std::size_t r = 0; r < attachments->rowCount(); ++r) {
       std::string what = "attachment " + std::to_string(r + 1);
-      part(what, [&] {
+      part.read(what, [&] {
         m.attachments.push_back(readAttachment(node, *attachments, r, depth, cp, budget, problems, where + what + ": "));
       }, [&] {
         // Keep the attachment's place with what its table row says of it.
         Attachment a;
         a.props = readRow(*attachments, r, cp);
-        a.props.remove(kTagLtpRowId);
-        a.props.remove(kTagLtpRowVersion);
+        dropRowBookkeeping(a.props);
         m.attachments.push_back(std::move(a));
       });
     }
