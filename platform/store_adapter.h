@@ -197,6 +197,8 @@ class MessageBase : public engine::MailMessage {
   std::string HTMLBody() override;
   void HTMLBody(const std::string& text) override;
   std::string MessageClass() override;
+  engine::MessageFacts Facts() override;
+  engine::BodyState Bodies() override;
 
   // The content, read on first use.
   MessageContent& content();
@@ -252,6 +254,7 @@ class NewMessage : public MessageBase {
  public:
   NewMessage(std::shared_ptr<StoreState> state, pst::NodeId folder);
   void Commit() override;
+  std::string EntryId() override;
   bool committed() const { return committed_.has_value(); }
 
  protected:
@@ -262,6 +265,7 @@ class NewMessage : public MessageBase {
   std::shared_ptr<StoreState> state_;
   pst::NodeId folder_;
   std::optional<std::uint64_t> committed_;  // the revision written
+  std::optional<pst::NodeId> written_;      // the message's node in the new file
 };
 
 class MessageAttachments : public engine::AttachmentList {
@@ -281,6 +285,7 @@ class MessageAttachment : public engine::MailAttachment {
   std::string FileName() override;
   void SaveAsFile(const std::string& path) override;
   void Delete() override;
+  std::vector<engine::StoredProperty> Properties() override;
 
  private:
   mapi::Attachment& attachment();
