@@ -377,9 +377,10 @@ void CompressionEngine::openReport() {
 
 void CompressionEngine::closeReport(bool stopped) {
   if (!runReport_.isOpen()) return;
-  // A PST stopped before any attachment was met leaves no report of
-  // nothing behind, so its run folder can go when it is empty.
-  if (stopped && runReport_.rows() == 0) {
+  // A stopped PST has no new PST for the report to describe: its report
+  // stays only beside saved attachment files it left, to say where each
+  // came from, so that an otherwise empty run folder can go.
+  if (stopped && FilesIn(inputs_.DestinationFolder() + strDestFolderName + "/" + kAttachmentFolderName) == 0) {
     runReport_.discard();
     current().reportFile.clear();
     return;
