@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +52,9 @@ namespace pst = mapi::pst;
 using nlohmann::json;
 
 inline constexpr const char* kRestoredPstName = "Restored.pst";
+constexpr int kExitInterrupted = 130;
+// Set by SIGINT or SIGTERM; lock-free, so the handler may set it.
+std::atomic<bool> interrupted{false};
 constexpr std::int32_t kMsgFlagHasAttach = 0x10;
 
 std::string fromBase64(const std::string& text) {
@@ -130,6 +135,10 @@ struct MessagePlan {
   std::vector<TakenAttachment> taken;
   std::optional<json> body;
   bool met = false;
+  // Set when the message is not at the place the run recorded (an earlier
+  // message of its folder may have failed to copy): then its subject must
+  // still be the recorded one.
+  std::string movedTo;
   std::int64_t restored = 0;
   std::vector<std::string> notes;  // one line per attachment not restored, and why
 };
@@ -433,9 +442,10 @@ int runRestore(const std::vector<std::string>& args) {
       why = "the manifest names a message of another PST";
     else if (place == places.end())
       why = "the message is no longer in the new PST";
-    else if (place->second.first != it->second.folder || place->second.second != it->second.position)
-      why = "the message is no longer where the run put it (now " + place->second.first + " #" +
-            std::to_string(place->second.second) + ")";
+    else if (place->second.first != it->second.folder)
+      why = "the message is no longer in the folder the run put it in (now in " + place->second.first + ")";
+    else if (place->second.second != it->second.position)
+      it->second.movedTo = place->second.first + " #" + std::to_string(place->second.second);
     if (why.empty()) {
       ++it;
       continue;
@@ -452,21 +462,51 @@ int runRestore(const std::vector<std::string>& args) {
   pst::CopyReport copy;
   const std::size_t planned = r.plans.size();
   copy.change = [&](pst::NodeId id, mapi::Message& m) {
+    if (interrupted.load()) throw std::runtime_error("interrupted");
     const auto plan = r.plans.find(id);
     if (plan == r.plans.end()) return;
+    if (!plan->second.movedTo.empty()) {
+      std::string subject = m.props.getString(mapi::propId(mapi::tag::Subject)).value_or("");
+      if (subject.size() >= 2 && subject[0] == '\x01') subject.erase(0, 2);
+      if (subject != plan->second.subject) {
+        plan->second.met = true;
+        r.problems.push_back(plan->second.folder + " #" + std::to_string(plan->second.position) + " \"" +
+                             plan->second.subject + "\": the message at " + plan->second.movedTo +
+                             " is another one; its attachments were not restored");
+        return;
+      }
+    }
     ++r.messagesDone;
     std::fprintf(stderr, "[%zu/%zu] %s: %s\n", r.messagesDone, planned, plan->second.folder.c_str(),
                  plan->second.subject.c_str());
     restoreMessage(r, plan->second, m);
   };
+  // Ctrl-C or SIGTERM stops at the next message and leaves no file.
+  struct sigaction onStop {};
+  onStop.sa_handler = [](int) { interrupted.store(true); };
+  sigemptyset(&onStop.sa_mask);
+  struct sigaction oldInt {}, oldTerm {};
+  ::sigaction(SIGINT, &onStop, &oldInt);
+  ::sigaction(SIGTERM, &onStop, &oldTerm);
+  std::string failure;
   try {
     const std::string name = storeProperties.getString(0x3001).value_or("Personal Folders");
     auto writer = pst::Writer::create(temp, name);
     writer->copyStoreFrom(*store, &copy);
+    if (interrupted.load()) throw std::runtime_error("interrupted");
     writer->close();
   } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  ::sigaction(SIGINT, &oldInt, nullptr);
+  ::sigaction(SIGTERM, &oldTerm, nullptr);
+  if (!failure.empty() || interrupted.load()) {
     fs::remove(temp, ec);
-    return fail(out->string() + ": " + e.what());
+    if (interrupted.load()) {
+      std::fprintf(stderr, "varnolt-cli restore: interrupted; no restored PST was written\n");
+      return kExitInterrupted;
+    }
+    return fail(out->string() + ": " + failure);
   }
   if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, out->c_str(), RENAME_NOREPLACE) != 0) {
     const int err = errno;
