@@ -350,6 +350,7 @@ void printSummary(const engine::CompressionEngine& run, const std::string& desti
     const std::string newPst =
         o.runFolder.empty() ? std::string() : destination + o.runFolder + "/" + engine::kDestinationPstFileName;
     std::printf("  run folder: %s\n", o.runFolder.empty() ? "(none)" : (destination + o.runFolder).c_str());
+    if (!o.reportFile.empty()) std::printf("  report: %s\n", o.reportFile.c_str());
     // Every message of the source is either in a mail folder (copied one by
     // one) or in a folder copied whole; the two lines below add up to this
     // one when nothing failed.

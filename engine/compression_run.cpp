@@ -300,6 +300,7 @@ CompressionEngine::PstStores CompressionEngine::openStores(std::int32_t index,
     const std::string path = inputs_.DestinationFolder() + strDestFolderName + "/" + kDestinationPstFileName;
     opened.destination = stores->AttachPstFile(path, kFormatUnicodePst, std::string(kDestinationStoreName));
   });
+  if (opened.destination) openReport();
   return opened;
 }
 
@@ -362,9 +363,33 @@ bool CompressionEngine::finishNewPst(const PstStores& stores, bool haveRunFolder
   }
   const bool stopped = cut || destinationFull_;
   if (stopped) current().stopped = destinationFull_ ? PstStop::DestinationFull : PstStop::Interrupted;
+  closeReport(stopped);
   // The source lets go of its file.
   if (stores.source) tidy("close the source PST", [&] { stores.source->Close(); });
   return stopped;
+}
+
+void CompressionEngine::openReport() {
+  // Beside the new PST; a report that cannot be written costs the run
+  // nothing else.
+  const std::string runFolder = inputs_.DestinationFolder() + strDestFolderName;
+  if (attempt("create the report", [&] { runReport_.open(runFolder, where_.pst); }))
+    current().reportFile = runFolder + "/" + kReportFileName;
+}
+
+void CompressionEngine::closeReport(bool stopped) {
+  if (!runReport_.isOpen()) return;
+  // A stopped PST has no new PST for the report to describe: its report
+  // stays only beside saved attachment files it left, to say where each
+  // came from, so that an otherwise empty run folder can go.
+  if (stopped && FilesIn(inputs_.DestinationFolder() + strDestFolderName + "/" + kAttachmentFolderName) == 0) {
+    runReport_.discard();
+    current().reportFile.clear();
+    return;
+  }
+  if (!runReport_.finish()) {
+    tidy("finish the report", [&] { throw StoreError("the report could not be written completely to disk"); });
+  }
 }
 
 void CompressionEngine::clearRunFolder(bool haveRunFolder, bool stopped) {

@@ -30,6 +30,7 @@
 #include "engine/mail_store.h"
 #include "engine/progress_report.h"
 #include "engine/run_inputs.h"
+#include "engine/run_report.h"
 
 namespace varnolt::engine {
 
@@ -103,6 +104,9 @@ struct PstOutcome {
   // For a PST that was stopped: the saved attachment files left in its
   // attachment folder (copies; the source still holds them).
   std::int64_t attachmentFilesKept = 0;
+  // The report and manifest in its run folder (Varnolt_Report.csv);
+  // empty when none could be written.
+  std::string reportFile;
   // This PST's entries in failures(): [firstFailure, firstFailure + failureCount).
   std::size_t firstFailure = 0;
   std::size_t failureCount = 0;
@@ -226,8 +230,27 @@ class CompressionEngine {
                    const std::function<std::shared_ptr<MailAttachment>()>& attachment, const std::string& fileName,
                    AttachmentTreatment treatment, const std::string& strAttachmentFolderName);
   // The one place where an attachment stays because of the run's filters:
-  // counted as "kept (filter)", where_ names it.
-  void keptByFilter(const std::string& reason);
+  // counted and reported as "kept (filter)", where_ names it.
+  void keptByFilter(ReportedAttachment reported, const std::string& reason);
+  // The file the last saveAndLink put beside the new PST, for the report.
+  struct SavedFile {
+    std::string path;           // full path of the file the link names
+    std::string contentSha256;  // of the attachment's bytes as saved
+    std::uint64_t contentSize = 0;
+    std::string archiveEntry;   // for an archive of the run's own
+    std::string linkText;       // what was appended to the body
+    bool linkInPlainText = false;
+  };
+  SavedFile lastSaved_;
+  // The report of the PST being worked on; steps that write it fail alone.
+  RunReport runReport_;
+  void openReport();
+  // The report's record of a message whose attachments are about to be treated.
+  void beginReportedMessage(const std::shared_ptr<MailMessage>& message);
+  // Notes one attachment of the message being treated for the report.
+  void reportAttachment(ReportedAttachment reported, const std::optional<AttachmentTreatment>& treatment,
+                        bool removed, std::size_t failuresBefore);
+  void closeReport(bool stopped);
   bool appendLink(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
                   const std::string& target, const std::string& fileName);
   // The phases of a run: its start, the one session, one listed PST from

@@ -119,6 +119,7 @@ void CompressionEngine::copyMessage(const std::shared_ptr<MailMessage>& sourceIt
     sourceItem->SaveToFile(path);
   });
   std::shared_ptr<MailMessage> scratchMessage;
+  std::optional<BodyState> bodiesAfter;  // set for a message the report lists
   if (saved) attempt("GetMessageFromMsgFile", [&] { scratchMessage = session->GetMessageFromMsgFile(path); });
 
   // The treatment changes the scratch file's message only.
@@ -129,22 +130,40 @@ void CompressionEngine::copyMessage(const std::shared_ptr<MailMessage>& sourceIt
       attachments = scratchMessage->AttachmentList();
       count = attachments->Count();
     });
+    const bool reported = attachments && count > 0 && runReport_.isOpen();
+    if (reported) beginReportedMessage(scratchMessage);
     if (attachments && count > 0)
       StripAttachments(session, scratchMessage, attachments, count, attachmentCount, walk.strAttachmentFolderName);
+    if (reported) bodiesAfter = attemptGet("read the bodies for the report", [&] { return scratchMessage->Bodies(); });
     attempt("Commit (scratch file)", [&] { scratchMessage->Commit(); });
   }
 
   // The new item is kept even when its content could not be brought
   // in; the failure says so.
+  bool committed = false;
   if (newItem) {
     const bool imported = saved && attempt("ImportFromFile", [&] { newItem->ImportFromFile(path, kImportMsgFile); });
-    if (attempt("Commit", [&] { newItem->Commit(); }) && imported) tally(&PstOutcome::messagesCopied);
+    committed = attempt("Commit", [&] { newItem->Commit(); });
+    if (committed && imported) tally(&PstOutcome::messagesCopied);
+  }
+  if (bodiesAfter) {
+    std::string entryId;
+    if (committed) attempt("read the new message's entry id", [&] { entryId = newItem->EntryId(); });
+    attempt("write the report", [&] { runReport_.endMessage(entryId, *bodiesAfter); });
   }
   // The scratch file has served once the item is committed. Kept until
   // the PST is done, the scratch folder would grow to a second copy
   // of the whole PST.
   if (saved) attempt("delete the scratch file", [&] { DeleteFileIfPresent(path); });
   pump();
+}
+
+void CompressionEngine::beginReportedMessage(const std::shared_ptr<MailMessage>& message) {
+  const MessageSummary facts = attemptGet("read the message for the report", [&] { return message->Summary(); })
+                                 .value_or(MessageSummary());
+  const BodyState before =
+      attemptGet("read the bodies for the report", [&] { return message->Bodies(); }).value_or(BodyState());
+  runReport_.beginMessage(where_.folder, folderMessageNumber, facts, before);
 }
 
 void CompressionEngine::CopyFolderTree(const std::shared_ptr<MailFolder>& source,

@@ -15,6 +15,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/attachment_filter.h"
 
@@ -60,9 +61,39 @@ class Enumerator {
   virtual std::shared_ptr<T> Next() = 0;
 };
 
+// One property of a stored object as the run's manifest records it: its
+// tag and its value in the store's canonical bytes (one entry in values per
+// value of a multi-valued property).
+struct StoredProperty {
+  std::uint32_t tag = 0;
+  std::string value;
+  std::vector<std::string> values;
+};
+
+// What the run's report says about a message; empty texts where the store
+// cannot tell. date is ISO 8601 in UTC ("2026-12-07T09:05:03Z").
+struct MessageSummary {
+  std::string subject;
+  std::string sender;
+  std::string date;
+};
+
+// A message's body in each of its forms (UTF-8 text; the RTF as its
+// decompressed document) and the properties that hold them, so that the
+// run can record what it appended and restore can put back what was there.
+struct BodyState {
+  std::string plain;
+  std::string html;
+  std::string rtf;
+  std::vector<StoredProperty> properties;
+};
+
 class MailAttachment {
  public:
   virtual ~MailAttachment() = default;
+  // The attachment's own properties, its content left out; empty when the
+  // store cannot list them.
+  virtual std::vector<StoredProperty> Properties() { return {}; }
   // The attachment's file name, without a folder.
   virtual std::string FileName() = 0;
   // Writes the content to the file at path (an attachment by reference has
@@ -106,6 +137,12 @@ class MailMessage {
   // Its dates, whether it is a draft, and the bodies inline references
   // stand in; only the run's filters ask. A store that cannot tell throws.
   virtual MessageFacts Facts() { throw StoreError("the store does not tell the message's dates"); }
+  // For the run's report; stores that cannot tell answer empty values.
+  virtual MessageSummary Summary() { return {}; }
+  virtual BodyState Bodies() { return {}; }
+  // The entry id (hex) of a committed item of a store; empty when it has
+  // none or the store cannot tell.
+  virtual std::string EntryId() { return {}; }
 };
 
 class ItemList {

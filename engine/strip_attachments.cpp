@@ -65,17 +65,47 @@ bool isSmimeClass(const std::string& messageClass) {
 
 }  // namespace
 
+void CompressionEngine::reportAttachment(ReportedAttachment reported,
+                                         const std::optional<AttachmentTreatment>& treatment, bool removed,
+                                         std::size_t failuresBefore) {
+  if (!runReport_.isOpen()) return;
+  reported.treatment = treatment;
+  if (!removed) {
+    // The first failure met on its way says why it stayed.
+    reported.outcome = AttachmentOutcome::Kept;
+    reported.reason = failures_.count() > failuresBefore ? failures_.list()[failuresBefore].reason
+                                                         : "the treatment could not be done";
+  } else if (treatment == AttachmentTreatment::Remove) {
+    reported.outcome = AttachmentOutcome::Removed;
+  } else {
+    reported.outcome = treatment == AttachmentTreatment::Extract ? AttachmentOutcome::Saved : AttachmentOutcome::Zipped;
+    const std::string runFolder = inputs_.DestinationFolder() + strDestFolderName + "/";
+    reported.savedFile = lastSaved_.path.rfind(runFolder, 0) == 0 ? lastSaved_.path.substr(runFolder.size())
+                                                                  : lastSaved_.path;
+    reported.contentSha256 = lastSaved_.contentSha256;
+    reported.contentSize = lastSaved_.contentSize;
+    reported.archiveEntry = lastSaved_.archiveEntry;
+    reported.linkText = lastSaved_.linkText;
+    reported.linkInPlainText = lastSaved_.linkInPlainText;
+    attempt("read the saved file for the report", [&] { reported.fileSha256 = FileSha256(lastSaved_.path); });
+  }
+  runReport_.attachment(std::move(reported));
+}
+
 std::string KeptAttachment::describe() const {
   std::string out = PlaceText("", folder, message, attachment);
   if (!out.empty()) out += ": ";
   return out + "kept, " + reason;
 }
 
-void CompressionEngine::keptByFilter(const std::string& reason) {
-  // The reason goes with the attachment to whoever reports it one by one;
-  // the run's account only counts it.
-  (void)reason;
+void CompressionEngine::keptByFilter(ReportedAttachment reported, const std::string& reason) {
+  // The run's account only counts it; the report names it with the reason.
   tally(&PstOutcome::attachmentsKeptByFilter);
+  if (!runReport_.isOpen()) return;
+  reported.treatment = attemptGet("read the selected treatment", [&] { return inputs_.SelectedTreatment(); });
+  reported.outcome = AttachmentOutcome::KeptFilter;
+  reported.reason = reason;
+  runReport_.attachment(std::move(reported));
 }
 
 std::string CompressionEngine::freeSavePath(const std::string& path, bool forArchive) {
@@ -113,6 +143,8 @@ bool CompressionEngine::appendLink(const std::shared_ptr<MailSession>& session,
   std::string version;
   attempt("OutlookVersion", [&] { version = session->OutlookVersion(); });
   const AttachmentLink link = MakeAttachmentLink(target, fileName, strGetOSVersion, version);
+  lastSaved_.linkText = link.text;
+  lastSaved_.linkInPlainText = link.plainText;
   if (link.plainText) return attempt("append the link to Body", [&] { msg->Body(msg->Body() + link.text); });
   return attempt("append the link to HTMLBody", [&] { msg->HTMLBody(msg->HTMLBody() + link.text); });
 }
@@ -151,12 +183,22 @@ bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
     tidy("delete the unfinished file", [&] { DeleteFileIfPresent(savedFilePath); });
     return false;
   }
+  lastSaved_ = SavedFile();
+  if (runReport_.isOpen()) {
+    attempt("read the saved file for the report", [&] {
+      lastSaved_.contentSha256 = FileSha256(savedFilePath);
+      lastSaved_.contentSize = fs::file_size(fs::path(savedFilePath));
+    });
+  }
+  lastSaved_.path = savedFilePath;
 
   if (treatment == AttachmentTreatment::Extract) return appendLink(session, msg, savedFilePath, fileName);
   if (!zipTreatment) return false;
   // A saved file already named ".zip" (exactly) is linked as it is.
   if (endsWith(savedFilePath, ".zip")) return appendLink(session, msg, savedFilePath, fileName);
   if (!ZipAttachments(savedFilePath)) return false;
+  lastSaved_.path = savedFilePath + ".zip";
+  lastSaved_.archiveEntry = savedFileName;
   const bool linked = appendLink(session, msg, savedFilePath + ".zip", fileName);
   if (linked) attempt("delete the zipped file", [&] { DeleteFileIfPresent(savedFilePath); });
   return linked;
@@ -215,9 +257,20 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
       if (facts) tally(&PstOutcome::attachmentBytes, facts->size);
     }
 
+    ReportedAttachment reported;
+    reported.index = i;
+    reported.name = where_.attachment;
+    if (runReport_.isOpen())
+      reported.properties =
+          attemptGet("read the attachment's properties", [&] { return attachment()->Properties(); })
+              .value_or(std::vector<StoredProperty>());
+    const std::size_t failuresBefore = failures_.count();
+
     if (keepEvery) {
       tally(&PstOutcome::attachmentsKept);
       if (inPst_) current().kept.push_back({where_.folder, where_.message, where_.attachment, keptReason});
+      reported.reason = keptReason;
+      runReport_.attachment(std::move(reported));
       showHandled();
       continue;
     }
@@ -225,7 +278,7 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
       std::optional<std::string> reason = messageKeptReason;
       if (!reason) reason = AttachmentKeptByFilter(*filter, facts, messageFacts);
       if (reason) {
-        keptByFilter(*reason);
+        keptByFilter(std::move(reported), *reason);
         showHandled();
         continue;
       }
@@ -246,6 +299,7 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
       });
       remove = true;
     } else if (treatment && fileName) {
+      lastSaved_ = SavedFile();
       remove = saveAndLink(session, msg, attachment, *fileName, *treatment, strAttachmentFolderName);
     }
     const bool removed = remove && attempt("Delete", [&] { attachment()->Delete(); });
@@ -253,6 +307,7 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
     else if (treatment == AttachmentTreatment::Remove) tally(&PstOutcome::attachmentsRemoved);
     else if (treatment == AttachmentTreatment::Extract) tally(&PstOutcome::attachmentsSaved);
     else tally(&PstOutcome::attachmentsZipped);
+    reportAttachment(std::move(reported), treatment, removed, failuresBefore);
 
     showHandled();
   }

@@ -83,6 +83,7 @@ constexpr Entry kEnglish[] = {
     {183, "Copy"},
     // The tagline under the name in the main window's banner.
     {184, "Smaller Outlook PST files:\nattachments out, links in"},
+    {185, "Report of every attachment:"},
 };
 
 }  // namespace

@@ -498,7 +498,7 @@ void NewMessage::Commit() {
     // The store computes the size of what it holds; a size brought from
     // elsewhere (before attachments were taken out) would be wrong.
     c.message.props.remove(mapi::tag::MessageSize);
-    state_->writer().addMessage(folder_, c.message);
+    written_ = state_->writer().addMessage(folder_, c.message);
     committed_ = c.revision;
   });
 }

@@ -198,6 +198,8 @@ class MessageBase : public engine::MailMessage {
   void HTMLBody(const std::string& text) override;
   std::string MessageClass() override;
   engine::MessageFacts Facts() override;
+  engine::MessageSummary Summary() override;
+  engine::BodyState Bodies() override;
 
   // The content, read on first use.
   MessageContent& content();
@@ -253,6 +255,7 @@ class NewMessage : public MessageBase {
  public:
   NewMessage(std::shared_ptr<StoreState> state, pst::NodeId folder);
   void Commit() override;
+  std::string EntryId() override;
   bool committed() const { return committed_.has_value(); }
 
  protected:
@@ -263,6 +266,7 @@ class NewMessage : public MessageBase {
   std::shared_ptr<StoreState> state_;
   pst::NodeId folder_;
   std::optional<std::uint64_t> committed_;  // the revision written
+  std::optional<pst::NodeId> written_;      // the message's node in the new file
 };
 
 class MessageAttachments : public engine::AttachmentList {
@@ -283,6 +287,7 @@ class MessageAttachment : public engine::MailAttachment {
   void SaveAsFile(const std::string& path) override;
   void Delete() override;
   engine::AttachmentFacts Facts() override;
+  std::vector<engine::StoredProperty> Properties() override;
 
  private:
   mapi::Attachment& attachment();

@@ -108,6 +108,17 @@ frmRunReport::frmRunReport(const std::vector<engine::PstOutcome>& outcomes, cons
   openRow->addStretch();
   layout->addLayout(openRow);
 
+  QStringList reports;
+  for (const engine::PstOutcome& outcome : outcomes)
+    if (!outcome.reportFile.empty()) reports << QString::fromStdString(outcome.reportFile);
+  if (!reports.isEmpty()) {
+    lblReport = new QLabel(text(185, "Report of every attachment:") + QLatin1Char(' ') + reports.join(QLatin1Char('\n')),
+                           this);
+    lblReport->setObjectName(QStringLiteral("lblReport"));
+    lblReport->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(lblReport);
+  }
+
   lblFailures = new QLabel(text(153, "Steps of the run that failed :") + QLatin1Char(' ') +
                                QString::number(failures.count()),
                            this);

@@ -47,6 +47,7 @@ class frmRunReport : public QDialog {
   QTableWidget* lstResults = nullptr;
   QPushButton* cmdOpenFolder = nullptr;
   QLabel* lblFailures = nullptr;
+  QLabel* lblReport = nullptr;  // where each run folder's report is
   QTableWidget* lstFailures = nullptr;
   QPushButton* cmdCopy = nullptr;
   QPushButton* cmdOk = nullptr;

@@ -316,7 +316,7 @@ TEST_P(CompressSample, NewPstHoldsTheSourceWithoutItsAttachments) {
       << runFolder;
   const fs::path newPst = runFolder / "KestrikCompress.pst";
   const fs::path attachmentFolder = runFolder / "Outlook_Attachments";
-  std::vector<fs::path> expected{newPst};
+  std::vector<fs::path> expected{newPst, runFolder / "Varnolt_Manifest.jsonl", runFolder / "Varnolt_Report.csv"};
   if (treatment != "remove") expected.push_back(attachmentFolder);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(entriesOf(runFolder), expected);  // and no "MSG Folder"

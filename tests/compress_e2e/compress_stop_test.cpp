@@ -171,12 +171,15 @@ TEST(CompressInterrupted, LeavesOnlyTheSavedAttachments) {
       EXPECT_TRUE(tree(dest).empty()) << ::testing::PrintToString(tree(dest));
       continue;
     }
-    // The run folder holds the attachment folder and its files, nothing more.
+    // The run folder holds the attachment folder and its files, and the
+    // report that says where they came from, nothing more.
     const std::size_t kept = filesIn(runFolder / "Outlook_Attachments");
     EXPECT_GE(kept, 3u);
     for (const auto& entry : tree(dest)) {
-      const bool attachments = entry.rfind(runFolder.filename().string() + "/Outlook_Attachments", 0) == 0;
-      EXPECT_TRUE(entry == runFolder.filename().string() || attachments) << entry;
+      const std::string name = runFolder.filename().string();
+      const bool attachments = entry.rfind(name + "/Outlook_Attachments", 0) == 0;
+      const bool report = entry == name + "/Varnolt_Report.csv" || entry == name + "/Varnolt_Manifest.jsonl";
+      EXPECT_TRUE(entry == name || attachments || report) << entry;
       EXPECT_EQ(entry.find(".part"), std::string::npos) << entry;
     }
     EXPECT_NE(out.find("saved attachment files kept: " + std::to_string(kept) + " in "), std::string::npos) << out;
@@ -245,7 +248,8 @@ TEST(CompressFullDestination, StopsThatPstAloneAndLeavesNoNewPst) {
     // Only the good PST's run folder, with its finished PST.
     const fs::path runFolder = onlyRunFolder(dest.path());
     ASSERT_FALSE(runFolder.empty()) << ::testing::PrintToString(tree(dest.path()));
-    EXPECT_EQ(tree(runFolder), std::vector<std::string>{"KestrikCompress.pst"});
+    EXPECT_EQ(tree(runFolder),
+              (std::vector<std::string>{"KestrikCompress.pst", "Varnolt_Manifest.jsonl", "Varnolt_Report.csv"}));
     EXPECT_EQ(run({cli(), "check", (runFolder / "KestrikCompress.pst").string()}).exitCode, 0);
   }
   {
@@ -261,7 +265,8 @@ TEST(CompressFullDestination, StopsThatPstAloneAndLeavesNoNewPst) {
     ASSERT_FALSE(runFolder.empty()) << ::testing::PrintToString(tree(dest.path()));
     const std::size_t kept = filesIn(runFolder / "Outlook_Attachments");
     EXPECT_GT(kept, 0u);
-    EXPECT_EQ(tree(runFolder).size(), kept + 1) << ::testing::PrintToString(tree(runFolder));
+    // The attachment folder, its files and the report (two files).
+    EXPECT_EQ(tree(runFolder).size(), kept + 3) << ::testing::PrintToString(tree(runFolder));
     for (const auto& entry : tree(runFolder)) EXPECT_EQ(entry.find(".part"), std::string::npos) << entry;
     EXPECT_NE(r.out.find("saved attachment files kept: " + std::to_string(kept) + " in "), std::string::npos)
         << r.out;

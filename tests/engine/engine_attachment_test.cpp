@@ -332,7 +332,8 @@ TEST_F(AttachmentTest, HostileNamesStayInsideTheAttachmentFolder) {
   run();
   EXPECT_EQ(filesIn(attachmentFolder(kRunAt)).size(), 3u);
   EXPECT_THAT(filesIn(host.destination), ElementsAre(kRunAt));
-  EXPECT_THAT(filesIn(host.destination + kRunAt), ElementsAre("KestrikCompress.pst", "Outlook_Attachments"));
+  EXPECT_THAT(filesIn(host.destination + kRunAt), ElementsAre("KestrikCompress.pst", "Outlook_Attachments",
+                                                              "Varnolt_Manifest.jsonl", "Varnolt_Report.csv"));
   EXPECT_TRUE(outputItems().at(0)->attachments.empty());
   EXPECT_TRUE(engine().failures().empty());
 }

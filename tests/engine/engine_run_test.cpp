@@ -88,7 +88,8 @@ TEST_F(EngineTest, RunFolderHoldsTheFinishedPstAndNoScratchFolder) {
 
   const std::string runFolder = "Varnolt_03-02-2026_09-05-07";
   EXPECT_THAT(filesIn(host.destination), ElementsAre(runFolder));
-  EXPECT_THAT(filesIn(host.destination + runFolder), ElementsAre("KestrikCompress.pst"));
+  EXPECT_THAT(filesIn(host.destination + runFolder),
+              ElementsAre("KestrikCompress.pst", "Varnolt_Manifest.jsonl", "Varnolt_Report.csv"));
   auto pst = world.pst(host.destination + runFolder + "/KestrikCompress.pst");
   ASSERT_TRUE(pst);
   EXPECT_EQ(pst->displayName, "KestrikCompress PST");
@@ -308,7 +309,8 @@ TEST_F(EngineTest, SourceWithoutFoldersGivesAnEmptyPstAndNoWorkFolders) {
   host.treatment = AttachmentTreatment::ExtractZip;
   addPst("empty.pst");
   run();
-  EXPECT_THAT(filesIn(host.destination + kRunAt), ElementsAre("KestrikCompress.pst"));
+  EXPECT_THAT(filesIn(host.destination + kRunAt),
+              ElementsAre("KestrikCompress.pst", "Varnolt_Manifest.jsonl", "Varnolt_Report.csv"));
   EXPECT_TRUE(output(kRunAt)->subfolders.empty());
 }
 

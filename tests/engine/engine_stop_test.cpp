@@ -44,8 +44,10 @@ TEST_F(EngineTest, AFullDestinationStopsThatPstOnceAndTheNextPstIsStillDone) {
   // It stopped at once: no later message was even written out.
   EXPECT_EQ(world.subjectsOf("SaveToFile").size(), 3u + 1u);  // three of big.pst, one of small.pst
   // No new PST, finished or not, and no scratch files; the two attachments
-  // saved before stay and are counted.
-  EXPECT_THAT(filesIn(host.destination + kFirstRun), ElementsAre("Outlook_Attachments"));
+  // saved before stay and are counted, with the report that says where
+  // they came from.
+  EXPECT_THAT(filesIn(host.destination + kFirstRun),
+              ElementsAre("Outlook_Attachments", "Varnolt_Manifest.jsonl", "Varnolt_Report.csv"));
   EXPECT_EQ(filesIn(attachmentFolder(kFirstRun)).size(), 2u);
   EXPECT_EQ(world.pst(host.destination + kFirstRun + "/KestrikCompress.pst")->discards, 1);
   const auto& outcome = engine().outcomes().at(0);
@@ -126,9 +128,11 @@ TEST_F(EngineTest, AStopRequestEndsTheRunAtTheNextMessageAndClearsTheUnfinishedP
   EXPECT_EQ(world.subjectsOf("SaveToFile").size(), 2u);
   EXPECT_EQ(engine().outcomes().size(), 1u);
   EXPECT_THAT(world.subjectsOf("AttachPstFile"), ::testing::Not(::testing::Contains(host.pstList[1])));
-  // The attachments saved stay; nothing else is left.
+  // The attachments saved stay, with the report that says where they
+  // came from; nothing else is left.
   EXPECT_THAT(filesIn(host.destination), ElementsAre(kFirstRun));
-  EXPECT_THAT(filesIn(host.destination + kFirstRun), ElementsAre("Outlook_Attachments"));
+  EXPECT_THAT(filesIn(host.destination + kFirstRun),
+              ElementsAre("Outlook_Attachments", "Varnolt_Manifest.jsonl", "Varnolt_Report.csv"));
   EXPECT_EQ(filesIn(attachmentFolder(kFirstRun)).size(), 2u);
   EXPECT_EQ(engine().outcomes()[0].stopped, engine::PstStop::Interrupted);
   EXPECT_EQ(engine().outcomes()[0].attachmentFilesKept, 2);

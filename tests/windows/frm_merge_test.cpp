@@ -336,6 +336,11 @@ TEST_F(MergeWindow, ResultsPerPstAndFailedStepsAsACopyableTable) {
   EXPECT_EQ(opened, QStringList{q(folders[0])});
   frmRunReport::SetFolderOpener(nullptr);
 
+  // Where the run folder's report of every attachment is.
+  ASSERT_NE(report->lblReport, nullptr);
+  EXPECT_TRUE(report->lblReport->text().contains(q(folders[0]) + QStringLiteral("/Varnolt_Report.csv")))
+      << report->lblReport->text().toStdString();
+
   // The failed steps: one row each, the six parts in their own columns.
   const auto& failures = merge->RunFailures().list();
   ASSERT_EQ(report->lstFailures->rowCount(), static_cast<int>(failures.size()));
@@ -455,13 +460,14 @@ TEST_F(MergeWindowDeath, CloseRequestDuringARunClearsTheUnfinishedPstThenEndsThe
   ::unsetenv("VARNOLT_TEST_DEST");
   removeChildScratch(childOutput);
   // The message under way was finished and the run stopped there: its two
-  // saved attachments stay, nothing else does, and the next PST was never
-  // begun.
+  // saved attachments stay with the report that says where they came from,
+  // nothing else does, and the next PST was never begun.
   const auto folders = runFolders();
   ASSERT_EQ(folders.size(), 1u);
   std::vector<std::string> left;
   for (const auto& e : fs::directory_iterator(folders[0])) left.push_back(e.path().filename().string());
-  EXPECT_THAT(left, ::testing::ElementsAre("Outlook_Attachments"));
+  std::sort(left.begin(), left.end());
+  EXPECT_THAT(left, ::testing::ElementsAre("Outlook_Attachments", "Varnolt_Manifest.jsonl", "Varnolt_Report.csv"));
   std::size_t saved = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(folders[0] / "Outlook_Attachments")) ++saved;
   EXPECT_EQ(saved, 2u);

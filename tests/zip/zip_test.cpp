@@ -24,6 +24,7 @@
 #include "zip/layout.h"
 #include "zip/text_encoding.h"
 #include "zip/zip_class.h"
+#include "zip/zip_reader.h"
 
 namespace t = varnolt::test;
 namespace z = varnolt::zip;
@@ -544,6 +545,31 @@ TEST(ZipWriteZip, FileThatAppearsWhileWritingIsNotReplacedWithoutOverwrite) {
   EXPECT_FALSE(out.commit(false));
   EXPECT_EQ(t::readFile(target), bytesOf("someone else's file"));
   EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"late.zip"}));
+}
+
+// What restore reads back: the bytes of the entry ZipClass wrote, and a
+// refusal, never wrong bytes, for an archive damaged since.
+TEST(ZipReader, ReadsBackWhatWasWrittenAndRefusesDamage) {
+  t::TempDir dir;
+  Bytes content;
+  for (int i = 0; i < 5000; ++i) content.push_back(static_cast<std::uint8_t>("compressible text "[i % 18]));
+  const t::fs::path file = source(dir, "report.txt", content);
+  z::ZipClass archive;
+  ASSERT_TRUE(archive.AddFile(file));
+  ASSERT_TRUE(archive.WriteZip(dir / "report.txt.zip", false));
+  EXPECT_EQ(z::ReadEntry(dir / "report.txt.zip", "report.txt"), content);
+
+  // A flipped byte inside the deflated data.
+  Bytes damaged = t::readFile(dir / "report.txt.zip");
+  ASSERT_GT(damaged.size(), 60u);
+  damaged[30 + std::string("report.txt").size() + 5] ^= 0x01;
+  t::writeFile(dir / "damaged.zip", damaged);
+  EXPECT_THROW(z::ReadEntry(dir / "damaged.zip", "report.txt"), z::Error);
+
+  // Cut short, and not an archive at all.
+  t::writeFile(dir / "short.zip", Bytes(damaged.begin(), damaged.begin() + 40));
+  EXPECT_THROW(z::ReadEntry(dir / "short.zip", "report.txt"), z::Error);
+  EXPECT_THROW(z::ReadEntry(dir / "report.txt", "report.txt"), z::Error);
 }
 
 }  // namespace

@@ -761,6 +761,7 @@ void Writer::copyMessages(const Store& source, const std::vector<CopyStep>& step
         std::vector<std::string> problems;
         try {
           Message m = source.readMessage(id, report ? &problems : nullptr);
+          if (report && report->change && !isAssociated) report->change(id, m);
           copiedNodes_[id] = addMessage(step.target, m, isAssociated);
           if (report) ++report->messages;
         } catch (const Error& e) {

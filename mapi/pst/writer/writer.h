@@ -25,6 +25,7 @@
 //   w->close();
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,6 +57,9 @@ struct CopyReport {
   std::size_t folders = 0;
   std::size_t messages = 0;
   std::vector<std::string> problems;
+  // When set, every message (not the hidden ones) passes through it, with
+  // its node id in the source, on its way into the new file.
+  std::function<void(NodeId sourceMessage, Message& message)> change;
 };
 
 class Writer {
@@ -94,6 +98,8 @@ class Writer {
   NodeId addMessage(FolderId folder, const Message& message, bool associated = false);
 
   PropertyBag storeProperties() const;
+  // The entry id that names the object nid (a message, a folder) of this file.
+  Bytes entryId(NodeId nid) const;
   // Sets store properties; the record key, the entry ids of the special
   // folders and the mask of valid ones stay the writer's own.
   void setStoreProperties(const PropertyBag& props);
@@ -165,7 +171,6 @@ class Writer {
   IdChange mapSourceId(ByteView id, bool foldersOnly) const;
   void mapMessageIds(PropertyRefs& props) const;
   void writeReceiveFolders();
-  Bytes entryId(NodeId nid) const;
   std::uint64_t now();
   Bytes randomBytes(std::size_t n);
 

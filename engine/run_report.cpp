@@ -1,0 +1,318 @@
+#include "engine/run_report.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "mapi/util/sha256.h"
+#include "mapi/util/text.h"
+
+namespace varnolt::engine {
+
+namespace {
+
+using nlohmann::json;
+
+std::string base64(const std::string& bytes) {
+  static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                       static_cast<unsigned char>(bytes[i + 2]);
+    for (int s = 18; s >= 0; s -= 6) out += digits[(v >> s) & 63];
+  }
+  if (i + 1 == bytes.size()) {
+    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+    out += digits[(v >> 18) & 63];
+    out += digits[(v >> 12) & 63];
+    out += "==";
+  } else if (i + 2 == bytes.size()) {
+    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+    out += digits[(v >> 18) & 63];
+    out += digits[(v >> 12) & 63];
+    out += digits[(v >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+std::string tagHex(std::uint32_t tag) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", tag);
+  return text;
+}
+
+json propertiesJson(const std::vector<StoredProperty>& properties) {
+  json list = json::array();
+  for (const StoredProperty& p : properties) {
+    json entry = {{"tag", tagHex(p.tag)}};
+    if ((p.tag & 0x1000) != 0) {
+      json values = json::array();
+      for (const std::string& v : p.values) values.push_back(base64(v));
+      entry["values"] = values;
+    } else {
+      entry["value"] = base64(p.value);
+    }
+    list.push_back(entry);
+  }
+  return list;
+}
+
+// The value of the property with this id among properties, for the
+// manifest's readable summary: text for strings, a number for integers,
+// true or false for a flag; null when the attachment does not have it.
+json readable(const std::vector<StoredProperty>& properties, std::uint16_t id) {
+  for (const StoredProperty& p : properties) {
+    if ((p.tag >> 16) != id) continue;
+    const std::string& v = p.value;
+    switch (p.tag & 0xFFFF) {
+      case 0x001F:
+        return mapi::utf16leToUtf8(mapi::ByteView(reinterpret_cast<const std::uint8_t*>(v.data()), v.size()));
+      case 0x001E:
+        return mapi::codepageToUtf8(mapi::ByteView(reinterpret_cast<const std::uint8_t*>(v.data()), v.size()), 1252);
+      case 0x0003:
+        if (v.size() >= 4) {
+          std::uint32_t n = 0;
+          for (int b = 3; b >= 0; --b) n = (n << 8) | static_cast<unsigned char>(v[static_cast<std::size_t>(b)]);
+          return static_cast<std::int32_t>(n);
+        }
+        return nullptr;
+      case 0x000B:
+        return !v.empty() && v[0] != 0;
+      default:
+        return nullptr;
+    }
+  }
+  return nullptr;
+}
+
+json attachmentSummary(const ReportedAttachment& a) {
+  const auto& p = a.properties;
+  return {{"index", a.index},
+          {"name", a.name},
+          {"fileName", readable(p, 0x3704)},
+          {"longFileName", readable(p, 0x3707)},
+          {"extension", readable(p, 0x3703)},
+          {"mimeType", readable(p, 0x370E)},
+          {"contentId", readable(p, 0x3712)},
+          {"contentLocation", readable(p, 0x3713)},
+          {"flags", readable(p, 0x3714)},
+          {"hidden", readable(p, 0x7FFE)},
+          {"renderingPosition", readable(p, 0x370B)},
+          {"method", readable(p, 0x3705)},
+          {"size", readable(p, 0x0E20)}};
+}
+
+// A field as spreadsheets read it back: quoted when it holds a comma, a
+// quote or a line end. A text that begins like a formula gets a leading
+// apostrophe, so that opening the report never runs what a message's
+// sender wrote into its subject.
+std::string csvField(const std::string& text, bool isText = true) {
+  std::string value = text;
+  if (isText && !value.empty() && std::strchr("=+-@\t\r", value[0]) != nullptr) value.insert(0, "'");
+  if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
+  std::string quoted = "\"";
+  for (char c : value) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string csvLine(const std::vector<std::string>& fields) {
+  std::string line;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) line += ',';
+    line += fields[i];
+  }
+  return line + "\r\n";
+}
+
+std::string dumped(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+std::string textSha256(const std::string& text) { return mapi::sha256Hex(text.data(), text.size()); }
+
+}  // namespace
+
+const char* OutcomeText(AttachmentOutcome outcome) {
+  switch (outcome) {
+    case AttachmentOutcome::Removed: return "removed";
+    case AttachmentOutcome::Saved: return "saved";
+    case AttachmentOutcome::Zipped: return "zipped";
+    case AttachmentOutcome::Kept: return "kept";
+    case AttachmentOutcome::KeptFilter: return "kept (filter)";
+  }
+  return "kept";
+}
+
+const char* TreatmentText(AttachmentTreatment treatment) {
+  switch (treatment) {
+    case AttachmentTreatment::Remove: return "remove";
+    case AttachmentTreatment::Extract: return "extract";
+    case AttachmentTreatment::ExtractZip: return "extract-zip";
+  }
+  return "";
+}
+
+std::string InsertedText(const std::string& before, const std::string& after) {
+  const std::size_t shorter = std::min(before.size(), after.size());
+  std::size_t start = 0;
+  while (start < shorter && before[start] == after[start]) ++start;
+  std::size_t end = 0;
+  while (end < shorter - start && before[before.size() - 1 - end] == after[after.size() - 1 - end]) ++end;
+  return after.substr(start, after.size() - start - end);
+}
+
+std::string FileSha256(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::system_error(errno ? errno : ENOENT, std::generic_category(), "cannot read " + path);
+  mapi::Sha256 digest;
+  std::vector<char> buffer(1 << 16);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    digest.update(buffer.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) throw std::system_error(EIO, std::generic_category(), "cannot read " + path);
+  return digest.finishHex();
+}
+
+RunReport::~RunReport() {
+  if (csv_) std::fclose(csv_);
+  if (manifest_) std::fclose(manifest_);
+}
+
+void RunReport::open(const std::string& runFolderPath, const std::string& pstPath) {
+  runFolder_ = runFolderPath;
+  pst_ = pstPath;
+  rows_ = 0;
+  const std::string csvPath = runFolder_ + "/" + kReportFileName;
+  const std::string manifestPath = runFolder_ + "/" + kManifestFileName;
+  csv_ = std::fopen(csvPath.c_str(), "wbx");
+  if (!csv_) throw std::system_error(errno, std::generic_category(), "cannot create " + csvPath);
+  manifest_ = std::fopen(manifestPath.c_str(), "wbx");
+  if (!manifest_) {
+    const int err = errno;
+    std::fclose(csv_);
+    csv_ = nullptr;
+    std::remove(csvPath.c_str());
+    throw std::system_error(err, std::generic_category(), "cannot create " + manifestPath);
+  }
+  writeOrThrow(csv_,
+               "\xEF\xBB\xBF" + csvLine({"PST", "Folder", "Subject", "Sender", "Date", "Attachment", "Size (bytes)",
+                                         "Treatment", "Outcome", "Saved file", "Reason"}),
+               kReportFileName);
+  if (std::fflush(csv_) != 0) throw std::system_error(errno, std::generic_category(), "cannot write the report");
+}
+
+void RunReport::writeOrThrow(std::FILE* file, const std::string& text, const char* name) {
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
+    throw std::system_error(errno ? errno : EIO, std::generic_category(), std::string("cannot write ") + name);
+}
+
+void RunReport::beginMessage(const std::string& folderPath, std::int64_t position, const MessageSummary& facts,
+                             const BodyState& before) {
+  inMessage_ = true;
+  folder_ = folderPath;
+  position_ = position;
+  facts_ = facts;
+  before_ = before;
+  pending_.clear();
+}
+
+void RunReport::attachment(ReportedAttachment attachment) {
+  if (inMessage_) pending_.push_back(std::move(attachment));
+}
+
+void RunReport::endMessage(const std::string& entryId, const BodyState& after) {
+  if (!inMessage_) return;
+  inMessage_ = false;
+  if (!isOpen()) return;
+  // Rows in the order of the message's attachments; the run met them
+  // from the last to the first.
+  std::sort(pending_.begin(), pending_.end(),
+            [](const ReportedAttachment& a, const ReportedAttachment& b) { return a.index < b.index; });
+  const AppendedLinks links{InsertedText(before_.plain, after.plain), InsertedText(before_.html, after.html),
+                            InsertedText(before_.rtf, after.rtf)};
+  bool bodyWritten = false;
+  std::string csv;
+  std::string manifest;
+  for (const ReportedAttachment& a : pending_) {
+    json size = readable(a.properties, 0x0E20);
+    const std::string sizeText = size.is_number() ? std::to_string(size.get<std::int64_t>())
+                                                  : (a.contentSize > 0 ? std::to_string(a.contentSize) : "");
+    csv += csvLine({csvField(pst_), csvField(folder_), csvField(facts_.subject), csvField(facts_.sender),
+                    csvField(facts_.date), csvField(a.name), csvField(sizeText, false),
+                    csvField(a.treatment ? TreatmentText(*a.treatment) : ""), csvField(OutcomeText(a.outcome)),
+                    csvField(a.savedFile), csvField(a.reason)});
+    ++rows_;
+    if (a.outcome != AttachmentOutcome::Removed && a.outcome != AttachmentOutcome::Saved &&
+        a.outcome != AttachmentOutcome::Zipped)
+      continue;
+    json line = {{"format", kManifestFormat},
+                 {"pst", pst_},
+                 {"message",
+                  {{"entryId", entryId},
+                   {"folder", folder_},
+                   {"position", position_},
+                   {"subject", facts_.subject},
+                   {"date", facts_.date}}},
+                 {"attachment", attachmentSummary(a)},
+                 {"properties", propertiesJson(a.properties)},
+                 {"treatment", a.treatment ? TreatmentText(*a.treatment) : ""},
+                 {"outcome", OutcomeText(a.outcome)},
+                 {"file", nullptr},
+                 {"links", {{"plain", links.plain}, {"html", links.html}, {"rtf", links.rtf}}}};
+    if (a.outcome != AttachmentOutcome::Removed) {
+      line["file"] = {{"path", a.savedFile},
+                      {"sha256", a.fileSha256},
+                      {"contentSha256", a.contentSha256},
+                      {"size", a.contentSize}};
+      if (a.outcome == AttachmentOutcome::Zipped) line["file"]["archiveEntry"] = a.archiveEntry;
+      line["link"] = {{"text", a.linkText}, {"body", a.linkInPlainText ? "plain" : "html"}};
+    }
+    if (!bodyWritten) {
+      // Once per message: the bodies before the run changed them, and
+      // digests of them after, so restore can tell whether the message
+      // was changed since.
+      line["body"] = {{"before", propertiesJson(before_.properties)},
+                      {"afterPlainSha256", textSha256(after.plain)},
+                      {"afterHtmlSha256", textSha256(after.html)},
+                      {"afterRtfSha256", textSha256(after.rtf)}};
+      bodyWritten = true;
+    }
+    manifest += dumped(line) + "\n";
+  }
+  pending_.clear();
+  writeOrThrow(csv_, csv, kReportFileName);
+  writeOrThrow(manifest_, manifest, kManifestFileName);
+  if (std::fflush(csv_) != 0 || std::fflush(manifest_) != 0)
+    throw std::system_error(errno, std::generic_category(), "cannot write the report");
+}
+
+bool RunReport::finish() {
+  bool whole = true;
+  for (std::FILE** file : {&csv_, &manifest_}) {
+    if (!*file) continue;
+    whole = std::fflush(*file) == 0 && ::fsync(::fileno(*file)) == 0 && whole;
+    whole = std::fclose(*file) == 0 && whole;
+    *file = nullptr;
+  }
+  return whole;
+}
+
+void RunReport::discard() {
+  finish();
+  std::remove((runFolder_ + "/" + kReportFileName).c_str());
+  std::remove((runFolder_ + "/" + kManifestFileName).c_str());
+}
+
+}  // namespace varnolt::engine
