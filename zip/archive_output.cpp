@@ -114,10 +114,10 @@ bool ArchiveOutput::moveIntoPlace(bool replace) {
   return false;
 }
 
-bool ArchiveOutput::commit(bool replace) {
+bool ArchiveOutput::commit(bool replace, bool flush) {
   if (fd_ < 0) throw Error(ErrorKind::Io, "commit of " + dest_.string() + " after it was closed");
   flushBuffer();
-  if (::fsync(fd_) != 0) fail("write", errno);
+  if (flush && ::fsync(fd_) != 0) fail("write", errno);
   int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) fail("write", errno);
@@ -126,6 +126,7 @@ bool ArchiveOutput::commit(bool replace) {
     return false;
   }
   committed_ = true;
+  if (!flush) return true;
   // Make the new name itself durable: callers delete the archive's source
   // file once it is written.
   std::filesystem::path dir = dest_.parent_path();
