@@ -330,10 +330,8 @@ void Writer::removeFolder(FolderId folder) {
                                                 " belongs to every PST file and cannot be removed");
   FolderState& f = folderState(folder);
   for (NodeId c : std::vector<NodeId>(f.children)) removeFolder(c);
-  for (const MessageRecord& m : f.messages) {
-    db_->removeNode(m.nid);
-    for (BlockId b : m.blocks) db_->releaseBlock(b);
-  }
+  for (NodeId m : f.messageNodes) db_->removeNode(m);
+  for (BlockId b : f.messageBlocks) db_->releaseBlock(b);
   auto& siblings = folderState(f.parent).children;
   siblings.erase(std::remove(siblings.begin(), siblings.end(), folder), siblings.end());
   for (auto it = copiedNodes_.begin(); it != copiedNodes_.end();) {
@@ -460,14 +458,15 @@ NodeId Writer::addMessage(FolderId folder, const Message& message, bool associat
   requireOpen();
   FolderState& f = folderState(folder);
   NodeId nid = db_->allocateNid(associated ? nid_type::AssocMessage : nid_type::NormalMessage);
-  MessageRecord record{nid, {}};
-  db_->collectInto(&record.blocks);
+  const std::size_t firstBlock = f.messageBlocks.size();
+  db_->collectInto(&f.messageBlocks);
   Written w;
   try {
     w = writeMessage(message, 0, associated);
   } catch (...) {
     db_->collectInto(nullptr);
-    for (BlockId b : record.blocks) db_->releaseBlock(b);
+    for (std::size_t i = firstBlock; i < f.messageBlocks.size(); ++i) db_->releaseBlock(f.messageBlocks[i]);
+    f.messageBlocks.resize(firstBlock);
     throw;
   }
   db_->collectInto(nullptr);
@@ -489,8 +488,7 @@ NodeId Writer::addMessage(FolderId folder, const Message& message, bool associat
     const PropValue* flags = w.props.get(tag::MessageFlags);
     if (!flags || !flags->asInt32() || (*flags->asInt32() & kMsgFlagRead) == 0) ++f.unread;
   }
-  record.blocks.shrink_to_fit();
-  f.messages.push_back(std::move(record));
+  f.messageNodes.push_back(nid);
   return nid;
 }
 

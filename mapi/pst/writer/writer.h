@@ -117,10 +117,6 @@ class Writer {
   const std::filesystem::path& path() const { return path_; }
 
  private:
-  struct MessageRecord {
-    NodeId nid;
-    std::vector<BlockId> blocks;
-  };
   struct FolderState {
     NodeId nid = 0;
     NodeId parent = 0;
@@ -128,7 +124,10 @@ class Writer {
     std::vector<NodeId> children;
     std::vector<PackedRow> contents;
     std::vector<PackedRow> associated;
-    std::vector<MessageRecord> messages;
+    // The nodes of its messages and every block they wrote, for a removal
+    // of the folder; flat lists, a few bytes a message.
+    std::vector<NodeId> messageNodes;
+    std::vector<BlockId> messageBlocks;
     std::size_t unread = 0;
   };
   struct Written {
