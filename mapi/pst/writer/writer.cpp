@@ -457,6 +457,7 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
 NodeId Writer::addMessage(FolderId folder, const Message& message, bool associated) {
   requireOpen();
   FolderState& f = folderState(folder);
+  if (!rowFile_) rowFile_ = std::make_unique<RowFile>(path_.parent_path());
   NodeId nid = db_->allocateNid(associated ? nid_type::AssocMessage : nid_type::NormalMessage);
   const std::size_t firstBlock = f.messageBlocks.size();
   db_->collectInto(&f.messageBlocks);
@@ -484,7 +485,7 @@ NodeId Writer::addMessage(FolderId folder, const Message& message, bool associat
   if (associated) {
     f.associated.emplace_back(nid, assocLayout_, row);
   } else {
-    f.contents.emplace_back(nid, contentsLayout_, row);
+    f.contents.add(PackedRow(nid, contentsLayout_, row), *rowFile_);
     const PropValue* flags = w.props.get(tag::MessageFlags);
     if (!flags || !flags->asInt32() || (*flags->asInt32() & kMsgFlagRead) == 0) ++f.unread;
   }
@@ -628,13 +629,14 @@ void Writer::writeFolder(const FolderState& f, const PropertyRefs& props, const 
     for (const auto& [t, v] : searchFolder->all()) refs.borrow(t, v);
     children.emplace_back(kSpamSearchFolder, hierarchyLayout_, refs);
   }
+  const std::vector<PackedRow> contents = f.contents.all(rowFile_.get());
   struct Table {
     std::uint8_t type;
     const TableLayout& layout;
     const std::vector<PackedRow>& rows;
   };
   for (const Table& t : {Table{nid_type::HierarchyTable, hierarchyLayout_, children},
-                         Table{nid_type::ContentsTable, contentsLayout_, f.contents},
+                         Table{nid_type::ContentsTable, contentsLayout_, contents},
                          Table{nid_type::AssocContentsTable, assocLayout_, f.associated}}) {
     WrittenNode w = writeNode(buildTableContext(*db_, t.layout, t.rows, db_->nextUnique()));
     db_->setNode({withType(f.nid, t.type), w.bidData, w.bidSub, 0});
