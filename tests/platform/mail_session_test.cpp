@@ -147,6 +147,11 @@ struct Fixture {
     inboxMessage(0)->SaveToFile((dir / name).string());
     return session->GetMessageFromMsgFile((dir / name).string());
   }
+  // The walk's scratch folder, made.
+  t::fs::path scratchFolder() {
+    t::fs::create_directories(dir / "MSG Folder");
+    return dir / "MSG Folder";
+  }
   std::shared_ptr<e::MailStore> newStore(const std::string& name = "new.pst") {
     return session->StoreList()->AttachPstFile((dir / name).string(), e::kFormatUnicodePst, std::string("New"));
   }
@@ -578,8 +583,7 @@ TEST(Messages, CommitOfAMsgFileMessageWritesTheFileBack) {
 // carry every change from the save to the import, and are handed on whole.
 TEST(Messages, ScratchItemFilesStayInMemoryFromSaveToImport) {
   Fixture f;
-  const t::fs::path scratch = f.dir / "MSG Folder";
-  t::fs::create_directories(scratch);
+  const t::fs::path scratch = f.scratchFolder();
   const std::string path = (scratch / "1.msg").string();
   f.inboxMessage(0)->SaveToFile(path);
   EXPECT_FALSE(t::fs::exists(path));
@@ -617,8 +621,7 @@ TEST(Messages, ScratchItemFilesStayInMemoryFromSaveToImport) {
 // message) goes to disk, and is read back from there whole.
 TEST(Messages, AScratchItemFileTooLargeToHoldGoesToDisk) {
   Fixture f;
-  const t::fs::path scratch = f.dir / "MSG Folder";
-  t::fs::create_directories(scratch);
+  const t::fs::path scratch = f.scratchFolder();
   m::Message inner;
   inner.props.set(m::tag::Subject, m::PropValue::unicode("inner"));
   m::Attachment big;
