@@ -1,24 +1,34 @@
 #!/usr/bin/env bash
-# The compression run at scale. Generates a PST of at least 1 GiB with at
-# least 50,000 messages (about half of them with an attachment, sizes
-# varying around 28 KB), then in one go times on that file:
-#   varnolt-cli compress with each treatment (remove, extract, extract-zip),
-#   readpst -o (libpst's conversion of the whole file to mbox files),
-#   cp of the file.
-# For each: seconds, MB/s of source file, messages per second, peak RSS
-# and CPU seconds (user + system; on a busy machine the wall time follows
-# the share of the processors a run gets) from /usr/bin/time, and for compress the new PST's size divided by the
-# source's size less its attachment bytes (1.0 or below: nothing but the
+# The compression run at scale, against libpst's readpst on the same file
+# in the same run (the machine's load moves both alike, so the ratios are
+# the figures to compare). Three parts, each on a PST generated here:
+#   mid    a PST of about 370 MB: 30,000 messages in 40 folders, 0.4
+#          attachments of about 20 KB per message;
+#   big    a PST of at least 1 GiB: 60,000 messages in 30 folders, 0.5
+#          attachments of about 28 KB per message;
+#   scale  400,000 small messages without attachments (1,000,000 with
+#          SLOW=1), compressed with remove; the new PST then goes through
+#          `varnolt-cli check` and readpst.
+# For mid and big, readpst -o then varnolt-cli compress with each treatment
+# (remove, extract, extract-zip) and cp of the file. For each: seconds, the
+# ratio to readpst's seconds, user and system CPU seconds, peak RSS, the
+# bytes the run wrote to disk (the kernel's count of bytes written, scratch
+# files included, from /usr/bin/time's file system outputs in 512-byte
+# units), the bytes of its results (new PST and saved files) and the ratio
+# of the two, and for compress the new PST's size divided by the source's
+# size less its attachment bytes (1.0 or below: nothing but the
 # attachments' room is gone, nothing was inflated).
 #
 # usage: bench/compress.sh [BUILD_DIR] [WORK_DIR]
 #   BUILD_DIR  where bin/varnolt-cli is (default: build)
 #   WORK_DIR   scratch folder on the disk to measure (default: $TMPDIR or
-#              /tmp); needs about three times the PST's size free. Every
-#              file made here is deleted at the end.
-# Environment: MESSAGES (default 60000), ATTACHMENT_SIZE (28000),
-# ATTACHMENTS_PER_MESSAGE (0.5), FOLDERS (30), SEED (7); MIN_SIZE and
-# MIN_MESSAGES lower the floor for a quick trial of the script itself.
+#              /tmp); needs about three times the big PST's size free.
+#              Every file made here is deleted at the end.
+# Environment: PARTS (default "mid big scale"), SLOW=1 (scale run of
+# 1,000,000 messages), SCALE_MESSAGES (overrides the scale run's count),
+# MESSAGES, ATTACHMENT_SIZE, ATTACHMENTS_PER_MESSAGE, FOLDERS (the big
+# PST's make-up), SEED (7); MIN_SIZE and MIN_MESSAGES lower the big PST's
+# floor for a quick trial of the script itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -28,74 +38,154 @@ command -v readpst > /dev/null || { echo "readpst is not installed (Debian pst-u
 [ -x /usr/bin/time ] || { echo "/usr/bin/time is not installed (Debian time)"; exit 1; }
 work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/bench_compress.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+parts=${PARTS:-mid big scale}
+seed=${SEED:-7}
 
-messages=${MESSAGES:-60000}
 echo "== scratch folder $work"
 df -h "$work" | tail -1
-
-pst=$work/source.pst
-echo "== generating $messages messages"
-gen=$("$cli" generate "$pst" --folders "${FOLDERS:-30}" --messages "$messages" --recipients 2 \
-  --attachments-per-message "${ATTACHMENTS_PER_MESSAGE:-0.5}" --attachment-size "${ATTACHMENT_SIZE:-28000}" \
-  --seed "${SEED:-7}")
-echo "$gen"
-size=$(stat -c %s "$pst")
-# "F folders, M messages, R recipients, A attachments (B bytes)"
-count=$(sed -E 's/.* ([0-9]+) messages.*/\1/' <<< "$gen")
-attachmentBytes=$(sed -E 's/.*\(([0-9]+) bytes\).*/\1/' <<< "$gen")
-echo "source: $size bytes, $count messages, $attachmentBytes bytes of attachments"
-if [ "$size" -lt "${MIN_SIZE:-1073741824}" ] || [ "$count" -lt "${MIN_MESSAGES:-50000}" ]; then
-  echo "the PST is smaller than 1 GiB or has fewer than 50,000 messages: raise MESSAGES or ATTACHMENT_SIZE"
-  exit 1
-fi
-sync
+echo "== load: $(uptime)"
 
 results=()
-# measure NAME NEW_PST_OR_EMPTY COMMAND...
+summary=()
+size=0 count=0 attachmentBytes=0 readpstSeconds=""
+
+# generate NAME ARGS...: makes $work/NAME.pst and sets size, count and
+# attachmentBytes from what generate reports.
+generate() {
+  local name=$1
+  shift
+  pst=$work/$name.pst
+  echo "== generating $name: $*"
+  local gen
+  gen=$("$cli" generate "$pst" "$@" --seed "$seed")
+  echo "$gen"
+  size=$(stat -c %s "$pst")
+  # "F folders, M messages, R recipients, A attachments (B bytes)"
+  count=$(sed -E 's/.* ([0-9]+) messages.*/\1/' <<< "$gen")
+  attachmentBytes=$(sed -E 's/.*\(([0-9]+) bytes\).*/\1/' <<< "$gen")
+  echo "source: $size bytes, $count messages, $attachmentBytes bytes of attachments"
+  sync
+}
+
+# measure NAME RESULT_DIR_OR_FILE COMMAND...: runs the command under
+# /usr/bin/time and adds a line to results. The results' bytes are what
+# RESULT holds once the command is done.
 measure() {
-  local name=$1 newpst=$2
+  local name=$1 result=$2
   shift 2
   sync
   local status=0
-  /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$@" > "$work/stdout" 2> "$work/stderr" || status=$?
+  /usr/bin/time -f "%e %M %U %S %O" -o "$work/time" "$@" > "$work/stdout" 2> "$work/stderr" || status=$?
   if [ "$status" -ne 0 ]; then
     echo "$name: exit status $status"
     tail -n 20 "$work/stderr"
     tail -n 20 "$work/stdout"
   fi
-  local secs rss user sys ratio="-"
-  read -r secs rss user sys < <(tail -n 1 "$work/time")
-  if [ -n "$newpst" ]; then
-    local f
-    f=$(ls "$work"/dest/*/KestrikCompress.pst 2> /dev/null | head -1)
-    if [ -n "$f" ]; then
-      ratio=$(awk -v n="$(stat -c %s "$f")" -v s="$size" -v a="$attachmentBytes" 'BEGIN { printf "%.3f", n / (s - a) }')
-      grep -E "messages copied|attachments|size|failed steps" "$work/stdout" | sed 's/^/    /'
-    fi
+  local secs rss user sys blocks ratio="-" resultBytes=0
+  read -r secs rss user sys blocks < <(tail -n 1 "$work/time")
+  [ -e "$result" ] && resultBytes=$(du -sb "$result" | cut -f1)
+  local f
+  f=$(find "$result" -name '*.pst' -newer "$pst" 2> /dev/null | head -1 || true)
+  if [ -n "$f" ] && [[ "$name" == compress* ]]; then
+    ratio=$(awk -v n="$(stat -c %s "$f")" -v s="$size" -v a="$attachmentBytes" 'BEGIN { printf "%.3f", n / (s - a) }')
+    grep -E "messages copied|attachments|size|failed steps" "$work/stdout" | sed 's/^/    /' || true
   fi
-  results+=("$(awk -v name="$name" -v t="$secs" -v m="$rss" -v s="$size" -v c="$count" -v r="$ratio" -v u="$user" \
-    -v k="$sys" 'BEGIN { printf "%-22s %9.1f %9.1f %11.0f %12.1f %8s %9.1f", name, t, s / t / 1e6, c / t, m / 1024, r, u + k }')")
+  [ "$name" = "readpst -o" ] && readpstSeconds=$secs
+  results+=("$(awk -v name="$name" -v t="$secs" -v base="$readpstSeconds" -v m="$rss" -v u="$user" -v k="$sys" \
+    -v w="$blocks" -v rb="$resultBytes" -v c="$count" -v r="$ratio" 'BEGIN {
+      x = base > 0 ? sprintf("%.2f", t / base) : "-"
+      wr = rb > 0 ? sprintf("%.2f", w * 512 / rb) : "-"
+      printf "%-22s %8.1f %7s %7.1f %7.1f %8.1f %9.0f %9.0f %6s %9.0f %6s", name, t, x, u, k, m / 1024,
+        w * 512 / 1e6, rb / 1e6, wr, c / t, r }')")
   echo "${results[-1]}"
 }
 
-for treatment in remove extract extract-zip; do
-  echo "== varnolt-cli compress --treatment $treatment"
-  rm -rf "$work/dest"
-  mkdir "$work/dest"
-  measure "compress $treatment" yes "$cli" compress --treatment "$treatment" --dest "$work/dest" "$pst"
-  rm -rf "$work/dest"
+header() {
+  printf "%-22s %8s %7s %7s %7s %8s %9s %9s %6s %9s %6s\n" "" "seconds" "x rdpst" "user s" "sys s" "RSS MiB" \
+    "MB writ." "MB result" "w/res" "msgs/s" "newPST"
+}
+
+# compare NAME: readpst, each treatment and cp on $pst.
+compare() {
+  local name=$1
+  results=()
+  readpstSeconds=""
+  echo "== readpst -o"
+  mkdir "$work/readpst"
+  measure "readpst -o" "$work/readpst" readpst -q -o "$work/readpst" "$pst"
+  rm -rf "$work/readpst"
+  for treatment in remove extract extract-zip; do
+    echo "== varnolt-cli compress --treatment $treatment"
+    rm -rf "$work/dest"
+    mkdir "$work/dest"
+    measure "compress $treatment" "$work/dest" "$cli" compress --treatment "$treatment" --dest "$work/dest" "$pst"
+    if [ -d "$work/dest" ] && find "$work/dest" -name 'MSG Folder' | grep -q .; then
+      echo "    a scratch folder was left behind"
+    fi
+    rm -rf "$work/dest"
+  done
+  echo "== cp"
+  measure "cp" "$work/copy.pst" cp "$pst" "$work/copy.pst"
+  rm -f "$work/copy.pst"
+  summary+=("" "$name: $size bytes, $count messages, $attachmentBytes bytes of attachments; load at the end: $(cut -d' ' -f1-3 /proc/loadavg)")
+  summary+=("$(header)")
+  summary+=("${results[@]}")
+  rm -f "$pst"
+}
+
+for part in $parts; do
+  case $part in
+    mid)
+      generate mid --folders 40 --messages 30000 --attachments-per-message 0.4 --attachment-size 20000
+      compare "mid (about 370 MB)"
+      ;;
+    big)
+      generate big --folders "${FOLDERS:-30}" --messages "${MESSAGES:-60000}" --recipients 2 \
+        --attachments-per-message "${ATTACHMENTS_PER_MESSAGE:-0.5}" --attachment-size "${ATTACHMENT_SIZE:-28000}"
+      if [ "$size" -lt "${MIN_SIZE:-1073741824}" ] || [ "$count" -lt "${MIN_MESSAGES:-50000}" ]; then
+        echo "the PST is smaller than 1 GiB or has fewer than 50,000 messages: raise MESSAGES or ATTACHMENT_SIZE"
+        exit 1
+      fi
+      compare "big (at least 1 GiB)"
+      ;;
+    scale)
+      messages=${SCALE_MESSAGES:-$([ "${SLOW:-0}" = 1 ] && echo 1000000 || echo 400000)}
+      generate scale --folders 20 --messages "$messages" --attachments-per-message 0
+      results=()
+      readpstSeconds=""
+      rm -rf "$work/dest"
+      mkdir "$work/dest"
+      echo "== varnolt-cli compress --treatment remove"
+      measure "compress remove" "$work/dest" "$cli" compress --treatment remove --dest "$work/dest" "$pst"
+      rm -f "$pst"
+      newpst=$(find "$work/dest" -name '*.pst' | head -1)
+      checked="no new PST"
+      readable="no new PST"
+      if [ -n "$newpst" ]; then
+        echo "== varnolt-cli check"
+        checked=$("$cli" check "$newpst" 2>&1 | tail -n 1) || checked="check failed: $checked"
+        echo "$checked"
+        echo "== readpst -o on the new PST"
+        mkdir "$work/readpst"
+        if readpst -q -o "$work/readpst" "$newpst" > "$work/stdout" 2>&1; then
+          readable="readpst read it: $(find "$work/readpst" -type f | wc -l) files, $(du -sb "$work/readpst" | cut -f1) bytes"
+        else
+          readable="readpst failed: $(tail -n 3 "$work/stdout")"
+        fi
+        echo "$readable"
+        rm -rf "$work/readpst"
+      fi
+      rm -rf "$work/dest"
+      summary+=("" "scale: $count messages, $size bytes; load at the end: $(cut -d' ' -f1-3 /proc/loadavg)")
+      summary+=("$(header)")
+      summary+=("${results[@]}")
+      summary+=("  check: ${checked##*/}" "  $readable")
+      ;;
+    *)
+      echo "unknown part $part (mid, big, scale)"
+      exit 1
+      ;;
+  esac
 done
 
-echo "== readpst -o"
-mkdir "$work/readpst"
-measure "readpst -o" "" readpst -q -o "$work/readpst" "$pst"
-rm -rf "$work/readpst"
-
-echo "== cp"
-measure "cp" "" cp "$pst" "$work/copy.pst"
-rm -f "$work/copy.pst"
-
-echo
-echo "source: $size bytes, $count messages, $attachmentBytes bytes of attachments"
-printf "%-22s %9s %9s %11s %12s %8s %9s\n" "" "seconds" "MB/s" "messages/s" "peak RSS MiB" "ratio" "CPU s"
-printf "%s\n" "${results[@]}"
+printf "%s\n" "${summary[@]}"

@@ -11,9 +11,12 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <list>
+#include <mutex>
 #include <optional>
 #include <system_error>
 
+#include "engine/run_helpers.h"
 #include "mapi/body/body.h"
 #include "mapi/msg/msg_file.h"
 #include "mapi/rtf/compressed_rtf.h"
@@ -125,7 +128,7 @@ void remember(const std::string& path, const struct stat& identity, mapi::Messag
 // once (auto_da_alloc), which cost several milliseconds per message, and a
 // new file per write costs a new inode. A write that fails is reported
 // like any other.
-void writeScratchMessageFile(const std::string& path, mapi::Message message) {
+void writeMessageFileToDisk(const std::string& path, mapi::Message message) {
   lastScratch().message.reset();
   const mapi::Bytes bytes = mapi::msg::writeMessage(message);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
@@ -150,10 +153,152 @@ void writeScratchMessageFile(const std::string& path, mapi::Message message) {
   if (known) remember(path, identity, std::move(message));
 }
 
+std::size_t valueBytes(const mapi::PropertyBag& props) {
+  std::size_t total = 0;
+  for (const auto& [tag, value] : props.all()) {
+    total += value.data.size() + 16;
+    for (const mapi::Bytes& v : value.values) total += v.size() + 16;
+  }
+  return total;
+}
+
+}  // namespace
+
+std::size_t HeldMessageBytes(const mapi::Message& message) {
+  std::size_t total = valueBytes(message.props);
+  for (const mapi::PropertyBag& r : message.recipients) total += valueBytes(r);
+  for (const mapi::Attachment& a : message.attachments) {
+    total += valueBytes(a.props);
+    if (a.embedded) total += HeldMessageBytes(*a.embedded);
+  }
+  return total;
+}
+
+namespace {
+
+// The item files of the run's scratch folder are kept in memory: written,
+// read back, changed and imported, every message of a PST used to pass
+// through the disk twice over for nothing. A file is held only while the
+// folder it goes into exists, so a write that would fail on disk fails
+// here too. Importing a held file hands its message on to the new item and
+// lets go of it: the walk deletes the file right after, and a file of the
+// folder that is never imported stays held until others push it out to
+// disk. A message too large to hold is written to disk as before, so
+// memory stays well under the run's bound.
+class HeldScratchFiles {
+ public:
+  static HeldScratchFiles& instance() {
+    static HeldScratchFiles files;
+    return files;
+  }
+
+  // Whether a file at path is one of the scratch folder's.
+  static bool isScratchPath(const std::string& path) {
+    const std::filesystem::path p(path);
+    return p.has_parent_path() && p.parent_path().filename() == engine::kScratchFolderName;
+  }
+
+  // Holds message as the file at path; false when it is to go to disk.
+  bool put(const std::string& path, mapi::Message& message) {
+    if (!isScratchPath(path)) return false;
+    const std::size_t bytes = HeldMessageBytes(message);
+    if (bytes > kLargestHeld) return false;
+    struct stat folder {};
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    if (::stat(parent.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return false;
+    std::vector<Held> spilled;
+    {
+      std::lock_guard lock(mutex_);
+      eraseLocked(path);
+      // An older file on disk under the same name is replaced.
+      ::unlink(path.c_str());
+      held_.push_back(Held{path, std::move(message), bytes});
+      total_ += bytes;
+      while (total_ > kMostHeld && held_.size() > 1) {
+        total_ -= held_.front().bytes;
+        spilled.push_back(std::move(held_.front()));
+        held_.pop_front();
+      }
+    }
+    // Pushed out: the files become what they would have been all along.
+    for (Held& h : spilled) {
+      try {
+        writeMessageFileToDisk(h.path, std::move(h.message));
+      } catch (const std::exception&) {
+        // Its folder is gone with the run that made it; so is the file.
+      }
+    }
+    return true;
+  }
+
+  bool holds(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    return find(path) != held_.end();
+  }
+
+  // A copy of the held file's message; nothing when path is not held.
+  std::optional<mapi::Message> read(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    auto it = find(path);
+    if (it == held_.end()) return std::nullopt;
+    return it->message;
+  }
+
+  // The held file's message, no longer held.
+  std::optional<mapi::Message> take(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    auto it = find(path);
+    if (it == held_.end()) return std::nullopt;
+    mapi::Message m = std::move(it->message);
+    total_ -= it->bytes;
+    held_.erase(it);
+    return m;
+  }
+
+  // Lets go of a file about to be written to disk under the same name.
+  void forget(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    eraseLocked(path);
+  }
+
+ private:
+  static constexpr std::size_t kLargestHeld = 32u << 20;
+  static constexpr std::size_t kMostHeld = 64u << 20;
+
+  struct Held {
+    std::string path;
+    mapi::Message message;
+    std::size_t bytes = 0;
+  };
+
+  std::list<Held>::iterator find(const std::string& path) {
+    return std::find_if(held_.begin(), held_.end(), [&](const Held& h) { return h.path == path; });
+  }
+
+  void eraseLocked(const std::string& path) {
+    auto it = find(path);
+    if (it == held_.end()) return;
+    total_ -= it->bytes;
+    held_.erase(it);
+  }
+
+  std::mutex mutex_;
+  std::list<Held> held_;
+  std::size_t total_ = 0;
+};
+
+void writeScratchMessageFile(const std::string& path, mapi::Message message) {
+  HeldScratchFiles& held = HeldScratchFiles::instance();
+  if (held.put(path, message)) return;
+  held.forget(path);
+  writeMessageFileToDisk(path, std::move(message));
+}
+
 // An item file read whole and then parsed: the compound-file reader would
 // otherwise fetch it a sector at a time, dozens of reads per message, and
 // the parsed message holds all of it in memory anyway.
 mapi::Message readWholeMessageFile(const std::string& path) {
+  if (std::optional<mapi::Message> held = HeldScratchFiles::instance().read(path)) return std::move(*held);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw StoreError("cannot open " + path + ": " + std::strerror(errno));
   struct stat st {};
@@ -332,9 +477,11 @@ void MessageBase::ImportFromFile(const std::string& path, std::int32_t kind) {
     if (kind != engine::kImportMsgFile)
       throw StoreError("ImportFromFile: kind " + std::to_string(kind) + " is not an Outlook item file (" +
                        std::to_string(engine::kImportMsgFile) + ")");
+    std::optional<mapi::Message> held = HeldScratchFiles::instance().take(path);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) throw StoreError("ImportFromFile: " + path + ": no such file");
-    mapi::Message m = readWholeMessageFile(path);
+    if (!held && !std::filesystem::is_regular_file(path, ec))
+      throw StoreError("ImportFromFile: " + path + ": no such file");
+    mapi::Message m = held ? std::move(*held) : readWholeMessageFile(path);
     if (!content_) content_ = std::make_shared<MessageContent>();
     content_->replace(std::move(m));
   });
@@ -444,7 +591,8 @@ void SourceMessage::Commit() {
 FileMessage::FileMessage(std::filesystem::path path) : path_(std::move(path)) {
   guarded("GetMessageFromMsgFile " + path_.string(), [&] {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path_, ec)) throw StoreError(path_.string() + ": no such file");
+    if (!HeldScratchFiles::instance().holds(path_.string()) && !std::filesystem::is_regular_file(path_, ec))
+      throw StoreError(path_.string() + ": no such file");
     readRevision_ = content().revision;
   });
 }
@@ -458,6 +606,7 @@ mapi::Message FileMessage::load() { return readWholeMessageFile(path_.string());
 void FileMessage::Commit() {
   guarded("Commit " + path_.string(), [&] {
     MessageContent& c = content();
+    if (c.revision == readRevision_ && HeldScratchFiles::instance().holds(path_.string())) return;
     struct stat identity {};
     if (c.revision == readRevision_ && ::stat(path_.c_str(), &identity) == 0 && S_ISREG(identity.st_mode)) {
       remember(path_.string(), identity, c.message);

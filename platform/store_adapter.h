@@ -310,4 +310,10 @@ std::int64_t AttachmentSize(const mapi::Attachment& attachment);
 // attachment. StoreError for an attachment without data of its own.
 mapi::Bytes AttachmentContent(const mapi::Attachment& attachment);
 
+// About how much memory a message takes: the bytes of its values, with
+// those of its recipients, attachments and embedded messages. A scratch
+// item file of the run is held in memory up to 32 MiB of it, and written
+// to disk when larger.
+std::size_t HeldMessageBytes(const mapi::Message& message);
+
 }  // namespace varnolt::platform::detail

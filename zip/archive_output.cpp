@@ -79,12 +79,14 @@ bool ArchiveOutput::moveIntoPlace(bool replace) {
   return false;
 }
 
-bool ArchiveOutput::commit(bool replace) {
+bool ArchiveOutput::commit(bool replace, bool flush) {
   if (!open_) throw Error(ErrorKind::Io, "commit of " + dest_.string() + " after it was closed");
   flushBuffer();
   std::error_code error;
-  file_->sync(error);
-  check(error, "write");
+  if (flush) {
+    file_->sync(error);
+    check(error, "write");
+  }
   open_ = false;
   file_->close(error);
   check(error, "write");
@@ -92,6 +94,7 @@ bool ArchiveOutput::commit(bool replace) {
     file_->discard();
     return false;
   }
+  if (!flush) return true;
   // Make the new name itself durable: callers delete the archive's source
   // file once it is written.
   std::error_code ignored;

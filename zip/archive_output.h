@@ -34,8 +34,11 @@ class ArchiveOutput {
 
   // Flushes the file to disk and gives it the destination's name. With
   // replace true an existing file is replaced in one step; with replace
-  // false an existing file is left alone and the answer is false.
-  bool commit(bool replace);
+  // false an existing file is left alone and the answer is false. With
+  // flush false the file and its name reach the disk when the system
+  // writes them or the caller flushes the folder: for one who writes many
+  // archives and flushes once.
+  bool commit(bool replace, bool flush = true);
 
   const std::filesystem::path& temporaryPath() const { return file_->temporaryPath(); }
 

@@ -55,7 +55,7 @@ bool ZipClass::AddFile(const std::filesystem::path& FilePath, const std::string&
   return true;
 }
 
-bool ZipClass::WriteZip(const std::filesystem::path& FilePath, bool Overwrite) {
+bool ZipClass::WriteZip(const std::filesystem::path& FilePath, bool Overwrite, bool FlushToDisk) {
   if (!Overwrite && fileExists(FilePath)) return false;
 
   ArchiveOutput file(FilePath);
@@ -73,7 +73,7 @@ bool ZipClass::WriteZip(const std::filesystem::path& FilePath, bool Overwrite) {
   file.write(end);
   file.write(encodedArchiveComment_);
   // False only when a file took the name while we wrote and Overwrite is false.
-  return file.commit(Overwrite);
+  return file.commit(Overwrite, FlushToDisk);
 }
 
 }  // namespace varnolt::zip

@@ -51,8 +51,10 @@ class ZipClass {
                const std::string& Comment = "");
 
   // Writes the archive to FilePath; with Overwrite true a file already
-  // there is replaced. May be called again: the entries stay.
-  bool WriteZip(const std::filesystem::path& FilePath, bool Overwrite);
+  // there is replaced. May be called again: the entries stay. The archive
+  // is flushed to disk before the answer unless FlushToDisk is false; then
+  // the caller flushes its folder once it has written all it writes there.
+  bool WriteZip(const std::filesystem::path& FilePath, bool Overwrite, bool FlushToDisk = true);
 
  private:
   std::vector<ZipFile> Files;

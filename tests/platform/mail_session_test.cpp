@@ -147,6 +147,11 @@ struct Fixture {
     inboxMessage(0)->SaveToFile((dir / name).string());
     return session->GetMessageFromMsgFile((dir / name).string());
   }
+  // The walk's scratch folder, made.
+  t::fs::path scratchFolder() {
+    t::fs::create_directories(dir / "MSG Folder");
+    return dir / "MSG Folder";
+  }
   std::shared_ptr<e::MailStore> newStore(const std::string& name = "new.pst") {
     return session->StoreList()->AttachPstFile((dir / name).string(), e::kFormatUnicodePst, std::string("New"));
   }
@@ -572,6 +577,81 @@ TEST(Messages, CommitOfAMsgFileMessageWritesTheFileBack) {
   m::Message back = m::msg::readMessageFile(f.dir / "1.msg");
   EXPECT_EQ(back.attachments.size(), 4u);
   EXPECT_EQ(m::body::plainBody(back.props), "New text");
+}
+
+// The walk's item files live in its scratch folder; they stay in memory,
+// carry every change from the save to the import, and are handed on whole.
+TEST(Messages, ScratchItemFilesStayInMemoryFromSaveToImport) {
+  Fixture f;
+  const t::fs::path scratch = f.scratchFolder();
+  const std::string path = (scratch / "1.msg").string();
+  f.inboxMessage(0)->SaveToFile(path);
+  EXPECT_FALSE(t::fs::exists(path));
+  auto x = f.session->GetMessageFromMsgFile(path);
+  ASSERT_EQ(x->AttachmentList()->Count(), 5);
+  x->AttachmentList()->Item(1)->Delete();
+  x->Body("New text");
+  x->Commit();
+  EXPECT_FALSE(t::fs::exists(path));
+  // Read again, the file holds what was committed.
+  EXPECT_EQ(f.session->GetMessageFromMsgFile(path)->AttachmentList()->Count(), 4);
+
+  auto store = f.newStore();
+  auto folder = store->TopFolder()->Subfolders()->AddSubfolder("Inbox");
+  auto item = folder->ItemList()->NewItem();
+  item->ImportFromFile(path, e::kImportMsgFile);
+  item->Commit();
+  EXPECT_EQ(item->AttachmentList()->Count(), 4);
+  EXPECT_EQ(item->Body(), "New text");
+  // Handed on: the file is gone, nothing is left on disk to delete.
+  EXPECT_THAT(storeError([&] { item->ImportFromFile(path, e::kImportMsgFile); }), HasSubstr("no such file"));
+  EXPECT_TRUE(t::fs::is_empty(scratch));
+  // A scratch folder that is not there fails the save as a disk would.
+  storeError([&] { f.inboxMessage(0)->SaveToFile((f.dir / "gone" / "MSG Folder" / "1.msg").string()); });
+  store->Close();
+  auto written = pst::Store::open(f.dir / "new.pst");
+  pst::NodeId inboxId = written->ipmSubtree()->subfolderIds().back();
+  ASSERT_EQ(written->folder(inboxId).messageIds().size(), 1u);
+  m::Message copy = written->readMessage(written->folder(inboxId).messageIds()[0]);
+  EXPECT_EQ(copy.attachments.size(), 4u);
+  EXPECT_EQ(m::body::plainBody(copy.props), "New text");
+}
+
+// A message too large to hold (here by an attachment of an embedded
+// message) goes to disk, and is read back from there whole.
+TEST(Messages, AScratchItemFileTooLargeToHoldGoesToDisk) {
+  Fixture f;
+  const t::fs::path scratch = f.scratchFolder();
+  m::Message inner;
+  inner.props.set(m::tag::Subject, m::PropValue::unicode("inner"));
+  m::Attachment big;
+  big.props.set(m::tag::AttachMethod, m::PropValue::int32(1));
+  big.props.set(m::tag::AttachLongFilename, m::PropValue::unicode("big.bin"));
+  m::Bytes data(33u << 20);
+  for (std::size_t i = 0; i < data.size(); i += 4096) data[i] = static_cast<std::uint8_t>(i >> 12);
+  big.props.set(m::tag::AttachDataBinary, m::PropValue::binary(data));
+  inner.attachments.push_back(std::move(big));
+  m::Message outer;
+  outer.props.set(m::tag::MessageClass, m::PropValue::unicode("IPM.Note"));
+  m::Attachment embedded;
+  embedded.props.set(m::tag::AttachMethod, m::PropValue::int32(5));
+  embedded.embedded = std::make_unique<m::Message>(std::move(inner));
+  outer.attachments.push_back(std::move(embedded));
+  EXPECT_GT(varnolt::platform::detail::HeldMessageBytes(outer), 33u << 20);
+  m::msg::writeMessageFile(f.dir / "big.msg", outer);
+
+  const std::string path = (scratch / "1.msg").string();
+  f.session->GetMessageFromMsgFile((f.dir / "big.msg").string())->SaveToFile(path);
+  ASSERT_TRUE(t::fs::exists(path));
+  auto item = f.newStore()->TopFolder()->Subfolders()->AddSubfolder("Inbox")->ItemList()->NewItem();
+  item->ImportFromFile(path, e::kImportMsgFile);
+  m::Message back = m::msg::readMessageFile(path);
+  ASSERT_EQ(back.attachments.size(), 1u);
+  ASSERT_TRUE(back.attachments[0].embedded);
+  ASSERT_EQ(back.attachments[0].embedded->attachments.size(), 1u);
+  const m::Bytes* backData = back.attachments[0].embedded->attachments[0].dataBinary();
+  ASSERT_NE(backData, nullptr);
+  EXPECT_TRUE(*backData == data);
 }
 
 TEST(Messages, HtmlBodyWrittenIsWhatEveryReaderShows) {

@@ -361,6 +361,15 @@ TEST(PstWriter, ThousandsOfMessagesMakeDeepTreesAndTablesInSubnodes) {
   EXPECT_GE(p::BtPageMeta::parse(bbt.readPage(bbt.root(), -1), p::Layout::unicode()).cLevel, 1);
   // The contents table's rows went to a subnode whose id the counters cover.
   EXPECT_EQ(idsAboveCounters(s->database()), "");
+  // Rows kept aside until close come back whole and in order, on both
+  // sides of every batch set aside together.
+  auto table = f.contentsTable();
+  ASSERT_TRUE(table);
+  for (int i : {0, 63, 64, 65, 127, 128, 2943, 2944, 2999})
+    EXPECT_EQ(table->cell(static_cast<std::size_t>(i), Subject)->asString(), "message " + std::to_string(i));
+  std::size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(dir.path())) entries += e.path() != file;
+  EXPECT_EQ(entries, 0u) << "a scratch file is left behind";
 }
 
 TEST(PstWriter, NothingAppearsAtThePathBeforeClose) {

@@ -494,6 +494,17 @@ TEST(ZipWriteZip, ExistingTargetIsKeptUnlessOverwriteIsTrue) {
   EXPECT_TRUE(zip.WriteZip(dir / "fresh2.zip", true));
   EXPECT_EQ(t::readFile(dir / "fresh.zip"), got);
   EXPECT_EQ(t::readFile(dir / "fresh2.zip"), got);
+  // Left to the caller to flush, the archive is the same and as safe from
+  // replacing what is there.
+  EXPECT_TRUE(zip.WriteZip(dir / "unflushed.zip", false, false));
+  EXPECT_EQ(t::readFile(dir / "unflushed.zip"), got);
+  t::writeFile(target, std::string("an older archive"));
+  EXPECT_FALSE(zip.WriteZip(target, false, false));
+  EXPECT_EQ(t::readFile(target), bytesOf("an older archive"));
+  EXPECT_TRUE(zip.WriteZip(target, true, false));
+  EXPECT_EQ(t::readFile(target), got);
+  EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"fresh.zip", "fresh2.zip", "report.pdf", "report.pdf.zip",
+                                                           "unflushed.zip"}));
 }
 
 TEST(ZipWriteZip, TargetThatCannotBeCreatedRaisesAnError) {

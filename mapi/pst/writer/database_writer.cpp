@@ -195,23 +195,27 @@ void NodeDatabaseWriter::releaseBlock(BlockId bid) {
   space_.release(r->entry.bref.ib, blockDiskSize(r->entry.cb, layout_));
 }
 
-Bref NodeDatabaseWriter::writeBTree(std::uint8_t ptype, const std::vector<std::uint64_t>& keys,
-                                    const std::vector<Bytes>& leaves, std::size_t leafEntrySize) {
+Bref NodeDatabaseWriter::writeBTree(std::uint8_t ptype, std::size_t count, std::size_t leafEntrySize,
+                                    const std::function<std::uint64_t(Bytes&)>& nextLeaf) {
   // Pages are filled completely, bottom up; the tree is as shallow as the
-  // entries allow ([MS-PST] 2.2.2.7.7).
+  // entries allow ([MS-PST] 2.2.2.7.7). The leaves are encoded straight
+  // into their pages: a file of many messages has millions of them, and
+  // only the levels above (one entry per page below) are kept.
   struct Level {
     std::vector<std::uint64_t> keys;
     std::vector<Bytes> entries;
   };
-  auto writeLevel = [&](const Level& in, std::size_t entrySize, std::uint8_t cLevel) {
+  // fill(first, n, page) appends n entries from the first to page and
+  // answers the key of the first.
+  auto writeLevel = [&](std::size_t count, std::size_t entrySize, std::uint8_t cLevel, auto&& fill) {
     std::size_t cap = layout_.btEntriesSize / entrySize;
     Level up;
-    std::size_t count = in.entries.size();
+    Bytes page;
     for (std::size_t i = 0; i == 0 || i < count; i += cap) {
       std::size_t n = std::min(cap, count - i);
-      Bytes page;
+      page.clear();
       page.reserve(layout_.pageSize);
-      for (std::size_t k = 0; k < n; ++k) putBytes(page, in.entries[i + k]);
+      const std::uint64_t firstKey = fill(i, n, page);
       page.resize(layout_.pageSize, 0);
       BtPageMeta meta{n, cap, entrySize, cLevel};
       meta.write(page, layout_);
@@ -220,7 +224,7 @@ Bref NodeDatabaseWriter::writeBTree(std::uint8_t ptype, const std::vector<std::u
       std::uint64_t ib = space_.allocate(layout_.pageSize, layout_.pageSize);
       PageTrailer::stamp(page, ptype, bid, ib, layout_);
       file_.writeAt(ib, page);
-      BtBranchEntry e{n > 0 ? in.keys[i] : 0, {bid, ib}};
+      BtBranchEntry e{n > 0 ? firstKey : 0, {bid, ib}};
       Bytes enc;
       e.write(enc, layout_);
       up.keys.push_back(e.key);
@@ -229,12 +233,23 @@ Bref NodeDatabaseWriter::writeBTree(std::uint8_t ptype, const std::vector<std::u
     }
     return up;
   };
-  Level level{keys, leaves};
-  Level up = writeLevel(level, leafEntrySize, 0);
+  Level up = writeLevel(count, leafEntrySize, 0, [&](std::size_t, std::size_t n, Bytes& page) {
+    std::uint64_t first = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::uint64_t key = nextLeaf(page);
+      if (k == 0) first = key;
+    }
+    return first;
+  });
   std::uint8_t cLevel = 0;
   while (up.entries.size() > 1) {
     ++cLevel;
-    up = writeLevel(up, layout_.btBranchEntrySize, cLevel);
+    const Level below = std::move(up);
+    up = writeLevel(below.entries.size(), layout_.btBranchEntrySize, cLevel,
+                    [&](std::size_t first, std::size_t n, Bytes& page) {
+                      for (std::size_t k = 0; k < n; ++k) putBytes(page, below.entries[first + k]);
+                      return below.keys[first];
+                    });
   }
   return Bref::parse(ByteView(up.entries[0]), layout_.idSize, layout_);
 }
@@ -275,28 +290,20 @@ void NodeDatabaseWriter::commit() {
   collector_ = nullptr;
   // The counters stay above every id in use, whatever way it was chosen.
   for (const auto& [nid, e] : nodes_) rgnid_[nidType(nid)] = std::max(rgnid_[nidType(nid)], nidIndex(nid));
-  std::vector<std::uint64_t> keys;
-  std::vector<Bytes> entries;
-  keys.reserve(nodes_.size());
-  entries.reserve(nodes_.size());
-  for (const auto& [nid, e] : nodes_) {
-    Bytes b;
-    e.write(b, layout_);
-    keys.push_back(nid);
-    entries.push_back(std::move(b));
-  }
-  Bref nbt = writeBTree(page_type::NodeBTree, keys, entries, layout_.nbtEntrySize);
+  auto node = nodes_.begin();
+  Bref nbt = writeBTree(page_type::NodeBTree, nodes_.size(), layout_.nbtEntrySize, [&](Bytes& page) {
+    node->second.write(page, layout_);
+    return (node++)->first;
+  });
 
-  keys.clear();
-  entries.clear();
-  for (const BlockRecord& r : blocks_) {
-    if (!r.live) continue;
-    Bytes b;
-    r.entry.write(b, layout_);
-    keys.push_back(r.entry.bref.bid);
-    entries.push_back(std::move(b));
-  }
-  Bref bbt = writeBTree(page_type::BlockBTree, keys, entries, layout_.bbtEntrySize);
+  std::size_t live = 0;
+  for (const BlockRecord& r : blocks_) live += r.live ? 1 : 0;
+  auto block = blocks_.begin();
+  Bref bbt = writeBTree(page_type::BlockBTree, live, layout_.bbtEntrySize, [&](Bytes& page) {
+    while (!block->live) ++block;
+    block->entry.write(page, layout_);
+    return (block++)->entry.bref.bid;
+  });
 
   SpaceMap::Totals totals = space_.finish(file_);
   file_.writeAt(0, encodeHeader(nbt, bbt, totals));

@@ -8,7 +8,9 @@
 // file when it is written.
 
 #include <array>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -71,15 +73,19 @@ class NodeDatabaseWriter {
     bool live = true;
   };
   BlockRecord* findRecord(BlockId bid);
-  Bref writeBTree(std::uint8_t ptype, const std::vector<std::uint64_t>& keys, const std::vector<Bytes>& leaves,
-                  std::size_t leafEntrySize);
+  // A B-tree over count leaf entries; nextLeaf appends the next one (in
+  // key order) to a page and answers its key.
+  Bref writeBTree(std::uint8_t ptype, std::size_t count, std::size_t leafEntrySize,
+                  const std::function<std::uint64_t(Bytes&)>& nextLeaf);
   Bytes encodeHeader(const Bref& nbt, const Bref& bbt, const SpaceMap::Totals& totals) const;
 
   OutputFile file_;
   const Layout& layout_;
   CryptMethod crypt_;
   SpaceMap space_;
-  std::vector<BlockRecord> blocks_;  // in bid order: bids only grow
+  // In bid order: bids only grow. A deque grows without moving what it
+  // holds, so a file of millions of blocks never needs twice their room.
+  std::deque<BlockRecord> blocks_;
   std::map<NodeId, NbtEntry> nodes_;
   std::array<std::uint32_t, 32> rgnid_{};
   BlockId nextBid_ = 4;

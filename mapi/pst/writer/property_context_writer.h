@@ -78,6 +78,8 @@ class PackedRow {
  public:
   PackedRow() = default;
   PackedRow(std::uint32_t rowId, const TableLayout& layout, const PropertyRefs& props);
+  // A row packed before, from its id and cells.
+  PackedRow(std::uint32_t rowId, Bytes cells) : rowId_(rowId), cells_(std::move(cells)) {}
 
   std::uint32_t rowId() const { return rowId_; }
   // Calls visit(column, stored bytes) for each cell present.
@@ -92,6 +94,7 @@ class PackedRow {
     }
   }
   std::size_t memory() const { return cells_.capacity() + sizeof(*this); }
+  const Bytes& cells() const { return cells_; }
 
  private:
   std::uint32_t rowId_ = 0;

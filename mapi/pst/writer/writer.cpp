@@ -330,10 +330,8 @@ void Writer::removeFolder(FolderId folder) {
                                                 " belongs to every PST file and cannot be removed");
   FolderState& f = folderState(folder);
   for (NodeId c : std::vector<NodeId>(f.children)) removeFolder(c);
-  for (const MessageRecord& m : f.messages) {
-    db_->removeNode(m.nid);
-    for (BlockId b : m.blocks) db_->releaseBlock(b);
-  }
+  for (NodeId m : f.messageNodes) db_->removeNode(m);
+  for (BlockId b : f.messageBlocks) db_->releaseBlock(b);
   auto& siblings = folderState(f.parent).children;
   siblings.erase(std::remove(siblings.begin(), siblings.end(), folder), siblings.end());
   for (auto it = copiedNodes_.begin(); it != copiedNodes_.end();) {
@@ -459,15 +457,17 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
 NodeId Writer::addMessage(FolderId folder, const Message& message, bool associated) {
   requireOpen();
   FolderState& f = folderState(folder);
+  if (!rowFile_) rowFile_ = std::make_unique<RowFile>(path_.parent_path());
   NodeId nid = db_->allocateNid(associated ? nid_type::AssocMessage : nid_type::NormalMessage);
-  MessageRecord record{nid, {}};
-  db_->collectInto(&record.blocks);
+  const std::size_t firstBlock = f.messageBlocks.size();
+  db_->collectInto(&f.messageBlocks);
   Written w;
   try {
     w = writeMessage(message, 0, associated);
   } catch (...) {
     db_->collectInto(nullptr);
-    for (BlockId b : record.blocks) db_->releaseBlock(b);
+    for (std::size_t i = firstBlock; i < f.messageBlocks.size(); ++i) db_->releaseBlock(f.messageBlocks[i]);
+    f.messageBlocks.resize(firstBlock);
     throw;
   }
   db_->collectInto(nullptr);
@@ -485,12 +485,11 @@ NodeId Writer::addMessage(FolderId folder, const Message& message, bool associat
   if (associated) {
     f.associated.emplace_back(nid, assocLayout_, row);
   } else {
-    f.contents.emplace_back(nid, contentsLayout_, row);
+    f.contents.add(PackedRow(nid, contentsLayout_, row), *rowFile_);
     const PropValue* flags = w.props.get(tag::MessageFlags);
     if (!flags || !flags->asInt32() || (*flags->asInt32() & kMsgFlagRead) == 0) ++f.unread;
   }
-  record.blocks.shrink_to_fit();
-  f.messages.push_back(std::move(record));
+  f.messageNodes.push_back(nid);
   return nid;
 }
 
@@ -630,13 +629,14 @@ void Writer::writeFolder(const FolderState& f, const PropertyRefs& props, const 
     for (const auto& [t, v] : searchFolder->all()) refs.borrow(t, v);
     children.emplace_back(kSpamSearchFolder, hierarchyLayout_, refs);
   }
+  const std::vector<PackedRow> contents = f.contents.all(rowFile_.get());
   struct Table {
     std::uint8_t type;
     const TableLayout& layout;
     const std::vector<PackedRow>& rows;
   };
   for (const Table& t : {Table{nid_type::HierarchyTable, hierarchyLayout_, children},
-                         Table{nid_type::ContentsTable, contentsLayout_, f.contents},
+                         Table{nid_type::ContentsTable, contentsLayout_, contents},
                          Table{nid_type::AssocContentsTable, assocLayout_, f.associated}}) {
     WrittenNode w = writeNode(buildTableContext(*db_, t.layout, t.rows, db_->nextUnique()));
     db_->setNode({withType(f.nid, t.type), w.bidData, w.bidSub, 0});

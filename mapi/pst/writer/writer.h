@@ -37,6 +37,7 @@
 #include "mapi/pst/writer/database_writer.h"
 #include "mapi/pst/writer/name_map_writer.h"
 #include "mapi/pst/writer/property_context_writer.h"
+#include "mapi/pst/writer/row_store.h"
 
 namespace varnolt::mapi::pst {
 
@@ -123,18 +124,17 @@ class Writer {
   const std::filesystem::path& path() const { return path_; }
 
  private:
-  struct MessageRecord {
-    NodeId nid;
-    std::vector<BlockId> blocks;
-  };
   struct FolderState {
     NodeId nid = 0;
     NodeId parent = 0;
     PropertyBag props;  // this file's tags, names kept in the bag
     std::vector<NodeId> children;
-    std::vector<PackedRow> contents;
+    RowStore contents;
     std::vector<PackedRow> associated;
-    std::vector<MessageRecord> messages;
+    // The nodes of its messages and every block they wrote, for a removal
+    // of the folder; flat lists, a few bytes a message.
+    std::vector<NodeId> messageNodes;
+    std::vector<BlockId> messageBlocks;
     std::size_t unread = 0;
   };
   struct Written {
@@ -177,6 +177,7 @@ class Writer {
   std::filesystem::path path_;
   WriterOptions options_;
   std::unique_ptr<NodeDatabaseWriter> db_;
+  std::unique_ptr<RowFile> rowFile_;  // made with the first message
   NameMapWriter names_;
   std::map<FolderId, FolderState> folders_;
   PropertyBag storeProps_;
