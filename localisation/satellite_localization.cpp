@@ -31,7 +31,12 @@ std::string SatelliteProgID(const std::string& languageCode) {
 std::vector<std::filesystem::path> DefaultSatelliteFolders() {
   std::vector<std::filesystem::path> folders;
   const std::filesystem::path program = programFolder();
-  if (!program.empty()) folders.push_back(program / "lang");
+  if (!program.empty()) {
+    folders.push_back(program / "lang");
+    // An installed program: <prefix>/bin/varnolt beside <prefix>/share/varnolt,
+    // wherever the package put <prefix>.
+    folders.push_back((program / ".." / "share" / "varnolt" / "lang").lexically_normal());
+  }
 #ifdef VARNOLT_LANG_INSTALL_DIR
   folders.emplace_back(VARNOLT_LANG_INSTALL_DIR);
 #endif
