@@ -42,6 +42,35 @@ fs::path newPstUnder(const fs::path& dest) {
   return {};
 }
 
+// The attachment names the run's report lists with the given outcome
+// (the report is RFC 4180 CSV with a byte-order mark; column 6 is the
+// attachment, column 9 the outcome).
+std::set<std::string> reportedWith(const fs::path& newPst, const std::string& outcome) {
+  const std::vector<std::uint8_t> bytes = readFile(newPst.parent_path() / "Varnolt_Report.csv");
+  const std::string text(bytes.begin(), bytes.end());
+  std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+  bool quoted = false;
+  for (std::size_t i = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+      rows.back().back() += c;
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted && c == ',') {
+      rows.back().emplace_back();
+    } else if (!quoted && c == '\n') {
+      rows.emplace_back(1);
+    } else if (quoted || c != '\r') {
+      rows.back().back() += c;
+    }
+  }
+  std::set<std::string> names;
+  for (std::size_t r = 1; r < rows.size(); ++r)
+    if (rows[r].size() > 8 && rows[r][8] == outcome) names.insert(rows[r][5]);
+  return names;
+}
+
 // ---- analyze
 
 TEST(AnalyzeCommand, AgreesWithCompressOnEverySampleAndKeepsItsSchema) {
@@ -255,6 +284,7 @@ TEST(CompressFilters, EachFilterKeepsExactlyTheAttachmentsItNames) {
       const CommandResult r = cli(args);
       ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
       EXPECT_EQ(attachmentsLeft(newPstUnder(dest.path())), c.kept);
+      EXPECT_EQ(reportedWith(newPstUnder(dest.path()), "kept (filter)"), c.kept);
       const auto keptCount = static_cast<std::int64_t>(c.kept.size());
       if (!c.filters.empty()) {
         EXPECT_EQ(summed(r.out, "attachments kept (filter)"), keptCount) << r.out;
