@@ -181,9 +181,12 @@ std::optional<mapi::Bytes> savedContent(const fs::path& runFolder, const json& f
     if (!entry.empty()) {
       content = zip::ReadEntry(path, entry);
     } else {
-      std::ifstream in(path, std::ios::binary);
-      content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      if (in.bad()) throw std::runtime_error("cannot read " + path.string());
+      std::ifstream in(path, std::ios::binary | std::ios::ate);
+      if (!in) throw std::runtime_error("cannot open " + path.string());
+      content.resize(static_cast<std::size_t>(in.tellg()));
+      in.seekg(0);
+      in.read(reinterpret_cast<char*>(content.data()), static_cast<std::streamsize>(content.size()));
+      if (!in) throw std::runtime_error("cannot read " + path.string());
     }
   } catch (const std::exception& e) {
     why = std::string("its file cannot be read: ") + e.what();
@@ -389,48 +392,51 @@ void printSummary(const Restore& r, const fs::path& source, const fs::path& out,
   }
 }
 
-int runRestore(const std::vector<std::string>& args) {
+// What the command line names: the run folder, and the file to write.
+struct RestoreTarget {
+  fs::path runFolder;
+  fs::path out;
+};
+
+std::optional<RestoreTarget> parseArgs(const std::vector<std::string>& args) {
   std::optional<fs::path> runFolder;
   std::optional<fs::path> out;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--out") {
-      if (i + 1 >= args.size() || args[i + 1].empty()) return usage();
+      if (i + 1 >= args.size() || args[i + 1].empty()) return std::nullopt;
       out = fs::path(args[++i]);
     } else if (!args[i].empty() && args[i][0] != '-' && !runFolder) {
       runFolder = fs::path(args[i]);
     } else {
-      return usage();
+      return std::nullopt;
     }
   }
-  if (!runFolder) return usage();
+  if (!runFolder) return std::nullopt;
+  return RestoreTarget{*runFolder, out ? *out : *runFolder / kRestoredPstName};
+}
+
+// Why the target cannot be restored as asked; empty when it can.
+std::string targetProblem(const RestoreTarget& target) {
   std::error_code ec;
-  const fs::path newPst = *runFolder / engine::kDestinationPstFileName;
-  const fs::path manifest = *runFolder / engine::kManifestFileName;
-  if (!fs::is_directory(*runFolder, ec)) return fail(runFolder->string() + ": not a folder");
-  if (!fs::is_regular_file(newPst, ec)) return fail(newPst.string() + ": no such file; is this a run folder?");
-  if (!fs::is_regular_file(manifest, ec)) return fail(manifest.string() + ": no such file; was the run made by a version that writes none?");
-  if (!out) out = *runFolder / kRestoredPstName;
-  if (fs::exists(fs::symlink_status(*out, ec))) return fail(out->string() + ": a file is there already; it is never replaced");
+  const fs::path newPst = target.runFolder / engine::kDestinationPstFileName;
+  const fs::path manifest = target.runFolder / engine::kManifestFileName;
+  if (!fs::is_directory(target.runFolder, ec)) return target.runFolder.string() + ": not a folder";
+  if (!fs::is_regular_file(newPst, ec)) return newPst.string() + ": no such file; is this a run folder?";
+  if (!fs::is_regular_file(manifest, ec))
+    return manifest.string() + ": no such file; was the run made by a version that writes none?";
+  if (fs::exists(fs::symlink_status(target.out, ec)))
+    return target.out.string() + ": a file is there already; it is never replaced";
+  return {};
+}
 
-  Restore r;
-  r.runFolder = *runFolder;
-  readManifest(r, manifest);
-
-  std::unique_ptr<pst::Store> store;
-  try {
-    store = pst::Store::open(newPst);
-  } catch (const std::exception& e) {
-    return fail(newPst.string() + ": " + e.what());
-  }
-  for (const auto& w : store->warnings()) std::fprintf(stderr, "%s: %s\n", newPst.string().c_str(), w.c_str());
-
-  // The manifest names messages of this very file, and each where the run
-  // put it; a message somewhere else is not the one it means.
-  const mapi::PropertyBag storeProperties = store->storeProperties();
+// The manifest names messages of this very file, and each where the run
+// put it; a message somewhere else is not the one it means, and its plan
+// is dropped with the reason.
+void keepPlansInPlace(Restore& r, const pst::Store& store, const mapi::PropertyBag& storeProperties) {
   const mapi::Bytes* key = storeProperties.getBinary(mapi::tag::RecordKey);
   std::map<pst::NodeId, std::pair<std::string, std::int64_t>> places;
   try {
-    if (std::optional<pst::Folder> top = store->ipmSubtree()) mapPlaces(*store, top->id(), "", places);
+    if (std::optional<pst::Folder> top = store.ipmSubtree()) mapPlaces(store, top->id(), "", places);
   } catch (const std::exception& e) {
     r.problems.push_back(std::string("the folders of the new PST cannot be read: ") + e.what());
   }
@@ -438,7 +444,7 @@ int runRestore(const std::vector<std::string>& args) {
     const std::optional<pst::StoreEntryId> id = parseHexEntryId(it->second.entryId);
     const auto place = places.find(it->first);
     std::string why;
-    if (!key || key->size() != id->uid.size() || !std::equal(id->uid.begin(), id->uid.end(), key->begin()))
+    if (!id || !key || key->size() != id->uid.size() || !std::equal(id->uid.begin(), id->uid.end(), key->begin()))
       why = "the manifest names a message of another PST";
     else if (place == places.end())
       why = "the message is no longer in the new PST";
@@ -454,34 +460,35 @@ int runRestore(const std::vector<std::string>& args) {
                          it->second.subject + "\": " + why + "; its attachments were not restored");
     it = r.plans.erase(it);
   }
+}
 
-  // Written under a name of its own beside the destination, and put in
-  // place only when whole and only where nothing is.
-  const fs::path parent = out->parent_path().empty() ? fs::path(".") : out->parent_path();
-  const fs::path temp = parent / ("." + out->filename().string() + ".restoring-" + std::to_string(::getpid()));
-  pst::CopyReport copy;
-  const std::size_t planned = r.plans.size();
-  copy.change = [&](pst::NodeId id, mapi::Message& m) {
-    if (interrupted.load()) throw std::runtime_error("interrupted");
-    const auto plan = r.plans.find(id);
-    if (plan == r.plans.end()) return;
-    if (!plan->second.movedTo.empty()) {
-      std::string subject = m.props.getString(mapi::propId(mapi::tag::Subject)).value_or("");
-      if (subject.size() >= 2 && subject[0] == '\x01') subject.erase(0, 2);
-      if (subject != plan->second.subject) {
-        plan->second.met = true;
-        r.problems.push_back(plan->second.folder + " #" + std::to_string(plan->second.position) + " \"" +
-                             plan->second.subject + "\": the message at " + plan->second.movedTo +
-                             " is another one; its attachments were not restored");
-        return;
-      }
+// Puts back the attachments of one copied message, if the manifest has a
+// plan for it and it is still the message the plan means.
+void restorePlanned(Restore& r, std::size_t planned, pst::NodeId id, mapi::Message& m) {
+  if (interrupted.load()) throw std::runtime_error("interrupted");
+  const auto plan = r.plans.find(id);
+  if (plan == r.plans.end()) return;
+  if (!plan->second.movedTo.empty()) {
+    std::string subject = m.props.getString(mapi::propId(mapi::tag::Subject)).value_or("");
+    if (subject.size() >= 2 && subject[0] == '\x01') subject.erase(0, 2);
+    if (subject != plan->second.subject) {
+      plan->second.met = true;
+      r.problems.push_back(plan->second.folder + " #" + std::to_string(plan->second.position) + " \"" +
+                           plan->second.subject + "\": the message at " + plan->second.movedTo +
+                           " is another one; its attachments were not restored");
+      return;
     }
-    ++r.messagesDone;
-    std::fprintf(stderr, "[%zu/%zu] %s: %s\n", r.messagesDone, planned, plan->second.folder.c_str(),
-                 plan->second.subject.c_str());
-    restoreMessage(r, plan->second, m);
-  };
-  // Ctrl-C or SIGTERM stops at the next message and leaves no file.
+  }
+  ++r.messagesDone;
+  std::fprintf(stderr, "[%zu/%zu] %s: %s\n", r.messagesDone, planned, plan->second.folder.c_str(),
+               plan->second.subject.c_str());
+  restoreMessage(r, plan->second, m);
+}
+
+// Copies the store into temp, the copy changing each planned message; the
+// failure's text, empty when the copy is whole. Ctrl-C or SIGTERM stops it
+// at the next message.
+std::string writeCopy(const pst::Store& store, const std::string& name, const fs::path& temp, pst::CopyReport& copy) {
   struct sigaction onStop {};
   onStop.sa_handler = [](int) { interrupted.store(true); };
   sigemptyset(&onStop.sa_mask);
@@ -490,9 +497,8 @@ int runRestore(const std::vector<std::string>& args) {
   ::sigaction(SIGTERM, &onStop, &oldTerm);
   std::string failure;
   try {
-    const std::string name = storeProperties.getString(0x3001).value_or("Personal Folders");
     auto writer = pst::Writer::create(temp, name);
-    writer->copyStoreFrom(*store, &copy);
+    writer->copyStoreFrom(store, &copy);
     if (interrupted.load()) throw std::runtime_error("interrupted");
     writer->close();
   } catch (const std::exception& e) {
@@ -500,24 +506,58 @@ int runRestore(const std::vector<std::string>& args) {
   }
   ::sigaction(SIGINT, &oldInt, nullptr);
   ::sigaction(SIGTERM, &oldTerm, nullptr);
+  return failure;
+}
+
+int runRestore(const std::vector<std::string>& args) {
+  const std::optional<RestoreTarget> target = parseArgs(args);
+  if (!target) return usage();
+  if (const std::string problem = targetProblem(*target); !problem.empty()) return fail(problem);
+  const fs::path newPst = target->runFolder / engine::kDestinationPstFileName;
+  const fs::path& out = target->out;
+
+  Restore r;
+  r.runFolder = target->runFolder;
+  readManifest(r, target->runFolder / engine::kManifestFileName);
+
+  std::unique_ptr<pst::Store> store;
+  try {
+    store = pst::Store::open(newPst);
+  } catch (const std::exception& e) {
+    return fail(newPst.string() + ": " + e.what());
+  }
+  for (const auto& w : store->warnings()) std::fprintf(stderr, "%s: %s\n", newPst.string().c_str(), w.c_str());
+  const mapi::PropertyBag storeProperties = store->storeProperties();
+  keepPlansInPlace(r, *store, storeProperties);
+
+  // Written under a name of its own beside the destination, and put in
+  // place only when whole and only where nothing is.
+  const fs::path parent = out.parent_path().empty() ? fs::path(".") : out.parent_path();
+  const fs::path temp = parent / ("." + out.filename().string() + ".restoring-" + std::to_string(::getpid()));
+  pst::CopyReport copy;
+  const std::size_t planned = r.plans.size();
+  copy.change = [&](pst::NodeId id, mapi::Message& m) { restorePlanned(r, planned, id, m); };
+  const std::string failure =
+      writeCopy(*store, storeProperties.getString(0x3001).value_or("Personal Folders"), temp, copy);
+  std::error_code ec;
   if (!failure.empty() || interrupted.load()) {
     fs::remove(temp, ec);
     if (interrupted.load()) {
       std::fprintf(stderr, "varnolt-cli restore: interrupted; no restored PST was written\n");
       return kExitInterrupted;
     }
-    return fail(out->string() + ": " + failure);
+    return fail(out.string() + ": " + failure);
   }
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, out->c_str(), RENAME_NOREPLACE) != 0) {
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, out.c_str(), RENAME_NOREPLACE) != 0) {
     const int err = errno;
     fs::remove(temp, ec);
-    return fail(out->string() + ": cannot put the restored PST in place: " + std::strerror(err));
+    return fail(out.string() + ": cannot put the restored PST in place: " + std::strerror(err));
   }
   for (const auto& [nid, plan] : r.plans)
     if (!plan.met) r.problems.push_back(plan.folder + " #" + std::to_string(plan.position) + " \"" + plan.subject +
                                         "\": the message could not be copied; its attachments were not restored");
   for (const auto& p : copy.problems) r.problems.push_back(p);
-  printSummary(r, newPst, *out, copy);
+  printSummary(r, newPst, out, copy);
   return r.problems.empty() ? kExitOk : kExitPartial;
 }
 
