@@ -229,6 +229,22 @@ class CompressionEngine {
   bool saveAndLink(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
                    const std::function<std::shared_ptr<MailAttachment>()>& attachment, const std::string& fileName,
                    AttachmentTreatment treatment, const std::string& strAttachmentFolderName);
+  // The filters of the run as they apply to one message: the message's
+  // dates and bodies when a filter needs them, and why the whole message
+  // stays untouched when it does.
+  struct MessageFilters {
+    std::optional<AttachmentFilter> filter;
+    std::optional<MessageFacts> facts;
+    std::optional<std::string> keptReason;
+  };
+  MessageFilters readFilters(const std::shared_ptr<MailMessage>& msg);
+  // Applies treatment to one attachment (after the filters let it go);
+  // true when it left its message, its content safe wherever the
+  // treatment puts it.
+  bool treatAttachment(const std::shared_ptr<MailSession>& session, const std::shared_ptr<MailMessage>& msg,
+                       const std::function<std::shared_ptr<MailAttachment>()>& attachment,
+                       const std::optional<std::string>& fileName,
+                       const std::optional<AttachmentTreatment>& treatment, const std::string& attachmentFolderName);
   // The one place where an attachment stays because of the run's filters:
   // counted and reported as "kept (filter)", where_ names it.
   void keptByFilter(ReportedAttachment reported, const std::string& reason);

@@ -204,6 +204,42 @@ bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
   return linked;
 }
 
+CompressionEngine::MessageFilters CompressionEngine::readFilters(const std::shared_ptr<MailMessage>& msg) {
+  // The filters are read once per message; a message the date filter
+  // leaves alone keeps every attachment. Filters that cannot be read keep
+  // everything, since they may have asked to.
+  MessageFilters filters;
+  filters.filter = attemptGet("read the selected filters", [&] { return inputs_.SelectedFilter(); });
+  if (!filters.filter) {
+    filters.keptReason = "the filters could not be read";
+  } else if (filters.filter->before || filters.filter->keepInline) {
+    filters.facts = attemptGet("read the message's dates and bodies", [&] { return msg->Facts(); });
+    filters.keptReason = MessageKeptByFilter(*filters.filter, filters.facts);
+  }
+  return filters;
+}
+
+bool CompressionEngine::treatAttachment(const std::shared_ptr<MailSession>& session,
+                                        const std::shared_ptr<MailMessage>& msg,
+                                        const std::function<std::shared_ptr<MailAttachment>()>& attachment,
+                                        const std::optional<std::string>& fileName,
+                                        const std::optional<AttachmentTreatment>& treatment,
+                                        const std::string& attachmentFolderName) {
+  bool remove = false;
+  if (treatment == AttachmentTreatment::Remove) {
+    attempt("show the activity", [&] {
+      const std::string name = fileName.value_or("");
+      const auto text = localizedText(kTextRemoving);
+      report_.SetLabel(Label::lblCopy, text ? *text + " " + name : kEnglishRemoving + name);
+    });
+    remove = true;
+  } else if (treatment && fileName) {
+    lastSaved_ = SavedFile();
+    remove = saveAndLink(session, msg, attachment, *fileName, *treatment, attachmentFolderName);
+  }
+  return remove && attempt("Delete", [&] { attachment()->Delete(); });
+}
+
 void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& session,
                                          const std::shared_ptr<MailMessage>& msg,
                                          const std::shared_ptr<AttachmentList>& msgAttachments,
@@ -216,19 +252,8 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
   const bool keepEvery = !messageClass || isSmimeClass(*messageClass);
   const std::string keptReason = messageClass ? kKeptSmimeReason : "its message class could not be read";
 
-  // The filters are read once per message; a message the date filter
-  // leaves alone keeps every attachment. Filters that cannot be read keep
-  // everything, since they may have asked to.
-  const std::optional<AttachmentFilter> filter =
-      attemptGet("read the selected filters", [&] { return inputs_.SelectedFilter(); });
-  std::optional<MessageFacts> messageFacts;
-  std::optional<std::string> messageKeptReason;
-  if (!filter) {
-    messageKeptReason = "the filters could not be read";
-  } else if (filter->before || filter->keepInline) {
-    messageFacts = attemptGet("read the message's dates and bodies", [&] { return msg->Facts(); });
-    messageKeptReason = MessageKeptByFilter(*filter, messageFacts);
-  }
+  const MessageFilters filters = readFilters(msg);
+  const std::optional<AttachmentFilter>& filter = filters.filter;
 
   // After every attachment, whatever became of it: the bar, the count, and
   // the host's pending events.
@@ -275,8 +300,8 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
       continue;
     }
     if (!filter || filter->any()) {
-      std::optional<std::string> reason = messageKeptReason;
-      if (!reason) reason = AttachmentKeptByFilter(*filter, facts, messageFacts);
+      std::optional<std::string> reason = filters.keptReason;
+      if (!reason) reason = AttachmentKeptByFilter(*filter, facts, filters.facts);
       if (reason) {
         keptByFilter(std::move(reported), *reason);
         showHandled();
@@ -289,20 +314,7 @@ void CompressionEngine::StripAttachments(const std::shared_ptr<MailSession>& ses
     // when anything before that fails it stays in the message.
     const std::optional<AttachmentTreatment> treatment =
         attemptGet("read the selected treatment", [&] { return inputs_.SelectedTreatment(); });
-    bool remove = false;
-
-    if (treatment == AttachmentTreatment::Remove) {
-      attempt("show the activity", [&] {
-        const std::string name = fileName.value_or("");
-        const auto text = localizedText(kTextRemoving);
-        report_.SetLabel(Label::lblCopy, text ? *text + " " + name : kEnglishRemoving + name);
-      });
-      remove = true;
-    } else if (treatment && fileName) {
-      lastSaved_ = SavedFile();
-      remove = saveAndLink(session, msg, attachment, *fileName, *treatment, strAttachmentFolderName);
-    }
-    const bool removed = remove && attempt("Delete", [&] { attachment()->Delete(); });
+    const bool removed = treatAttachment(session, msg, attachment, fileName, treatment, strAttachmentFolderName);
     if (!removed) tally(&PstOutcome::attachmentsKept);
     else if (treatment == AttachmentTreatment::Remove) tally(&PstOutcome::attachmentsRemoved);
     else if (treatment == AttachmentTreatment::Extract) tally(&PstOutcome::attachmentsSaved);
