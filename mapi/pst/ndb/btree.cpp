@@ -61,6 +61,21 @@ std::optional<std::size_t> BTree::findLeaf(std::uint64_t key, const Bytes** page
     const Bytes& page = readPage(bref, level);
     BtPageMeta m = BtPageMeta::parse(page, layout_);
     if (m.cLevel == 0) {
+      // Leaves are sorted in every file Outlook writes: a binary search finds
+      // the first entry of the key. When it does not (a key that is missing,
+      // or a page out of order) a scan of the page decides, as it always did.
+      std::size_t low = 0;
+      std::size_t high = m.cEnt;
+      while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (leafKey(page, middle * m.cbEnt) < key) low = middle + 1;
+        else high = middle;
+      }
+      if (low < m.cEnt && leafKey(page, low * m.cbEnt) == key &&
+          (low == 0 || leafKey(page, (low - 1) * m.cbEnt) < key)) {
+        *pageOut = &page;
+        return low * m.cbEnt;
+      }
       for (std::size_t i = 0; i < m.cEnt; ++i) {
         std::size_t off = i * m.cbEnt;
         if (leafKey(page, off) == key) {

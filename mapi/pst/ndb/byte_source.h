@@ -46,8 +46,8 @@ class FileSource : public ByteSource {
     Bytes data;  // empty when unused
     std::uint64_t lastUse = 0;
   };
-  static constexpr std::size_t kWindowSize = 64 * 1024;
-  static constexpr std::size_t kWindows = 4;
+  static constexpr std::size_t kWindowSize = 16 * 1024;
+  static constexpr std::size_t kWindows = 16;
 
   void preadFully(std::uint64_t offset, std::uint8_t* out, std::size_t length) const;
 
