@@ -168,7 +168,7 @@ constexpr std::int64_t k2020Jan10 = 1578614400;
 constexpr std::int64_t k2021Jun01 = 1622505600;
 constexpr std::int32_t kUnsent = 0x8;
 
-struct AttachmentSpec {
+struct PlannedAttachment {
   std::string name;
   std::size_t size;
   std::string contentId;
@@ -179,7 +179,7 @@ struct AttachmentSpec {
 
 mapi::Message message(const std::string& subject, std::optional<std::int64_t> delivered, std::int64_t modified,
                       bool draft, const std::string& html, const std::string& rtf,
-                      const std::vector<AttachmentSpec>& attachments) {
+                      const std::vector<PlannedAttachment>& attachments) {
   mapi::Message m;
   m.props.set(mapi::tag::MessageClass, mapi::PropValue::unicode("IPM.Note"));
   m.props.set(mapi::tag::Subject, mapi::PropValue::unicode(subject));
@@ -192,17 +192,17 @@ mapi::Message message(const std::string& subject, std::optional<std::int64_t> de
     m.props.set(mapi::tag::RtfCompressed,
                 mapi::PropValue::binary(mapi::rtf::compress(mapi::ByteView(
                     reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()))));
-  for (const auto& spec : attachments) {
+  for (const auto& planned : attachments) {
     mapi::Attachment a;
     a.props.set(mapi::tag::AttachMethod, mapi::PropValue::int32(1));
-    a.props.set(mapi::tag::AttachLongFilename, mapi::PropValue::unicode(spec.name));
-    a.props.set(mapi::tag::AttachDataBinary, mapi::PropValue::binary(mapi::Bytes(spec.size, 'x')));
-    a.props.set(mapi::tag::AttachSize, mapi::PropValue::int32(static_cast<std::int32_t>(spec.size + 200)));
-    if (!spec.contentId.empty()) a.props.set(mapi::tag::AttachContentId, mapi::PropValue::unicode(spec.contentId));
-    if (!spec.contentLocation.empty())
-      a.props.set(mapi::makeTag(0x3713, mapi::pt::Unicode), mapi::PropValue::unicode(spec.contentLocation));
-    if (spec.hidden) a.props.set(mapi::tag::AttachmentHidden, mapi::PropValue::boolean(true));
-    if (spec.flags) a.props.set(mapi::tag::AttachFlags, mapi::PropValue::int32(spec.flags));
+    a.props.set(mapi::tag::AttachLongFilename, mapi::PropValue::unicode(planned.name));
+    a.props.set(mapi::tag::AttachDataBinary, mapi::PropValue::binary(mapi::Bytes(planned.size, 'x')));
+    a.props.set(mapi::tag::AttachSize, mapi::PropValue::int32(static_cast<std::int32_t>(planned.size + 200)));
+    if (!planned.contentId.empty()) a.props.set(mapi::tag::AttachContentId, mapi::PropValue::unicode(planned.contentId));
+    if (!planned.contentLocation.empty())
+      a.props.set(mapi::makeTag(0x3713, mapi::pt::Unicode), mapi::PropValue::unicode(planned.contentLocation));
+    if (planned.hidden) a.props.set(mapi::tag::AttachmentHidden, mapi::PropValue::boolean(true));
+    if (planned.flags) a.props.set(mapi::tag::AttachFlags, mapi::PropValue::int32(planned.flags));
     m.attachments.push_back(std::move(a));
   }
   return m;
