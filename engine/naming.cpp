@@ -1,7 +1,9 @@
 #include "engine/naming.h"
 
+#include <cctype>
 #include <cstdio>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 #include "base/file_system.h"
@@ -50,6 +52,36 @@ bool pathTaken(const std::string& path) {
   return status.type != base::EntryType::None;
 }
 
+// Characters Windows file systems refuse in a name, and control
+// characters. A run folder may be copied to Windows or written to a share
+// from here, so these are replaced on every system.
+bool isForbiddenInFileName(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  if (byte < 0x20U || byte == 0x7FU) return true;
+  return std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos;
+}
+
+// Windows drops dots and blanks at the end of a name, so "a.pdf." and
+// "a.pdf" would be one file there.
+std::string dropTrailingDotsAndBlanks(std::string name) {
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  return name;
+}
+
+// CON, PRN, AUX, NUL, COM0-COM9 and LPT0-LPT9 (also with a superscript
+// 1, 2 or 3) name devices on Windows, whatever extension follows and in any
+// case ("nul.txt", "Com1.tar.gz").
+bool isReservedDeviceName(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  if (!base.starts_with("COM") && !base.starts_with("LPT")) return false;
+  const std::string_view number = std::string_view(base).substr(3);
+  if (number.size() == 1) return number[0] >= '0' && number[0] <= '9';
+  return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
 std::string twoDigits(int value) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%02d", value);
@@ -71,15 +103,16 @@ std::string AttachmentFileName(const std::string& fileName, const std::tm& local
 }
 
 std::string SafeFileName(const std::string& name) {
-  if (name.empty()) return "_";
-  if (name == ".") return "_";
   if (name == "..") return "__";
   std::string safe = name;
-  for (char& c : safe) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '/' || byte < 0x20U || byte == 0x7FU) c = '_';
-  }
-  return ShortenFileName(safe, kMaxFileNameBytes);
+  for (char& c : safe)
+    if (isForbiddenInFileName(c)) c = '_';
+  safe = ShortenFileName(dropTrailingDotsAndBlanks(safe), kMaxFileNameBytes);
+  // Shortening can end the name on a dot or blank again.
+  safe = dropTrailingDotsAndBlanks(safe);
+  if (safe.empty()) return "_";
+  if (isReservedDeviceName(safe)) safe = ShortenFileName("_" + safe, kMaxFileNameBytes);
+  return safe;
 }
 
 std::string ShortenFileName(const std::string& name, std::size_t maxBytes) {

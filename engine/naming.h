@@ -27,10 +27,14 @@ inline constexpr std::size_t kMaxFileNameBytes = 255;
 // FileName can never name a file outside the attachment folder.
 std::string AttachmentFileName(const std::string& fileName, const std::tm& localTime);
 
-// Makes one path component safe to create inside a folder: "/", NUL and
-// control characters become "_"; "", "." and ".." become "_", "_" and "__";
-// a name longer than kMaxFileNameBytes is shortened, keeping its extension
-// and never splitting a UTF-8 sequence. Other names are returned unchanged.
+// Makes one path component safe to create inside a folder, on this system
+// and on Windows (a run folder may be copied there or written to a share):
+// control characters and <>:"/\|?* become "_"; dots and blanks at the end
+// are dropped; a Windows device name (CON, PRN, AUX, NUL, COM1-COM9,
+// LPT1-LPT9, with any extension) gets a "_" in front; ".." becomes "__" and
+// a name left empty becomes "_"; a name longer than kMaxFileNameBytes is
+// shortened, keeping its extension and never splitting a UTF-8 sequence.
+// Other names are returned unchanged.
 std::string SafeFileName(const std::string& name);
 
 // Shortens name to at most maxBytes bytes, keeping its extension (the part

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "engine/naming.h"
 #include "tests/support/test_support.h"
@@ -125,8 +126,42 @@ TEST(SafeFileName, DotNamesAndEmptyBecomeOrdinaryNames) {
   EXPECT_EQ(e::SafeFileName(""), "_");
   EXPECT_EQ(e::SafeFileName("."), "_");
   EXPECT_EQ(e::SafeFileName(".."), "__");
-  EXPECT_EQ(e::SafeFileName("..."), "...");  // an ordinary (if odd) file name
+  EXPECT_EQ(e::SafeFileName("..."), "_");  // Windows would drop every dot
   EXPECT_EQ(e::SafeFileName(".profile"), ".profile");
+}
+
+// A run folder may be copied to Windows or written to a share from here, so
+// names are made safe for Windows on every system.
+TEST(SafeFileName, NamesAreSafeForWindowsFileSystems) {
+  for (const char c : std::string("<>:\"/\\|?*"))
+    EXPECT_EQ(e::SafeFileName(std::string("a") + c + "b.txt"), "a_b.txt") << c;
+  EXPECT_EQ(e::SafeFileName("what? \"now\" <1|2>.doc"), "what_ _now_ _1_2_.doc");
+
+  const std::vector<std::string> devices = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5",
+                                            "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5",
+                                            "LPT6", "LPT7", "LPT8", "LPT9", "COM0", "LPT0", "COM\xC2\xB9", "LPT\xC2\xB3"};
+  for (const std::string& device : devices) {
+    std::string lower = device;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(e::SafeFileName(device), "_" + device);
+    EXPECT_EQ(e::SafeFileName(lower + ".txt"), "_" + lower + ".txt");
+    EXPECT_EQ(e::SafeFileName(device + ".tar.gz"), "_" + device + ".tar.gz");
+    EXPECT_EQ(e::SafeFileName(device + " .txt"), "_" + device + " .txt");
+  }
+  // Names that only begin like a device are ordinary.
+  for (const std::string name : {"CONSOLE.txt", "COM10", "COM\xC2\xB4", "LPT", "NULL.pdf", "aux_notes.doc", "xCON"})
+    EXPECT_EQ(e::SafeFileName(name), name);
+
+  EXPECT_EQ(e::SafeFileName("report.pdf. . "), "report.pdf");
+  EXPECT_EQ(e::SafeFileName(" . "), "_");
+  // A saved attachment's full name keeps its prefix, so a device name
+  // cannot come out of it; trailing dots and blanks still go.
+  EXPECT_EQ(e::AttachmentFileName("NUL", kExampleTime), "Kestrik_07-12-2026-09-05-03_NUL");
+  EXPECT_EQ(e::AttachmentFileName("notes.", kExampleTime), "Kestrik_07-12-2026-09-05-03_notes");
+  EXPECT_EQ(e::AttachmentFileName("a:b\\c.pdf", kExampleTime), "Kestrik_07-12-2026-09-05-03_a_b_c.pdf");
+  // Shortening may end on a blank; that blank goes too.
+  const std::string cut = e::SafeFileName(std::string(254, 'x') + " y");
+  EXPECT_EQ(cut, std::string(254, 'x'));
 }
 
 TEST(SafeFileName, LongNamesKeepExtensionAndWholeCharacters) {
