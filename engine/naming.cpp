@@ -181,16 +181,21 @@ bool UsePlainTextLink(const std::string& strGetOSVersion, const std::string& out
 // Outlook before 11 the plain-text link keeps them, enclosed in "<" and
 // ">", which mark where a link in running text ends.
 std::string LinkTarget(const std::string& path, const std::string& strGetOSVersion,
-                       const std::string& outlookVersion) {
+                       const std::string& outlookVersion, PathForm form) {
   const bool escapeBlanks = EscapeLinkBlanks(strGetOSVersion, outlookVersion);
+  const std::string uriPath = form == PathForm::Windows ? WindowsPathForUri(path) : path;
+  // "/C:/..." keeps its drive's colon: readers take "%3A" for part of a name.
+  const bool driveColon = form == PathForm::Windows && uriPath.size() >= 3 && uriPath[0] == '/' &&
+                          std::isalpha(static_cast<unsigned char>(uriPath[1])) && uriPath[2] == ':';
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string target;
-  target.reserve(path.size());
-  for (char c : path) {
+  target.reserve(uriPath.size());
+  for (std::size_t i = 0; i < uriPath.size(); ++i) {
+    const char c = uriPath[i];
     const auto byte = static_cast<unsigned char>(c);
     const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
                             (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved || c == '/' || (c == ' ' && !escapeBlanks)) {
+    if (unreserved || c == '/' || (c == ' ' && !escapeBlanks) || (driveColon && i == 2)) {
       target += c;
     } else {
       target += '%';
@@ -199,6 +204,20 @@ std::string LinkTarget(const std::string& path, const std::string& strGetOSVersi
     }
   }
   return target;
+}
+
+std::string WindowsPathForUri(const std::string& path) {
+  std::string uriPath = path;
+  for (char& c : uriPath)
+    if (c == '\\') c = '/';
+  // The long-path forms name the same file as the plain ones.
+  if (uriPath.starts_with("//?/UNC/")) uriPath = "//" + uriPath.substr(8);
+  else if (uriPath.starts_with("//?/")) uriPath.erase(0, 4);
+  // A share is the URI's host: file://server/share/...
+  if (uriPath.starts_with("//")) return uriPath.substr(2);
+  if (uriPath.size() >= 2 && std::isalpha(static_cast<unsigned char>(uriPath[0])) && uriPath[1] == ':')
+    return "/" + uriPath;
+  return uriPath;
 }
 
 std::string PlainTextLink(const std::string& strURL) {

@@ -71,12 +71,30 @@ bool EscapeLinkBlanks(const std::string& strGetOSVersion, const std::string& out
 // on Vista, with Outlook older than 11, and when the version cannot be read.
 bool UsePlainTextLink(const std::string& strGetOSVersion, const std::string& outlookVersion);
 
+// How the paths of the system the program runs on are written.
+enum class PathForm { Posix, Windows };
+#ifdef _WIN32
+inline constexpr PathForm kNativePathForm = PathForm::Windows;
+#else
+inline constexpr PathForm kNativePathForm = PathForm::Posix;
+#endif
+
 // The link target for a saved file or archive path: the path
 // percent-encoded for a file URI (every byte outside A-Z, a-z, 0-9, "-",
 // ".", "_", "~" and "/" as %XX), except that blanks stay blanks when
-// EscapeLinkBlanks says they are not escaped.
+// EscapeLinkBlanks says they are not escaped. A Windows path is first
+// written as a URI path (WindowsPathForUri), its drive's colon kept, so
+// "C:\My Mail\a.pdf" gives "/C:/My%20Mail/a.pdf" and the link reads
+// file:///C:/My%20Mail/a.pdf.
 std::string LinkTarget(const std::string& path, const std::string& strGetOSVersion,
-                       const std::string& outlookVersion);
+                       const std::string& outlookVersion, PathForm form = kNativePathForm);
+
+// A Windows path as the path of a file URI: backslashes become slashes, a
+// drive path gets a leading "/" ("C:\a\b" gives "/C:/a/b"), a share's
+// server becomes the URI's host ("\\server\share\b" gives
+// "server/share/b", read as file://server/share/b), and the long-path
+// prefix "\\?\" is dropped. Nothing is escaped here.
+std::string WindowsPathForUri(const std::string& path);
 
 // The text appended to the plain-text body: CR LF, CR LF, "<file://",
 // strURL, ">", CR LF.

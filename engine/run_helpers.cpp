@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "base/file_system.h"
+#include "engine/naming.h"
 
 namespace varnolt::engine {
 
@@ -40,7 +41,8 @@ void EnsureDestinationSubfolder(const std::string& destinationFolder, const std:
 }
 
 void parsePSTFileName(std::string& strPSTFileName) {
-  const auto slash = strPSTFileName.rfind('/');
+  // Windows takes both separators.
+  const auto slash = strPSTFileName.find_last_of(kNativePathForm == PathForm::Windows ? "/\\" : "/");
   if (slash != std::string::npos) strPSTFileName.erase(0, slash + 1);
 }
 

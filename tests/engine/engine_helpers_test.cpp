@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "base/memory_file_system.h"
+#include "engine/naming.h"
 #include "engine/run_helpers.h"
 #include "tests/engine/engine_fixtures.h"
 
@@ -42,6 +43,10 @@ TEST(RunHelpers, ParsePstFileName) {
   s = "/trailing/";
   engine::parsePSTFileName(s);
   EXPECT_EQ(s, "");
+  // A backslash separates folders only on Windows; elsewhere it is part of a name.
+  s = "C:\\Mail\\Archive.pst";
+  engine::parsePSTFileName(s);
+  EXPECT_EQ(s, engine::kNativePathForm == engine::PathForm::Windows ? "Archive.pst" : "C:\\Mail\\Archive.pst");
 }
 
 TEST(RunHelpers, DeleteFileIfPresentAndScratchFolderRemoval) {

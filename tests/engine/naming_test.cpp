@@ -242,7 +242,7 @@ TEST(LinkRules, TargetIsAFileUriPathThatNamesTheFile) {
       "/d/a~b-c_d.e/f.txt", "/d/<\"quoted\">\t.txt"};
   for (const std::string& path : paths) {
     SCOPED_TRACE(path);
-    const std::string target = e::LinkTarget(path, kLinux, "12.0");
+    const std::string target = e::LinkTarget(path, kLinux, "12.0", e::PathForm::Posix);
     // Only unreserved characters, "/" and escapes remain ...
     for (std::size_t i = 0; i < target.size(); ++i) {
       const char c = target[i];
@@ -263,6 +263,25 @@ TEST(LinkRules, TargetIsAFileUriPathThatNamesTheFile) {
   EXPECT_EQ(e::LinkTarget("/d/r\xC3\xA9.pdf", kLinux, "12.0"), "/d/r%C3%A9.pdf");
   // Where the rule keeps blanks, only they stay as they are.
   EXPECT_EQ(e::LinkTarget("/d/100% sure #1?.pdf", kVista, "12.0"), "/d/100%25 sure %231%3F.pdf");
+}
+
+TEST(LinkRules, WindowsPathsBecomeFileUris) {
+  const auto target = [](const std::string& path, const std::string& os = kLinux) {
+    return e::LinkTarget(path, os, "12.0", e::PathForm::Windows);
+  };
+  EXPECT_EQ(target("C:\\My Mail\\Varnolt_07-12-2026_09-04-58\\Outlook_Attachments\\Kestrik_Q3_report.pdf"),
+            "/C:/My%20Mail/Varnolt_07-12-2026_09-04-58/Outlook_Attachments/Kestrik_Q3_report.pdf");
+  // Mixed separators, as the run builds them below a Windows destination.
+  EXPECT_EQ(target("d:\\Mail/Varnolt_x/Outlook_Attachments/r\xC3\xA9 #1.pdf"),
+            "/d:/Mail/Varnolt_x/Outlook_Attachments/r%C3%A9%20%231.pdf");
+  EXPECT_EQ(target("\\\\server\\share\\a b.pdf"), "server/share/a%20b.pdf");
+  EXPECT_EQ(target("\\\\?\\C:\\long\\a.pdf"), "/C:/long/a.pdf");
+  EXPECT_EQ(target("\\\\?\\UNC\\server\\share\\a.pdf"), "server/share/a.pdf");
+  // Only a drive's colon stays; one elsewhere is escaped, and the Vista rule
+  // still keeps blanks.
+  EXPECT_EQ(target("C:\\a:b\\x y.pdf", kVista), "/C:/a%3Ab/x y.pdf");
+  // The whole link, as a reader sees it.
+  EXPECT_EQ(t::fileUriPath("file://" + target("C:\\My Mail\\a.pdf")), "/C:/My Mail/a.pdf");
 }
 
 TEST(Links, HtmlExampleQuotesHref) {
