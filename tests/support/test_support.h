@@ -27,6 +27,9 @@ fs::path samplesDir();
 // Every regular file in samplesDir()/sub with the given extension, sorted.
 std::vector<fs::path> sampleFiles(const std::string& sub, const std::string& ext);
 
+// A path from UTF-8 text, whatever the system's own code page.
+fs::path pathOf(const std::string& utf8);
+
 // Folder where the project's programs are built (build/bin).
 fs::path binDir();
 fs::path sourceDir();
