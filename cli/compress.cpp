@@ -24,6 +24,7 @@
 #include "engine/compression_run.h"
 #include "engine/run_helpers.h"
 #include "platform/mail_session.h"
+#include "base/utf8_path.h"
 
 namespace varnolt::cli {
 
@@ -455,17 +456,19 @@ int runCompress(const std::vector<std::string>& args) {
   if (files.empty()) return usage("no PST file given");
 
   std::error_code ec;
-  if (!fs::is_directory(dest, ec)) {
+  if (!fs::is_directory(base::pathFromUtf8(dest), ec)) {
     std::fprintf(stderr, "varnolt-cli compress: %s: not a folder\n", dest.c_str());
     return kExitFailed;
   }
   // The run works on full paths; the destination ends with "/". A listed
   // file that is missing or unreadable is the run's to report: the others
-  // are still done.
-  std::string destination = fs::absolute(dest).lexically_normal().string();
+  // are still done. The program joins names with "/", so the full paths
+  // use it on Windows too.
+  std::string destination = base::genericUtf8Of(fs::absolute(base::pathFromUtf8(dest)).lexically_normal());
   if (destination.empty() || destination.back() != '/') destination += '/';
   std::vector<std::string> pstFiles;
-  for (const auto& f : files) pstFiles.push_back(fs::absolute(f).lexically_normal().string());
+  for (const auto& f : files)
+    pstFiles.push_back(base::genericUtf8Of(fs::absolute(base::pathFromUtf8(f)).lexically_normal()));
   if (!compressSessionFactory()) {
     std::fprintf(stderr, "varnolt-cli compress: this build has no mail store to open PST files with\n");
     return kExitFailed;

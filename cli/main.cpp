@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/command.h"
 
 namespace varnolt::cli {
@@ -31,7 +32,8 @@ void printHelp(std::FILE* to) {
 
 int main(int argc, char** argv) {
   using namespace varnolt::cli;
-  std::vector<std::string> args(argv + 1, argv + argc);
+  useUtf8Console();
+  std::vector<std::string> args = programArguments(argc, argv);
   if (args.empty()) {
     printHelp(stderr);
     return kExitFailed;

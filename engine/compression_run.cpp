@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/file_system.h"
+#include "base/utf8_path.h"
 #include "engine/naming.h"
 #include "engine/run_helpers.h"
 #include "localisation/english_texts.h"
@@ -25,7 +26,7 @@ constexpr int kRunFolderTries = 100;
 
 bool fileExists(const std::string& path) {
   std::error_code ec;
-  return base::fileSystem().status(fs::path(path), ec, true).type != base::EntryType::None;
+  return base::fileSystem().status(base::pathFromUtf8(path), ec, true).type != base::EntryType::None;
 }
 
 }  // namespace
@@ -74,7 +75,7 @@ void CompressionEngine::destinationFull(const std::string& operation, const std:
 std::optional<std::string> CompressionEngine::spaceShortage(const std::string& pst,
                                                             const std::string& destinationFolder) {
   std::error_code ec;
-  const base::EntryStatus source = base::fileSystem().status(fs::path(pst), ec);
+  const base::EntryStatus source = base::fileSystem().status(base::pathFromUtf8(pst), ec);
   if (ec || source.type != base::EntryType::File) return std::nullopt;
   const std::uintmax_t sourceBytes = source.size;  // attaching the source says what is wrong with it
   const auto free = FreeSpace(destinationFolder);
@@ -280,7 +281,7 @@ CompressionEngine::PstStores CompressionEngine::openStores(std::int32_t index,
   attempt("AttachPstFile (source)", [&] {
     const std::string path = inputs_.PstEntry(index);
     std::error_code ec;
-    if (base::fileSystem().status(fs::path(path), ec).type != base::EntryType::File) throw StoreError("the PST file is not there: " + path);
+    if (base::fileSystem().status(base::pathFromUtf8(path), ec).type != base::EntryType::File) throw StoreError("the PST file is not there: " + path);
     opened.source = stores->AttachPstFile(path, kFormatUnicodePst, std::nullopt);
   });
   if (!haveRunFolder) return opened;

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "base/file_system.h"
+#include "base/utf8_path.h"
 #include "engine/naming.h"
 
 namespace varnolt::engine {
@@ -77,28 +78,28 @@ void RemoveScratchFolder(const std::string& path) {
 
 void FlushFolder(const std::string& path) {
   std::error_code ec;
-  const bool opened = base::fileSystem().syncFileSystemOf(fs::path(path), ec);
+  const bool opened = base::fileSystem().syncFileSystemOf(base::pathFromUtf8(path), ec);
   if (!opened) {
     if (ec == std::errc::no_such_file_or_directory) return;
-    throw fs::filesystem_error("cannot open the folder", fs::path(path), ec);
+    throw fs::filesystem_error("cannot open the folder", base::pathFromUtf8(path), ec);
   }
-  if (ec) throw fs::filesystem_error("cannot flush the folder to disk", fs::path(path), ec);
+  if (ec) throw fs::filesystem_error("cannot flush the folder to disk", base::pathFromUtf8(path), ec);
 }
 
 void RemoveFolderIfEmpty(const std::string& path) {
   auto& files = base::fileSystem();
   std::error_code ec;
-  if (files.status(fs::path(path), ec).type != base::EntryType::Folder) return;
-  const bool empty = files.list(fs::path(path), ec).empty();
+  if (files.status(base::pathFromUtf8(path), ec).type != base::EntryType::Folder) return;
+  const bool empty = files.list(base::pathFromUtf8(path), ec).empty();
   if (!empty || ec) return;
-  files.remove(fs::path(path), ec);
-  if (ec) throw fs::filesystem_error("cannot remove", fs::path(path), ec);
+  files.remove(base::pathFromUtf8(path), ec);
+  if (ec) throw fs::filesystem_error("cannot remove", base::pathFromUtf8(path), ec);
 }
 
 std::int64_t FilesIn(const std::string& path) {
   std::error_code ec;
   std::int64_t count = 0;
-  for (const auto& entry : base::fileSystem().list(fs::path(path), ec))
+  for (const auto& entry : base::fileSystem().list(base::pathFromUtf8(path), ec))
     if (entry.type == base::EntryType::File) ++count;
   return count;
 }
@@ -111,7 +112,7 @@ std::uintmax_t SpaceNeeded(std::uintmax_t sourceBytes, AttachmentTreatment treat
 
 std::optional<std::uintmax_t> FreeSpace(const std::string& path) {
   std::error_code ec;
-  const auto space = base::fileSystem().space(fs::path(path), ec);
+  const auto space = base::fileSystem().space(base::pathFromUtf8(path), ec);
   // Pseudo file systems (proc, sys, some FUSE mounts) report no capacity
   // at all: their room is unknown, not nil.
   if (ec || space.capacity == 0 || space.available == static_cast<std::uintmax_t>(-1)) return std::nullopt;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/file_system.h"
+#include "base/utf8_path.h"
 #include "engine/attachment_filter.h"
 #include "engine/compression_run.h"
 #include "engine/naming.h"
@@ -26,12 +27,12 @@ bool endsWith(const std::string& text, const std::string& tail) {
 
 bool isRegularFile(const std::string& path) {
   std::error_code ec;
-  return base::fileSystem().status(fs::path(path), ec).type == base::EntryType::File;
+  return base::fileSystem().status(base::pathFromUtf8(path), ec).type == base::EntryType::File;
 }
 
 bool pathTaken(const std::string& path) {
   std::error_code ec;
-  return base::fileSystem().status(fs::path(path), ec, true).type != base::EntryType::None;
+  return base::fileSystem().status(base::pathFromUtf8(path), ec, true).type != base::EntryType::None;
 }
 
 std::tm toTm(const LocalDateTime& when) {
@@ -122,14 +123,14 @@ std::string CompressionEngine::freeSavePath(const std::string& path, bool forArc
       break;
     }
     std::error_code ec;
-    base::fileSystem().createEmptyExclusive(fs::path(candidate), ec);
+    base::fileSystem().createEmptyExclusive(base::pathFromUtf8(candidate), ec);
     if (ec) break;
     held.push_back(candidate);
     candidate = NextFreePath(path);
   }
   for (const auto& p : held) {
     std::error_code ec;
-    base::fileSystem().remove(fs::path(p), ec);
+    base::fileSystem().remove(base::pathFromUtf8(p), ec);
   }
   if (!found) throw StoreError("no free file name for " + path);
   return *found;
@@ -163,7 +164,7 @@ bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
     const std::string generated = AttachmentFileName(fileName, toTm(clock_.Now()));
     const std::string wanted = AttachmentFilePath(inputs_.DestinationFolder(), strAttachmentFolderName, generated);
     savedFilePath = freeSavePath(wanted, zipTreatment && !endsWith(wanted, ".zip"));
-    savedFileName = fs::path(savedFilePath).filename().string();
+    savedFileName = base::utf8Of(base::pathFromUtf8(savedFilePath).filename());
   });
   if (!named) return false;
   attempt("show the activity", [&] {
@@ -187,7 +188,7 @@ bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
   if (runReport_.isOpen()) {
     attempt("read the saved file for the report", [&] {
       lastSaved_.contentSha256 = FileSha256(savedFilePath);
-      lastSaved_.contentSize = fs::file_size(fs::path(savedFilePath));
+      lastSaved_.contentSize = fs::file_size(base::pathFromUtf8(savedFilePath));
     });
   }
   lastSaved_.path = savedFilePath;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "base/file_system.h"
+#include "base/utf8_path.h"
 #include "platform/store_adapter.h"
 
 namespace varnolt::platform {
@@ -17,8 +18,9 @@ using engine::StoreError;
 // The same file named two ways is one store.
 std::filesystem::path samePathKey(const std::string& path) {
   std::error_code ec;
-  std::filesystem::path p = base::fileSystem().resolved(path, ec);
-  return ec ? std::filesystem::path(path).lexically_normal() : p;
+  const std::filesystem::path named = base::pathFromUtf8(path);
+  std::filesystem::path p = base::fileSystem().resolved(named, ec);
+  return ec ? named.lexically_normal() : p;
 }
 
 // The stores attached in a session. It holds them weakly: a store is
@@ -54,14 +56,15 @@ class PstStoreList : public engine::StoreList {
       const std::filesystem::path key = samePathKey(path);
       for (const auto& store : live()) {
         auto* pst = static_cast<detail::PstMailStore*>(store.get());
-        if (pst->state()->isOpen() && samePathKey(pst->state()->path().string()) == key) return store;
+        if (pst->state()->isOpen() && samePathKey(base::utf8Of(pst->state()->path())) == key) return store;
       }
       std::error_code ec;
       std::shared_ptr<detail::StoreState> state;
-      if (base::fileSystem().status(path, ec).type != base::EntryType::None) {
-        state = detail::StoreState::openSource(path);
+      const std::filesystem::path file = base::pathFromUtf8(path);
+      if (base::fileSystem().status(file, ec).type != base::EntryType::None) {
+        state = detail::StoreState::openSource(file);
       } else {
-        state = detail::StoreState::create(path, displayName.value_or(std::filesystem::path(path).stem().string()));
+        state = detail::StoreState::create(file, displayName.value_or(base::utf8Of(file.stem())));
       }
       auto store = std::make_shared<detail::PstMailStore>(std::move(state));
       stores_.push_back(store);

@@ -1,8 +1,10 @@
 #pragma once
-// The product name of the operating system: it describes itself in
+// The product name of the operating system. Windows keeps it in the
+// registry, as the value "ProductName" of the key
+// HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion; other systems describe themselves in
 // os-release (/etc/os-release, else /usr/lib/os-release). OpenProductKey
-// reads that file as one "key" and ReadRegistryString answers one value of
-// it, "ProductName" being the system's pretty name.
+// reads that key or file and ReadRegistryString answers one value of it,
+// "ProductName" being the system's pretty name.
 
 #include <cstddef>
 #include <filesystem>
@@ -29,11 +31,13 @@ class RegistryKey {
   std::map<std::string, std::string> values_;
 };
 
-// The files where the operating system names itself, in the order tried.
+// The files where the operating system names itself, in the order tried
+// (none on Windows, where the registry names it).
 std::vector<std::filesystem::path> DefaultOsReleaseFiles();
 
 // Opens the first readable file of candidates; nothing when none can be
-// read (the caller reports "Error opening key.").
+// read (the caller reports "Error opening key."). On Windows, with no files
+// named, it opens the registry key instead.
 std::optional<RegistryKey> OpenProductKey(
     const std::vector<std::filesystem::path>& candidates = DefaultOsReleaseFiles());
 
@@ -42,9 +46,9 @@ std::optional<RegistryKey> OpenProductKey(
 // skipped.
 std::map<std::string, std::string> ParseOsRelease(const std::string& text);
 
-// The value named valueName of key: "ProductName" is PRETTY_NAME (or NAME
-// and VERSION when the file has no pretty name); any other name is the
-// os-release variable of that name. kRegistryError when it is missing or
+// The value named valueName of key: "ProductName" is the registry's value
+// of that name, else PRETTY_NAME (or NAME and VERSION when the file has no
+// pretty name); any other name is the value or variable of that name. kRegistryError when it is missing or
 // longer than kRegistryValueMax bytes.
 std::string ReadRegistryString(const RegistryKey& key, const std::string& valueName);
 

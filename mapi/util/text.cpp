@@ -1,13 +1,135 @@
 #include "mapi/util/text.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <errno.h>
 #include <iconv.h>
+#endif
 
 #include <vector>
 
 namespace varnolt::mapi {
 
 namespace {
+
+#ifdef _WIN32
+
+// Windows converts with its own code-page tables. They agree with iconv's
+// on every defined character, but Windows quietly maps the bytes a
+// single-byte code page leaves undefined (to C1 controls or private-use
+// points) and strips the high bit for ASCII, where iconv refuses. Those are
+// refused here too, so both systems fall back and answer alike.
+
+bool isMultiByte(std::uint32_t cp) {
+  switch (cp) {
+    case 932: case 936: case 949: case 950: case 54936: case 50220: case 50221: case 50222:
+    case 51932: case 51936: case 51949: case 52936: case 65001: case 1200: case 1201:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The Windows-125x code pages and Thai put printable characters where
+// ISO-8859 has its C1 controls; a C1 control from them is an undefined byte.
+bool hasNoC1Controls(std::uint32_t cp) { return (cp >= 1250 && cp <= 1258) || cp == 874; }
+
+bool definedIn(std::uint32_t cp, const std::wstring& wide) {
+  if (isMultiByte(cp)) return true;
+  for (wchar_t c : wide) {
+    if (c >= 0xE000 && c <= 0xF8FF) return false;
+    if (hasNoC1Controls(cp) && c >= 0x80 && c <= 0x9F) return false;
+    if (cp == 20127 && c >= 0x80) return false;
+  }
+  return true;
+}
+
+bool toWide(std::uint32_t cp, const char* in, std::size_t inLen, std::wstring& wide) {
+  wide.clear();
+  if (inLen == 0) return true;
+  if (cp == 20127) {
+    // Windows' ASCII table takes any byte and drops its high bit.
+    for (std::size_t i = 0; i < inLen; ++i)
+      if (static_cast<unsigned char>(in[i]) >= 0x80) return false;
+  }
+  if (cp == 1200 || cp == 1201) {
+    if (inLen % 2 != 0) return false;
+    for (std::size_t i = 0; i < inLen; i += 2) {
+      const auto a = static_cast<unsigned char>(in[i]), b = static_cast<unsigned char>(in[i + 1]);
+      wide += static_cast<wchar_t>(cp == 1200 ? (b << 8 | a) : (a << 8 | b));
+    }
+    // Surrogates only in pairs, as iconv demands.
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+      if (wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+          wide[i + 1] <= 0xDFFF) {
+        ++i;
+        continue;
+      }
+      if (wide[i] >= 0xD800 && wide[i] <= 0xDFFF) return false;
+    }
+    return true;
+  }
+  if (inLen > 0x7FFFFFFF) return false;
+  const int length = static_cast<int>(inLen);
+  const int needed = ::MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, in, length, nullptr, 0);
+  if (needed <= 0) return false;
+  wide.resize(static_cast<std::size_t>(needed));
+  if (::MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, in, length, wide.data(), needed) != needed) return false;
+  return definedIn(cp, wide);
+}
+
+std::string wideToUtf8(const std::wstring& wide) {
+  Bytes utf16;
+  for (wchar_t c : wide) putU16(utf16, static_cast<std::uint16_t>(c));
+  return utf16leToUtf8(ByteView(utf16.data(), utf16.size()));
+}
+
+bool fromWide(std::uint32_t cp, const std::wstring& wide, std::string& out) {
+  out.clear();
+  if (wide.empty()) return true;
+  if (cp == 1200 || cp == 1201) {
+    for (wchar_t c : wide) {
+      const auto u = static_cast<std::uint16_t>(c);
+      const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+      out += cp == 1200 ? lo : hi;
+      out += cp == 1200 ? hi : lo;
+    }
+    return true;
+  }
+  if (wide.size() > 0x7FFFFFFF) return false;
+  const int length = static_cast<int>(wide.size());
+  // These code pages take no flags and cannot say whether a default
+  // character was used; the round trip below decides for them.
+  const bool plain = cp == 65001 || cp == 54936 || cp == 52936 || (cp >= 50220 && cp <= 50222);
+  const DWORD flags = plain ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  BOOL* usedDefaultOut = plain ? nullptr : &usedDefault;
+  const int needed = ::WideCharToMultiByte(cp, flags, wide.data(), length, nullptr, 0, nullptr, usedDefaultOut);
+  if (needed <= 0 || usedDefault) return false;
+  out.resize(static_cast<std::size_t>(needed));
+  if (::WideCharToMultiByte(cp, flags, wide.data(), length, out.data(), needed, nullptr, usedDefaultOut) != needed ||
+      usedDefault)
+    return false;
+  // Whatever does not come back as it went in had no mapping.
+  std::wstring back;
+  return toWide(cp, out.data(), out.size(), back) && back == wide;
+}
+
+// Converts between UTF-8 and a code page iconv would know by that name;
+// false when a character cannot be converted.
+bool convert(std::uint32_t to, std::uint32_t from, const char* in, std::size_t inLen, std::string& out) {
+  std::wstring wide;
+  out.clear();
+  if (!toWide(from, in, inLen, wide)) return false;
+  if (to == 65001) {
+    out = wideToUtf8(wide);
+    return true;
+  }
+  return fromWide(to, wide, out);
+}
+
+#else
 
 // Runs iconv over the whole input; false when a character cannot be
 // converted (the caller decides what to do then).
@@ -32,6 +154,8 @@ bool convert(const char* to, const char* from, const char* in, std::size_t inLen
   iconv_close(cd);
   return ok;
 }
+
+#endif
 
 }  // namespace
 
@@ -151,10 +275,14 @@ std::string codepageToUtf8(ByteView bytes, std::uint32_t codepage) {
   std::string name = iconvNameForCodepage(codepage);
   std::string out;
   const char* in = reinterpret_cast<const char*>(bytes.data());
+#ifdef _WIN32
+  if (!name.empty() && convert(65001, codepage, in, bytes.size(), out)) return out;
+#else
   if (!name.empty() && convert("UTF-8", name.c_str(), in, bytes.size(), out)) return out;
   // Windows-1252 decodes every byte; iconv leaves five of them undefined, so
   // those map to their C1 control points, as Windows itself does.
   if (convert("UTF-8", "CP1252", in, bytes.size(), out)) return out;
+#endif
   static const std::uint16_t high[32] = {
       0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
       0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
@@ -169,8 +297,12 @@ std::string codepageToUtf8(ByteView bytes, std::uint32_t codepage) {
 
 bool utf8ToCodepage(const std::string& utf8, std::uint32_t codepage, std::string& out) {
   std::string name = iconvNameForCodepage(codepage);
+#ifdef _WIN32
+  return convert(name.empty() ? 1252 : codepage, 65001, utf8.data(), utf8.size(), out);
+#else
   if (name.empty()) name = "CP1252";
   return convert(name.c_str(), "UTF-8", utf8.data(), utf8.size(), out);
+#endif
 }
 
 }  // namespace varnolt::mapi

@@ -60,5 +60,33 @@ TEST(CompressCommand, HelpAndVersionWhereverTheyStand) {
   EXPECT_TRUE(fs::is_empty(tmp.path()));
 }
 
+// Paths outside ASCII go in as arguments and come out as files under the
+// same names (on Windows: through the wide command line, not the ANSI code
+// page, which holds none of these scripts at once).
+TEST(CompressCommand, NamesOutsideAsciiArriveWhole) {
+  VARNOLT_REQUIRE_SAMPLES();
+  TempDir tmp;
+  const std::string folder = "Почта ü 日本";
+  const fs::path dest = tmp / folder / "Ziel é";
+  fs::create_directories(dest);
+  const fs::path pst = tmp / folder / "Ещё — письмо.pst";
+  fs::copy_file(samplesDir() / "pst" / "unicode-one-attachment.pst", pst);
+
+  const std::u8string destText = dest.u8string(), pstText = pst.u8string();
+  const CommandResult r = compress({"--treatment", "extract", "--dest", std::string(destText.begin(), destText.end()),
+                                    std::string(pstText.begin(), pstText.end())});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Ещё — письмо.pst"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Ziel é"), std::string::npos) << r.out;
+  std::vector<fs::path> runs(fs::directory_iterator(dest), fs::directory_iterator{});
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_TRUE(fs::is_regular_file(runs[0] / "KestrikCompress.pst"));
+  const fs::path saved = runs[0] / "Outlook_Attachments";
+  ASSERT_TRUE(fs::is_directory(saved));
+  EXPECT_EQ(std::distance(fs::directory_iterator(saved), fs::directory_iterator{}), 1);
+  // The source is where it was, untouched.
+  EXPECT_EQ(fileSha256(pst), fileSha256(samplesDir() / "pst" / "unicode-one-attachment.pst"));
+}
+
 }  // namespace
 }  // namespace varnolt::test

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 
 #include "engine/attachment_filter.h"
 
@@ -12,6 +13,18 @@ namespace {
 
 using engine::AttachmentFacts;
 using engine::ParseIsoDate;
+
+// Sets TZ (nothing: unsets it) and has the C library read it again.
+void setTimeZone(const char* value) {
+#ifdef _WIN32
+  ::_putenv_s("TZ", value ? value : "");
+  ::_tzset();
+#else
+  if (value) ::setenv("TZ", value, 1);
+  else ::unsetenv("TZ");
+  ::tzset();
+#endif
+}
 
 TEST(AttachmentFilter, IsoDatesWithAndWithoutOffsets) {
   constexpr std::int64_t k2021 = 1609459200;  // 2021-01-01T00:00:00Z
@@ -24,12 +37,9 @@ TEST(AttachmentFilter, IsoDatesWithAndWithoutOffsets) {
   // Without an offset the date is the machine's local time.
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
-  ::setenv("TZ", "UTC-3", 1);  // three hours east of UTC
-  ::tzset();
+  setTimeZone("UTC-3");  // three hours east of UTC
   EXPECT_EQ(ParseIsoDate("2021-01-01"), k2021 - 3 * 3600);
-  if (old) ::setenv("TZ", saved.c_str(), 1);
-  else ::unsetenv("TZ");
-  ::tzset();
+  setTimeZone(old ? saved.c_str() : nullptr);
 
   for (const char* bad : {"", "2021", "2021-1-01", "2021-02-29", "2021-04-31", "2021-00-10", "2021-01-01T24:00",
                           "2021-01-01T10", "2021-01-01T10:00+25:00", "2021-01-01x", "01/01/2021", "2021-01-01T10:61"})

@@ -47,3 +47,47 @@ TEST(Text, CodePages) {
   EXPECT_EQ(out, "caf\xE9");
   EXPECT_FALSE(m::utf8ToCodepage("日本", 1252, out));
 }
+
+// Code pages as Windows defines them, decoded and encoded alike whether the
+// system's conversion is iconv or Windows' own tables.
+TEST(Text, CodePagesOfOtherScripts) {
+  std::string out;
+  const m::Bytes russian = {0xCF, 0xF0, 0xE8, 0xE2, 0xE5, 0xF2};  // "Привет" in Windows-1251
+  EXPECT_EQ(m::codepageToUtf8(russian, 1251), "Привет");
+  EXPECT_TRUE(m::utf8ToCodepage("Привет", 1251, out));
+  EXPECT_EQ(m::Bytes(out.begin(), out.end()), russian);
+  EXPECT_FALSE(m::utf8ToCodepage("Привет", 1252, out));
+
+  const m::Bytes chinese = {0xD6, 0xD0, 0xCE, 0xC4};  // "中文" in GBK
+  EXPECT_EQ(m::codepageToUtf8(chinese, 936), "中文");
+  EXPECT_TRUE(m::utf8ToCodepage("中文", 936, out));
+  EXPECT_EQ(m::Bytes(out.begin(), out.end()), chinese);
+
+  // Shift-JIS mixes one- and two-byte characters: half-width katakana, ASCII, kanji.
+  const m::Bytes japanese = {0xB1, 0x41, 0x93, 0xFA, 0x96, 0x7B};
+  EXPECT_EQ(m::codepageToUtf8(japanese, 932), "ｱA日本");
+  EXPECT_TRUE(m::utf8ToCodepage("ｱA日本", 932, out));
+  EXPECT_EQ(m::Bytes(out.begin(), out.end()), japanese);
+  EXPECT_FALSE(m::utf8ToCodepage("Привет€", 932, out));
+}
+
+// Text a code page cannot hold is never half converted: the whole text
+// falls back to Windows-1252, which decodes any byte, and encoding says no.
+TEST(Text, UndefinedBytesFallBackWhole) {
+  // 0x98 is undefined in Windows-1251; 0xCF is "П" there but "Ï" in 1252.
+  EXPECT_EQ(m::codepageToUtf8(m::Bytes{0xCF, 0x98}, 1251), "Ï˜");
+  // A Shift-JIS lead byte with nothing after it.
+  EXPECT_EQ(m::codepageToUtf8(m::Bytes{0x41, 0x93}, 932), "A“");
+  // ASCII has no high half; UTF-8 must be well formed.
+  EXPECT_EQ(m::codepageToUtf8(m::Bytes{0x41, 0xC1}, 20127), "AÁ");
+  EXPECT_EQ(m::codepageToUtf8(m::Bytes{0x41, 0xC3}, 65001), "AÃ");
+  // The five bytes Windows-1252 leaves undefined are C1 controls.
+  EXPECT_EQ(m::codepageToUtf8(m::Bytes{0x8D, 0x9D}, 1252), "\xC2\x8D\xC2\x9D");
+  EXPECT_EQ(m::codepageToUtf8(m::Bytes{0x41, 0x00, 0x42, 0x00}, 1200), "AB");
+  std::string out = "untouched";
+  EXPECT_FALSE(m::utf8ToCodepage("\xC2\x81", 1252, out));  // U+0081 has no byte in 1252
+  EXPECT_FALSE(m::utf8ToCodepage("\xC2\x98", 1251, out));
+  EXPECT_FALSE(m::utf8ToCodepage("caf\xC3", 1252, out));  // cut-off UTF-8
+  EXPECT_TRUE(m::utf8ToCodepage("AB", 1200, out));
+  EXPECT_EQ(out, std::string("A\0B\0", 4));
+}

@@ -4,8 +4,6 @@
 // must pass `varnolt-cli check`, pffinfo and readpst. Minutes of work and
 // gigabytes of disk: labelled slow, run with `ctest -L slow`.
 
-#include <sys/statvfs.h>
-
 #include "tests/pst_writer/writer_fixtures.h"
 
 namespace varnolt::test::pstw {
@@ -14,9 +12,9 @@ namespace {
 fs::path cli() { return binDir() / "varnolt-cli"; }
 
 bool roomFor(const fs::path& dir, std::uint64_t bytes) {
-  struct statvfs v {};
-  if (::statvfs(dir.c_str(), &v) != 0) return false;
-  return std::uint64_t{v.f_bavail} * v.f_frsize > bytes;
+  std::error_code error;
+  const fs::space_info space = fs::space(dir, error);
+  return !error && space.available > bytes;
 }
 
 void independentReadersAccept(const fs::path& file, const TempDir& dir) {

@@ -1,10 +1,15 @@
 #include "tests/support/test_support.h"
 
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -40,15 +45,29 @@ std::vector<fs::path> sampleFiles(const std::string& sub, const std::string& ext
   return out;
 }
 
+fs::path pathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
 fs::path binDir() { return fs::path(VARNOLT_BIN_DIR); }
 fs::path sourceDir() { return fs::path(VARNOLT_SOURCE_DIR); }
+
+namespace {
+
+long processId() {
+#ifdef _WIN32
+  return static_cast<long>(::_getpid());
+#else
+  return static_cast<long>(::getpid());
+#endif
+}
+
+}  // namespace
 
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   std::random_device rd;
   fs::path base = fs::temp_directory_path();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path p = base / ("varnolt-test-" + std::to_string(getpid()) + "-" +
+    fs::path p = base / ("varnolt-test-" + std::to_string(processId()) + "-" +
                          std::to_string(counter++) + "-" + std::to_string(rd() % 100000));
     std::error_code ec;
     if (fs::create_directory(p, ec)) {
@@ -67,6 +86,114 @@ TempDir::~TempDir() {
   }
   fs::remove_all(path_, ec);
 }
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring wideOf(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+
+// One argument quoted the way CommandLineToArgvW and the C runtime read it
+// back: backslashes doubled only before a quote.
+void appendQuoted(std::wstring& line, const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    line += arg;
+    return;
+  }
+  line += L'"';
+  std::size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(2 * backslashes, L'\\');
+  line += L'"';
+}
+
+// Reads a pipe to its end on a thread of its own, so neither pipe fills
+// while the other is read.
+DWORD WINAPI drainPipe(void* context) {
+  auto* job = static_cast<std::pair<HANDLE, std::string*>*>(context);
+  char buf[65536];
+  DWORD n = 0;
+  while (::ReadFile(job->first, buf, sizeof buf, &n, nullptr) && n > 0) job->second->append(buf, n);
+  return 0;
+}
+
+}  // namespace
+
+CommandResult run(const std::vector<std::string>& argv, int timeoutSeconds) {
+  CommandResult result;
+  if (argv.empty()) return result;
+  // Our own programs are .exe files beside the tests.
+  std::string program = argv[0];
+  if (fs::path(program).extension().empty() && fs::exists(pathOf(program + ".exe"))) program += ".exe";
+  std::wstring line;
+  appendQuoted(line, wideOf(program));
+  for (std::size_t i = 1; i < argv.size(); ++i) {
+    line += L' ';
+    appendQuoted(line, wideOf(argv[i]));
+  }
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE outRead, outWrite, errRead, errWrite;
+  if (!::CreatePipe(&outRead, &outWrite, &inherit, 0) || !::CreatePipe(&errRead, &errWrite, &inherit, 0))
+    throw std::runtime_error("CreatePipe failed");
+  ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nul;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  PROCESS_INFORMATION process{};
+  const std::wstring application = wideOf(program);
+  const BOOL started = ::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                        nullptr, nullptr, &startup, &process);
+  ::CloseHandle(outWrite);
+  ::CloseHandle(errWrite);
+  if (nul != INVALID_HANDLE_VALUE) ::CloseHandle(nul);
+  if (!started) {
+    ::CloseHandle(outRead);
+    ::CloseHandle(errRead);
+    result.exitCode = 127;
+    return result;
+  }
+  std::pair<HANDLE, std::string*> outJob{outRead, &result.out}, errJob{errRead, &result.err};
+  HANDLE readers[2] = {::CreateThread(nullptr, 0, drainPipe, &outJob, 0, nullptr),
+                       ::CreateThread(nullptr, 0, drainPipe, &errJob, 0, nullptr)};
+  const bool timedOut = ::WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutSeconds) * 1000u) != WAIT_OBJECT_0;
+  if (timedOut) {
+    ::TerminateProcess(process.hProcess, 1);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+  }
+  ::WaitForMultipleObjects(2, readers, TRUE, INFINITE);
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.hProcess, &code);
+  if (!timedOut) result.exitCode = static_cast<int>(code);
+  for (HANDLE h : {readers[0], readers[1], process.hProcess, process.hThread, outRead, errRead}) ::CloseHandle(h);
+  return result;
+}
+
+bool haveProgram(const std::string& name) {
+  // The independent readers are Linux programs a Windows build cannot run.
+  const fs::path path = pathOf(name);
+  return path.has_parent_path() && (fs::exists(path) || fs::exists(pathOf(name + ".exe")));
+}
+
+#else
 
 namespace {
 
@@ -146,6 +273,8 @@ bool haveProgram(const std::string& name) {
   }
   return false;
 }
+
+#endif
 
 std::vector<std::uint8_t> readFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -13,6 +13,9 @@ namespace varnolt::test {
 
 namespace fs = std::filesystem;
 
+// A path from UTF-8 text, whatever the system's own code page.
+fs::path pathOf(const std::string& utf8);
+
 // The folder of real sample files (pst/, msg/, bad/), or empty when it is
 // not beside the checkout.
 fs::path samplesDir();
@@ -39,7 +42,10 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
+  // Names are UTF-8 text, or paths as they are.
+  fs::path operator/(const std::string& name) const { return path_ / pathOf(name); }
+  fs::path operator/(const char* name) const { return path_ / pathOf(name); }
+  fs::path operator/(const fs::path& name) const { return path_ / name; }
 
  private:
   fs::path path_;

@@ -6,6 +6,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <zlib.h>
+#ifdef _WIN32
+#include <sys/utime.h>
+#endif
 
 #include <cstdint>
 #include <ctime>
@@ -54,8 +57,13 @@ inline std::time_t localTime(int y, int mo, int d, int h, int mi, int s) {
 }
 
 inline void setModified(const fs::path& p, std::time_t t) {
+#ifdef _WIN32
+  struct __utimbuf64 times {t, t};
+  ASSERT_EQ(::_wutime64(p.c_str(), &times), 0) << p;
+#else
   struct timespec times[2] = {{t, 0}, {t, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0) << p;
+#endif
 }
 
 inline std::uint16_t le16(const Bytes& b, std::size_t at) {

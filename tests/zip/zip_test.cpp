@@ -5,10 +5,12 @@
 // write fails half way.
 
 #include <signal.h>
+#include <sys/stat.h>
+#ifndef _WIN32
 #include <sys/fsuid.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <fcntl.h>
 
@@ -93,6 +95,7 @@ std::optional<z::ErrorKind> errorKindOf(F&& f) {
 
 // Takes this thread's file access down to an unprivileged user while it
 // lives, so a file with no read permission is unreadable even to root.
+#ifndef _WIN32
 class UnprivilegedFileAccess {
  public:
   UnprivilegedFileAccess() {
@@ -108,6 +111,19 @@ class UnprivilegedFileAccess {
  private:
   bool active_ = false;
 };
+#endif
+
+// Sets TZ (nothing: unsets it) and has the C library read it again.
+void setTimeZone(const char* value) {
+#ifdef _WIN32
+  ::_putenv_s("TZ", value ? value : "");
+  ::_tzset();
+#else
+  if (value) ::setenv("TZ", value, 1);
+  else ::unsetenv("TZ");
+  ::tzset();
+#endif
+}
 
 // ---------------------------------------------------------------------------
 // Byte layout
@@ -313,18 +329,11 @@ TEST(ZipEntry, TimeStampIsLocalTimeWithinTheDosRange) {
   // whatever zone the machine is in.
   const char* oldTz = std::getenv("TZ");
   std::string saved = oldTz ? oldTz : "";
-  ::setenv("TZ", "XYZ-3", 1);
-  ::tzset();
+  setTimeZone("XYZ-3");
   struct Restore {
     bool had;
     std::string value;
-    ~Restore() {
-      if (had)
-        ::setenv("TZ", value.c_str(), 1);
-      else
-        ::unsetenv("TZ");
-      ::tzset();
-    }
+    ~Restore() { setTimeZone(had ? value.c_str() : nullptr); }
   } restore{oldTz != nullptr, saved};
 
   t::TempDir dir;
@@ -377,8 +386,10 @@ TEST(ZipAddFile, NoFileAtThePathAnswersFalseAndAddsNothing) {
   // A folder and a FIFO are not files.
   t::fs::create_directory(dir / "folder");
   EXPECT_FALSE(zip.AddFile(dir / "folder"));
+#ifndef _WIN32  // Windows has no FIFO in its folders
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
   EXPECT_FALSE(zip.AddFile(dir / "fifo"));
+#endif
   EXPECT_EQ(zip.FileCount(), 1);
   // Hidden (dot) files are files like any other.
   EXPECT_TRUE(zip.AddFile(source(dir, ".hidden", bytesOf("h"))));
@@ -386,6 +397,9 @@ TEST(ZipAddFile, NoFileAtThePathAnswersFalseAndAddsNothing) {
 }
 
 TEST(ZipAddFile, UnreadableFileRaisesAnErrorAndAddsNothing) {
+#ifdef _WIN32
+  GTEST_SKIP() << "makes a file unreadable with POSIX permissions and setfsuid";
+#else
   t::TempDir dir;
   t::fs::permissions(dir.path(), t::fs::perms(0755));
   t::fs::path file = source(dir, "locked.txt", bytesOf("secret"));
@@ -400,6 +414,7 @@ TEST(ZipAddFile, UnreadableFileRaisesAnErrorAndAddsNothing) {
   }
   EXPECT_EQ(zip.FileCount(), 0);
   EXPECT_EQ(writeAndRead(zip, dir / "out.zip"), endRecord(0, 0, 0, 0));
+#endif
 }
 
 TEST(ZipAddFile, UnsafeEntryNamesAreRefused) {
@@ -526,6 +541,9 @@ TEST(ZipWriteZip, WriteThatFailsHalfWayLeavesTheOldArchiveAndNoPartialFile) {
   z::ZipClass zip;
   ASSERT_TRUE(zip.AddFile(source(dir, "big.bin", randomBytes(1 << 20, 3))));
 
+#ifdef _WIN32
+  GTEST_SKIP() << "fails the write with a POSIX file size limit (RLIMIT_FSIZE)";
+#else
   // A file size limit makes the write fail after 64 KiB, as a full disk would.
   struct sigaction ignore {}, previous {};
   ignore.sa_handler = SIG_IGN;
@@ -545,6 +563,7 @@ TEST(ZipWriteZip, WriteThatFailsHalfWayLeavesTheOldArchiveAndNoPartialFile) {
   // With the limit gone the same archive writes in full.
   EXPECT_TRUE(zip.WriteZip(target, true));
   EXPECT_GT(t::fs::file_size(target), 1u << 20);
+#endif
 }
 
 TEST(ZipWriteZip, FileThatAppearsWhileWritingIsNotReplacedWithoutOverwrite) {
