@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cerrno>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace varnolt::base {
 namespace fs = std::filesystem;
@@ -94,31 +96,34 @@ std::wstring wideOf(const std::string& utf8) {
 }
 
 // The program keeps paths as UTF-8 strings, but a path made from a narrow
-// string here takes each byte as one UTF-16 unit. Runs of such units that
-// read as UTF-8 are decoded as UTF-8; everything else (a path made from
-// wide text) is kept as it is.
+// string here takes each byte as one UTF-16 unit. A name (the part between
+// two separators) whose units are all such bytes and read as UTF-8 is
+// decoded as UTF-8; every other name (made from wide text, as the system's
+// own answers are) is kept as it is. Name by name, so a folder the system
+// named joined with a name the program carries is read right as well.
 std::wstring fromUtf8Bytes(const std::wstring& native) {
   std::wstring wide;
   wide.reserve(native.size());
-  std::string bytes;
-  auto flush = [&] {
-    const std::wstring decoded = wideOf(bytes);
-    const bool validUtf8 = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
-                                                 static_cast<int>(bytes.size()), nullptr, 0) > 0;
-    if (validUtf8) wide += decoded;
-    else
-      for (char c : bytes) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    bytes.clear();
-  };
-  for (wchar_t unit : native) {
-    if (unit < 0x100) {
-      bytes += static_cast<char>(unit);
-      continue;
+  std::size_t start = 0;
+  while (start < native.size()) {
+    std::size_t end = native.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = native.size();
+    std::string bytes;
+    bool narrow = true;
+    bool ascii = true;
+    for (std::size_t i = start; i < end && narrow; ++i) {
+      narrow = native[i] < 0x100;
+      ascii = ascii && native[i] < 0x80;
+      bytes += static_cast<char>(native[i]);
     }
-    if (!bytes.empty()) flush();
-    wide += unit;
+    const bool utf8 = narrow && !ascii &&
+                      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                            static_cast<int>(bytes.size()), nullptr, 0) > 0;
+    if (utf8) wide += wideOf(bytes);
+    else wide.append(native, start, end - start);
+    if (end < native.size()) wide += native[end];
+    start = end + 1;
   }
-  if (!bytes.empty()) flush();
   return wide;
 }
 
@@ -286,16 +291,44 @@ class WindowsOpenFile : public OpenFile {
   std::uint64_t size_;
 };
 
+// Renames with POSIX semantics (Windows 10 and later, on NTFS): the name
+// moves even while another program has the replaced file open, which keeps
+// its bytes, as a reader keeps them on Linux.
+bool replaceHeldOpen(const std::wstring& from, const std::wstring& to) {
+  Handle file(::CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  const std::size_t nameBytes = to.size() * sizeof(wchar_t);
+  std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  // The flags share their place with the older call's one-byte switch;
+  // not every SDK's headers name them.
+  const DWORD flags = 0x1 /* replace if exists */ | 0x2 /* POSIX semantics */;
+  std::memcpy(buffer.data(), &flags, sizeof flags);
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(nameBytes);
+  std::copy(to.begin(), to.end(), rename->FileName);
+  const auto renameEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);  // FileRenameInfoEx
+  return ::SetFileInformationByHandle(file.get(), renameEx, rename, static_cast<DWORD>(buffer.size())) != 0;
+}
+
 // Renames from to to, replacing what is there when replace; without, false
 // (error clear) when to is taken.
 bool move(const fs::path& from, const fs::path& to, bool replace, std::error_code& error) {
   error.clear();
+  const std::wstring source = windowsPath(from);
+  const std::wstring target = windowsPath(to);
   // Write-through: the call returns once the new name is on disk, as the
   // folder sync after a rename gives on POSIX systems.
   const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  if (::MoveFileExW(windowsPath(from).c_str(), windowsPath(to).c_str(), flags)) return true;
+  if (::MoveFileExW(source.c_str(), target.c_str(), flags)) return true;
   const DWORD code = ::GetLastError();
   if (!replace && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)) return false;
+  // A file open elsewhere (a viewer, a virus scanner) cannot be replaced
+  // the classic way.
+  if (replace && (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) &&
+      replaceHeldOpen(source, target))
+    return true;
   error = errorOf(code);
   return false;
 }

@@ -132,8 +132,21 @@ TEST_F(SystemFileSystemTest, PublishingReplacesAFileAReaderHoldsOpen) {
   file->sync(error);
   file->close(error);
   ASSERT_FALSE(error) << error.message();
-  ASSERT_TRUE(file->publish(true, error)) << "a reader must not keep a new item from its place: " << error.message();
-
+  const bool published = file->publish(true, error);
+#ifdef _WIN32
+  // Windows replaces a file that is open elsewhere only with the POSIX
+  // rename of Windows 10 on NTFS (Wine has none). Where it cannot, the
+  // failure is told, and the old file and nothing else is left.
+  if (!published) {
+    EXPECT_EQ(error, std::errc::permission_denied) << error.message();
+    EXPECT_EQ(read(item), "old item");
+    file.reset();
+    reader.reset();
+    EXPECT_EQ(names(tmp_.path()), std::vector<std::string>{"item.msg"});
+    return;
+  }
+#endif
+  ASSERT_TRUE(published) << "a reader must not keep a new item from its place: " << error.message();
   EXPECT_EQ(readAll(*reader), "old item") << "the open reader keeps the bytes it opened";
   EXPECT_EQ(read(item), text);
   reader.reset();
