@@ -19,9 +19,24 @@ namespace varnolt::base {
 
 enum class EntryType { None, File, Folder, Other };
 
+// What tells one state of a file from another: the same file (volume and
+// number) with the same size and times has not been written since.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t number = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // nanoseconds since 1970, the content's last change
+  std::int64_t changed = 0;   // nanoseconds since 1970, the entry's last change
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+
+  // The modification time in whole seconds since 1970 (rounded down).
+  std::int64_t modifiedSeconds() const;
+};
+
 struct EntryStatus {
   EntryType type = EntryType::None;
   std::uint64_t size = 0;  // bytes, for a file
+  FileIdentity identity;   // for a file
 };
 
 struct FolderEntry {
@@ -38,6 +53,24 @@ class ReadableFile {
   // Reads up to length bytes; fewer only at the end of the file (0 there).
   virtual std::size_t readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length,
                              std::error_code& error) const = 0;
+  // The open file's identity as it is now (its size included).
+  virtual FileIdentity identity(std::error_code& error) const = 0;
+};
+
+// An open file written in place: what is written is under its name at once
+// (or under no name, for a scratch file).
+class OpenFile : public ReadableFile {
+ public:
+  // Writes all size bytes or sets the error.
+  virtual void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size,
+                       std::error_code& error) = 0;
+  // Makes the file exactly size bytes long (zeros past what was written).
+  virtual void resize(std::uint64_t size, std::error_code& error) = 0;
+  // Puts the bytes on disk.
+  virtual void sync(std::error_code& error) = 0;
+  // No more reads or writes after this; the error of a write that was
+  // still pending comes here.
+  virtual void close(std::error_code& error) = 0;
 };
 
 // How a file that appears whole is named while it is written.
@@ -88,10 +121,22 @@ class FileSystem {
   // Creates an empty file, failing when the name is taken (a name held
   // while another is looked for).
   virtual void createEmptyExclusive(const std::filesystem::path& path, std::error_code& error) = 0;
+  // Opens a file for writing in place, creating it when missing; it is
+  // never cut short on opening. With mustBeNew a taken name is an error
+  // (std::errc::file_exists) and nothing is opened.
+  virtual std::unique_ptr<OpenFile> openWrite(const std::filesystem::path& path, bool mustBeNew,
+                                              std::error_code& error) = 0;
+  // A file without a name in the folder, read and written by the program
+  // alone and gone when closed (or when the program ends, however it ends).
+  virtual std::unique_ptr<OpenFile> createScratch(const std::filesystem::path& folder, std::error_code& error) = 0;
   // One level; an existing folder is an error (std::errc::file_exists).
   virtual void createFolder(const std::filesystem::path& path, std::error_code& error) = 0;
   virtual void rename(const std::filesystem::path& from, const std::filesystem::path& to,
                       std::error_code& error) = 0;
+  // Renames only where nothing is: false, with nothing moved and no error,
+  // when the new name is taken (even by something that appeared just now).
+  virtual bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
+                               std::error_code& error) = 0;
   // A file, or an empty folder. False when nothing was there.
   virtual bool remove(const std::filesystem::path& path, std::error_code& error) = 0;
   virtual std::vector<FolderEntry> list(const std::filesystem::path& folder, std::error_code& error) = 0;
@@ -113,6 +158,10 @@ class FileSystem {
   // The absolute path with the symbolic links of its existing part resolved.
   virtual std::filesystem::path resolved(const std::filesystem::path& path, std::error_code& error) = 0;
 };
+
+// True for the error of a write that found the file system full or the
+// user's quota used up: the disk, not the file, is what failed.
+bool isNoSpace(const std::error_code& error);
 
 // The file system the program uses: the operating system's unless a test
 // has put another in place.

@@ -15,9 +15,19 @@ std::string parentOf(const std::string& key) {
   return key.substr(0, slash);
 }
 
+FileIdentity identityOf(const MemoryFileSystem::Bytes& bytes, std::uint64_t version) {
+  FileIdentity identity;
+  identity.number = reinterpret_cast<std::uintptr_t>(&bytes);
+  identity.size = bytes.size();
+  identity.modified = static_cast<std::int64_t>(version);
+  identity.changed = static_cast<std::int64_t>(version);
+  return identity;
+}
+
 class MemoryReadableFile : public ReadableFile {
  public:
-  explicit MemoryReadableFile(std::shared_ptr<const MemoryFileSystem::Bytes> bytes) : bytes_(std::move(bytes)) {}
+  explicit MemoryReadableFile(std::shared_ptr<const MemoryFileSystem::Bytes> bytes, FileIdentity identity)
+      : bytes_(std::move(bytes)), identity_(identity) {}
   EntryType type() const override { return EntryType::File; }
   std::uint64_t size() const override { return bytes_->size(); }
   std::size_t readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length,
@@ -28,13 +38,86 @@ class MemoryReadableFile : public ReadableFile {
     std::memcpy(out, bytes_->data() + offset, count);
     return count;
   }
+  FileIdentity identity(std::error_code& error) const override {
+    error.clear();
+    return identity_;
+  }
 
  private:
   // A copy taken when opened: later writers replace the file, not its bytes.
   std::shared_ptr<const MemoryFileSystem::Bytes> bytes_;
+  FileIdentity identity_;
 };
 
 }  // namespace
+
+// A file written in place: the entry's own bytes (or, for a scratch
+// file, bytes under no name).
+class MemoryOpenFile : public OpenFile {
+ public:
+  MemoryOpenFile(MemoryFileSystem& owner, std::shared_ptr<MemoryFileSystem::Bytes> bytes, bool counted)
+      : owner_(owner), bytes_(std::move(bytes)), counted_(counted) {}
+
+  EntryType type() const override { return EntryType::File; }
+  std::uint64_t size() const override {
+    std::lock_guard lock(owner_.mutex_);
+    return bytes_->size();
+  }
+  std::size_t readAt(std::uint64_t offset, std::uint8_t* out, std::size_t length,
+                     std::error_code& error) const override {
+    std::lock_guard lock(owner_.mutex_);
+    if (!usable(error) || offset >= bytes_->size()) return 0;
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(length, bytes_->size() - offset));
+    std::memcpy(out, bytes_->data() + offset, count);
+    return count;
+  }
+  FileIdentity identity(std::error_code& error) const override {
+    std::lock_guard lock(owner_.mutex_);
+    if (!usable(error)) return {};
+    return identityOf(*bytes_, owner_.versionOf(*bytes_));
+  }
+  void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size, std::error_code& error) override {
+    std::lock_guard lock(owner_.mutex_);
+    if (!usable(error) || !grow(offset + size, error)) return;
+    std::copy(data, data + size, bytes_->begin() + static_cast<std::ptrdiff_t>(offset));
+    owner_.touch(*bytes_);
+  }
+  void resize(std::uint64_t size, std::error_code& error) override {
+    std::lock_guard lock(owner_.mutex_);
+    if (!usable(error)) return;
+    if (size < bytes_->size()) bytes_->resize(static_cast<std::size_t>(size));
+    else if (!grow(size, error)) return;
+    owner_.touch(*bytes_);
+  }
+  void sync(std::error_code& error) override {
+    std::lock_guard lock(owner_.mutex_);
+    usable(error);
+  }
+  void close(std::error_code& error) override {
+    std::lock_guard lock(owner_.mutex_);
+    usable(error);
+    closed_ = true;
+  }
+
+ private:
+  bool usable(std::error_code& error) const {
+    error.clear();
+    if (closed_) error = errorOf(std::errc::bad_file_descriptor);
+    return !closed_;
+  }
+  // Scratch bytes are no file of the tree, and count against no capacity.
+  bool grow(std::uint64_t size, std::error_code& error) {
+    if (size <= bytes_->size()) return true;
+    if (counted_) return owner_.reserve(*bytes_, size, error);
+    bytes_->resize(static_cast<std::size_t>(size));
+    return true;
+  }
+
+  MemoryFileSystem& owner_;
+  std::shared_ptr<MemoryFileSystem::Bytes> bytes_;
+  bool counted_;
+  bool closed_ = false;
+};
 
 class MemoryNewFile : public NewFile {
  public:
@@ -148,13 +231,15 @@ EntryStatus MemoryFileSystem::status(const fs::path& path, std::error_code& erro
   std::lock_guard lock(mutex_);
   error.clear();
   const std::string k = key(path);
-  if (folderExists(k)) return {EntryType::Folder, 0};
+  if (folderExists(k)) return {EntryType::Folder, 0, {}};
   const auto found = entries_.find(k);
   if (found == entries_.end()) {
     error = errorOf(std::errc::no_such_file_or_directory);
     return {};
   }
-  return {found->second.type, found->second.bytes ? found->second.bytes->size() : 0};
+  const auto& bytes = found->second.bytes;
+  if (!bytes) return {found->second.type, 0, {}};
+  return {found->second.type, bytes->size(), identityOf(*bytes, versionOf(*bytes))};
 }
 
 std::unique_ptr<ReadableFile> MemoryFileSystem::openRead(const fs::path& path, std::error_code& error) {
@@ -169,7 +254,9 @@ std::unique_ptr<ReadableFile> MemoryFileSystem::openRead(const fs::path& path, s
     error = errorOf(std::errc::is_a_directory);
     return nullptr;
   }
-  return std::make_unique<MemoryReadableFile>(std::make_shared<const Bytes>(*found->second.bytes));
+  const Bytes& bytes = *found->second.bytes;
+  return std::make_unique<MemoryReadableFile>(std::make_shared<const Bytes>(bytes),
+                                              identityOf(bytes, versionOf(bytes)));
 }
 
 std::unique_ptr<NewFile> MemoryFileSystem::createWhole(const fs::path& destination, const NewFileOptions& options,
@@ -205,6 +292,35 @@ void MemoryFileSystem::createEmptyExclusive(const fs::path& path, std::error_cod
   createEntry(path, EntryType::File, error);
 }
 
+std::unique_ptr<OpenFile> MemoryFileSystem::openWrite(const fs::path& path, bool mustBeNew,
+                                                      std::error_code& error) {
+  {
+    std::lock_guard lock(mutex_);
+    error.clear();
+    const auto found = entries_.find(key(path));
+    if (found != entries_.end()) {
+      if (mustBeNew) error = errorOf(std::errc::file_exists);
+      else if (!found->second.bytes) error = errorOf(std::errc::is_a_directory);
+      if (error) return nullptr;
+      return std::make_unique<MemoryOpenFile>(*this, found->second.bytes, true);
+    }
+  }
+  createEntry(path, EntryType::File, error);
+  if (error) return nullptr;
+  std::lock_guard lock(mutex_);
+  return std::make_unique<MemoryOpenFile>(*this, entries_.at(key(path)).bytes, true);
+}
+
+std::unique_ptr<OpenFile> MemoryFileSystem::createScratch(const fs::path& folder, std::error_code& error) {
+  std::lock_guard lock(mutex_);
+  error.clear();
+  if (!folderExists(key(folder))) {
+    error = errorOf(std::errc::no_such_file_or_directory);
+    return nullptr;
+  }
+  return std::make_unique<MemoryOpenFile>(*this, std::make_shared<Bytes>(), false);
+}
+
 void MemoryFileSystem::createFolder(const fs::path& path, std::error_code& error) {
   createEntry(path, EntryType::Folder, error);
 }
@@ -235,6 +351,17 @@ void MemoryFileSystem::rename(const fs::path& from, const fs::path& to, std::err
   }
   entries_[target] = found->second;
   entries_.erase(source);
+}
+
+bool MemoryFileSystem::renameNoReplace(const fs::path& from, const fs::path& to, std::error_code& error) {
+  {
+    std::lock_guard lock(mutex_);
+    error.clear();
+    const std::string target = key(to);
+    if (entries_.count(target) || target == "/") return false;
+  }
+  rename(from, to, error);
+  return !error;
 }
 
 bool MemoryFileSystem::remove(const fs::path& path, std::error_code& error) {
@@ -307,6 +434,13 @@ fs::path MemoryFileSystem::resolved(const fs::path& path, std::error_code& error
   error.clear();
   return key(path);
 }
+
+std::uint64_t MemoryFileSystem::versionOf(const Bytes& bytes) const {
+  const auto found = versions_.find(&bytes);
+  return found == versions_.end() ? 0 : found->second;
+}
+
+void MemoryFileSystem::touch(const Bytes& bytes) { versions_[&bytes] = ++lastVersion_; }
 
 void MemoryFileSystem::makeFolders(const fs::path& path) {
   std::lock_guard lock(mutex_);

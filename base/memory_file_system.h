@@ -22,8 +22,13 @@ class MemoryFileSystem : public FileSystem {
   std::unique_ptr<NewFile> createWhole(const std::filesystem::path& destination, const NewFileOptions& options,
                                        std::error_code& error) override;
   void createEmptyExclusive(const std::filesystem::path& path, std::error_code& error) override;
+  std::unique_ptr<OpenFile> openWrite(const std::filesystem::path& path, bool mustBeNew,
+                                      std::error_code& error) override;
+  std::unique_ptr<OpenFile> createScratch(const std::filesystem::path& folder, std::error_code& error) override;
   void createFolder(const std::filesystem::path& path, std::error_code& error) override;
   void rename(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& error) override;
+  bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
+                       std::error_code& error) override;
   bool remove(const std::filesystem::path& path, std::error_code& error) override;
   std::vector<FolderEntry> list(const std::filesystem::path& folder, std::error_code& error) override;
   Space space(const std::filesystem::path& path, std::error_code& error) override;
@@ -46,6 +51,7 @@ class MemoryFileSystem : public FileSystem {
 
  private:
   friend class MemoryNewFile;
+  friend class MemoryOpenFile;
   struct Entry {
     EntryType type = EntryType::File;
     std::shared_ptr<Bytes> bytes;  // files only
@@ -58,11 +64,16 @@ class MemoryFileSystem : public FileSystem {
   std::uint64_t used() const;                       // needs mutex_
   // Grows or shrinks a file's bytes to size, within the capacity.
   bool reserve(Bytes& bytes, std::uint64_t size, std::error_code& error);  // needs mutex_
+  // How often files were written in place: their identities change with it.
+  std::uint64_t versionOf(const Bytes& bytes) const;  // needs mutex_
+  void touch(const Bytes& bytes);                     // needs mutex_
 
   mutable std::mutex mutex_;
   std::map<std::string, Entry> entries_;
   std::uint64_t capacity_ = std::uint64_t{1} << 40;
   unsigned nextTemporary_ = 0;
+  std::map<const Bytes*, std::uint64_t> versions_;
+  std::uint64_t lastVersion_ = 0;
 };
 
 }  // namespace varnolt::base

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <string>
@@ -34,12 +35,27 @@ EntryType typeOf(mode_t mode) {
   return EntryType::Other;
 }
 
-class PosixReadableFile : public ReadableFile {
+FileIdentity identityOf(const struct stat& st) {
+  constexpr std::int64_t kBillion = 1000000000;
+  FileIdentity identity;
+  identity.volume = static_cast<std::uint64_t>(st.st_dev);
+  identity.number = static_cast<std::uint64_t>(st.st_ino);
+  identity.size = static_cast<std::uint64_t>(st.st_size);
+  identity.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * kBillion + st.st_mtim.tv_nsec;
+  identity.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * kBillion + st.st_ctim.tv_nsec;
+  return identity;
+}
+
+// An open descriptor: read only when opened for reading, read and written
+// in place otherwise.
+class PosixOpenFile : public OpenFile {
  public:
-  PosixReadableFile(int fd, EntryType type, std::uint64_t size) : fd_(fd), type_(type), size_(size) {}
-  ~PosixReadableFile() override { ::close(fd_); }
-  PosixReadableFile(const PosixReadableFile&) = delete;
-  PosixReadableFile& operator=(const PosixReadableFile&) = delete;
+  PosixOpenFile(int fd, EntryType type, std::uint64_t size) : fd_(fd), type_(type), size_(size) {}
+  ~PosixOpenFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  PosixOpenFile(const PosixOpenFile&) = delete;
+  PosixOpenFile& operator=(const PosixOpenFile&) = delete;
 
   EntryType type() const override { return type_; }
   std::uint64_t size() const override { return size_; }
@@ -56,43 +72,37 @@ class PosixReadableFile : public ReadableFile {
     }
   }
 
- private:
-  int fd_;
-  EntryType type_;
-  std::uint64_t size_;
-};
-
-class PosixNewFile : public NewFile {
- public:
-  PosixNewFile(int fd, fs::path destination, fs::path temporary)
-      : fd_(fd), dest_(std::move(destination)), temp_(std::move(temporary)) {}
-  ~PosixNewFile() override { discard(); }
-  PosixNewFile(const PosixNewFile&) = delete;
-  PosixNewFile& operator=(const PosixNewFile&) = delete;
+  FileIdentity identity(std::error_code& error) const override {
+    error.clear();
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+      error = lastError(errno);
+      return {};
+    }
+    return identityOf(st);
+  }
 
   void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size, std::error_code& error) override {
     error.clear();
-    if (fd_ < 0) {
-      error = lastError(EBADF);
-      return;
-    }
     while (size > 0) {
       const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        error = lastError(errno);
+      if (n <= 0) {
+        error = lastError(n < 0 ? errno : EIO);
         return;
       }
       const auto done = static_cast<std::size_t>(n);
       data += done;
       size -= done;
       offset += done;
+      size_ = std::max(size_, offset);
     }
   }
 
   void resize(std::uint64_t size, std::error_code& error) override {
     error.clear();
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) error = lastError(errno);
+    else size_ = size;
   }
 
   void sync(std::error_code& error) override {
@@ -107,6 +117,57 @@ class PosixNewFile : public NewFile {
     if (fd >= 0 && ::close(fd) != 0) error = lastError(errno);
   }
 
+ private:
+  int fd_;
+  EntryType type_;
+  std::uint64_t size_;
+};
+
+// Renames from to to only where nothing is; false (error clear) when to is taken.
+bool renameWithoutReplacing(const fs::path& from, const fs::path& to, std::error_code& error) {
+  error.clear();
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  int err = errno;
+  if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
+    // The file system has no such rename; a hard link fails just as
+    // atomically when the name is taken.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return true;
+    }
+    err = errno;
+    if (err != EEXIST) {
+      // No hard links either (FAT and the like): look, then rename.
+      struct stat st {};
+      if (::lstat(to.c_str(), &st) != 0 && errno == ENOENT) {
+        if (::rename(from.c_str(), to.c_str()) != 0) {
+          error = lastError(errno);
+          return false;
+        }
+        return true;
+      }
+      err = EEXIST;
+    }
+  }
+  if (err != EEXIST) error = lastError(err);
+  return false;
+}
+
+class PosixNewFile : public NewFile {
+ public:
+  PosixNewFile(int fd, fs::path destination, fs::path temporary)
+      : file_(fd, EntryType::File, 0), dest_(std::move(destination)), temp_(std::move(temporary)) {}
+  ~PosixNewFile() override { discard(); }
+  PosixNewFile(const PosixNewFile&) = delete;
+  PosixNewFile& operator=(const PosixNewFile&) = delete;
+
+  void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size, std::error_code& error) override {
+    file_.writeAt(offset, data, size, error);
+  }
+  void resize(std::uint64_t size, std::error_code& error) override { file_.resize(size, error); }
+  void sync(std::error_code& error) override { file_.sync(error); }
+  void close(std::error_code& error) override { file_.close(error); }
+
   bool publish(bool replace, std::error_code& error) override {
     error.clear();
     if (replace) {
@@ -118,41 +179,13 @@ class PosixNewFile : public NewFile {
       return true;
     }
     // Never replace a file that appeared after the caller looked.
-    if (::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, dest_.c_str(), RENAME_NOREPLACE) == 0) {
-      published_ = true;
-      return true;
-    }
-    int err = errno;
-    if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
-      // The file system has no such rename; a hard link fails just as
-      // atomically when the name is taken.
-      if (::link(temp_.c_str(), dest_.c_str()) == 0) {
-        ::unlink(temp_.c_str());
-        published_ = true;
-        return true;
-      }
-      err = errno;
-      if (err != EEXIST) {
-        // No hard links either (FAT and the like): look, then rename.
-        struct stat st {};
-        if (::lstat(dest_.c_str(), &st) != 0 && errno == ENOENT) {
-          if (::rename(temp_.c_str(), dest_.c_str()) != 0) {
-            error = lastError(errno);
-            return false;
-          }
-          published_ = true;
-          return true;
-        }
-        err = EEXIST;
-      }
-    }
-    if (err != EEXIST) error = lastError(err);
-    return false;
+    published_ = renameWithoutReplacing(temp_, dest_, error);
+    return published_;
   }
 
   void discard() override {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    std::error_code ignored;
+    file_.close(ignored);
     if (!published_ && !discarded_) ::unlink(temp_.c_str());
     discarded_ = true;
   }
@@ -160,7 +193,7 @@ class PosixNewFile : public NewFile {
   const fs::path& temporaryPath() const override { return temp_; }
 
  private:
-  int fd_;
+  PosixOpenFile file_;
   fs::path dest_;
   fs::path temp_;
   bool published_ = false;
@@ -183,20 +216,26 @@ bool withFolder(const fs::path& folder, int (*sync)(int), std::error_code& error
 }  // namespace
 
 EntryStatus PosixFileSystem::status(const fs::path& path, std::error_code& error, bool noFollow) {
-  const fs::file_status found = noFollow ? fs::symlink_status(path, error) : fs::status(path, error);
+  error.clear();
+  struct stat st {};
+  if ((noFollow ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st)) != 0) {
+    error = lastError(errno);
+    return {};
+  }
   EntryStatus result;
-  result.type = typeOf(found.type());
+  result.type = typeOf(st.st_mode);
   if (result.type == EntryType::File) {
-    std::error_code sizeError;
-    const auto size = fs::file_size(path, sizeError);
-    if (!sizeError) result.size = size;
+    result.size = static_cast<std::uint64_t>(st.st_size);
+    result.identity = identityOf(st);
   }
   return result;
 }
 
 std::unique_ptr<ReadableFile> PosixFileSystem::openRead(const fs::path& path, std::error_code& error) {
   error.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO put in a file's place must not hang the open (its
+  // type then says it is no file); reads of files are not affected.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = lastError(errno);
     return nullptr;
@@ -207,7 +246,7 @@ std::unique_ptr<ReadableFile> PosixFileSystem::openRead(const fs::path& path, st
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixReadableFile>(fd, typeOf(st.st_mode), static_cast<std::uint64_t>(st.st_size));
+  return std::make_unique<PosixOpenFile>(fd, typeOf(st.st_mode), static_cast<std::uint64_t>(st.st_size));
 }
 
 std::unique_ptr<NewFile> PosixFileSystem::createWhole(const fs::path& destination, const NewFileOptions& options,
@@ -247,6 +286,39 @@ void PosixFileSystem::createEmptyExclusive(const fs::path& path, std::error_code
   ::close(fd);
 }
 
+std::unique_ptr<OpenFile> PosixFileSystem::openWrite(const fs::path& path, bool mustBeNew, std::error_code& error) {
+  error.clear();
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (mustBeNew ? O_EXCL : 0), 0666);
+  if (fd < 0) {
+    error = lastError(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    error = lastError(errno);
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixOpenFile>(fd, typeOf(st.st_mode), static_cast<std::uint64_t>(st.st_size));
+}
+
+std::unique_ptr<OpenFile> PosixFileSystem::createScratch(const fs::path& folder, std::error_code& error) {
+  error.clear();
+  const fs::path where = folder.empty() ? fs::path(".") : folder;
+  int fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // File systems without unnamed files: a named one, unlinked at once.
+    std::string pattern = (where / ".rows-XXXXXX").string();
+    fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) {
+      error = lastError(errno);
+      return nullptr;
+    }
+    ::unlink(pattern.c_str());
+  }
+  return std::make_unique<PosixOpenFile>(fd, EntryType::File, 0);
+}
+
 void PosixFileSystem::createFolder(const fs::path& path, std::error_code& error) {
   error.clear();
   if (::mkdir(path.c_str(), 0777) != 0) error = lastError(errno);
@@ -254,6 +326,10 @@ void PosixFileSystem::createFolder(const fs::path& path, std::error_code& error)
 
 void PosixFileSystem::rename(const fs::path& from, const fs::path& to, std::error_code& error) {
   fs::rename(from, to, error);
+}
+
+bool PosixFileSystem::renameNoReplace(const fs::path& from, const fs::path& to, std::error_code& error) {
+  return renameWithoutReplacing(from, to, error);
 }
 
 bool PosixFileSystem::remove(const fs::path& path, std::error_code& error) { return fs::remove(path, error); }

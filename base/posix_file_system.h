@@ -13,8 +13,13 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<NewFile> createWhole(const std::filesystem::path& destination, const NewFileOptions& options,
                                        std::error_code& error) override;
   void createEmptyExclusive(const std::filesystem::path& path, std::error_code& error) override;
+  std::unique_ptr<OpenFile> openWrite(const std::filesystem::path& path, bool mustBeNew,
+                                      std::error_code& error) override;
+  std::unique_ptr<OpenFile> createScratch(const std::filesystem::path& folder, std::error_code& error) override;
   void createFolder(const std::filesystem::path& path, std::error_code& error) override;
   void rename(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& error) override;
+  bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
+                       std::error_code& error) override;
   bool remove(const std::filesystem::path& path, std::error_code& error) override;
   std::vector<FolderEntry> list(const std::filesystem::path& folder, std::error_code& error) override;
   Space space(const std::filesystem::path& path, std::error_code& error) override;

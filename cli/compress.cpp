@@ -4,9 +4,6 @@
 // DIR; progress goes to standard error, and the account of each PST (with
 // every step that failed) to standard output at the end.
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -19,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/system.h"
 #include "cli/command.h"
 #include "cli/compress.h"
 #include "engine/compression_run.h"
@@ -176,9 +174,9 @@ class ConsoleHost : public engine::RunInputs, public engine::ProgressReport {
     line += "  attachments: " + attachments_;
     // Cut to the terminal's width, so the line never wraps and can be
     // rewritten in place; never inside a UTF-8 sequence.
-    winsize ws{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && line.size() >= ws.ws_col) {
-      std::size_t cut = ws.ws_col - 1u;
+    const int columns = base::standardErrorColumns();
+    if (columns > 1 && line.size() >= static_cast<std::size_t>(columns)) {
+      auto cut = static_cast<std::size_t>(columns - 1);
       while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
       line.resize(cut);
     }
@@ -215,7 +213,7 @@ extern "C" void onInterrupt(int signal) {
   run->RequestStop();
   static const char note[] =
       "\nvarnolt-cli compress: stopping after the current message (interrupt again to end at once)\n";
-  [[maybe_unused]] const auto written = ::write(STDERR_FILENO, note, sizeof note - 1);
+  base::writeToStandardErrorNow(note, sizeof note - 1);
 }
 
 // The interrupt handlers for the length of one run.
@@ -223,24 +221,24 @@ class InterruptsStopRun {
  public:
   explicit InterruptsStopRun(engine::CompressionEngine& run) {
     stoppableRun.store(&run);
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, &previousInt_);
-    ::sigaction(SIGTERM, &action, &previousTerm_);
+    // std::signal keeps the handler and restarts interrupted calls on
+    // glibc, as sigaction with SA_RESTART did, and exists on Windows too.
+    previousInt_ = std::signal(SIGINT, onInterrupt);
+    previousTerm_ = std::signal(SIGTERM, onInterrupt);
+    if (previousInt_ == SIG_ERR) previousInt_ = SIG_DFL;
+    if (previousTerm_ == SIG_ERR) previousTerm_ = SIG_DFL;
   }
   ~InterruptsStopRun() {
-    ::sigaction(SIGINT, &previousInt_, nullptr);
-    ::sigaction(SIGTERM, &previousTerm_, nullptr);
+    std::signal(SIGINT, previousInt_);
+    std::signal(SIGTERM, previousTerm_);
     stoppableRun.store(nullptr);
   }
   InterruptsStopRun(const InterruptsStopRun&) = delete;
   InterruptsStopRun& operator=(const InterruptsStopRun&) = delete;
 
  private:
-  struct sigaction previousInt_ {};
-  struct sigaction previousTerm_ {};
+  void (*previousInt_)(int) = SIG_DFL;
+  void (*previousTerm_)(int) = SIG_DFL;
 };
 
 // The exit status of a run ended by an interrupt, as shells give it.
@@ -474,7 +472,7 @@ int runCompress(const std::vector<std::string>& args) {
     return kExitFailed;
   }
 
-  ConsoleHost host(pstFiles, destination, treatment, filter, ::isatty(STDERR_FILENO) == 1);
+  ConsoleHost host(pstFiles, destination, treatment, filter, base::standardErrorIsTerminal());
   engine::SystemClock clock;
   engine::CompressionEngine run(host, host, compressSessionFactory(), productName(), clock);
   host.setEngine(&run);

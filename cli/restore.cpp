@@ -10,10 +10,6 @@
 // The new file appears at its path only when complete, and never over a
 // file that is there.
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -30,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "base/file_system.h"
+#include "base/system.h"
 #include "cli/command.h"
 #include "engine/run_helpers.h"
 #include "engine/run_report.h"
@@ -485,16 +483,17 @@ void restorePlanned(Restore& r, std::size_t planned, pst::NodeId id, mapi::Messa
   restoreMessage(r, plan->second, m);
 }
 
+extern "C" void stopCopy(int signal) {
+  interrupted.store(true);
+  std::signal(signal, stopCopy);  // Windows resets the handler before it calls it
+}
+
 // Copies the store into temp, the copy changing each planned message; the
 // failure's text, empty when the copy is whole. Ctrl-C or SIGTERM stops it
 // at the next message.
 std::string writeCopy(const pst::Store& store, const std::string& name, const fs::path& temp, pst::CopyReport& copy) {
-  struct sigaction onStop {};
-  onStop.sa_handler = [](int) { interrupted.store(true); };
-  sigemptyset(&onStop.sa_mask);
-  struct sigaction oldInt {}, oldTerm {};
-  ::sigaction(SIGINT, &onStop, &oldInt);
-  ::sigaction(SIGTERM, &onStop, &oldTerm);
+  void (*oldInt)(int) = std::signal(SIGINT, stopCopy);
+  void (*oldTerm)(int) = std::signal(SIGTERM, stopCopy);
   std::string failure;
   try {
     auto writer = pst::Writer::create(temp, name);
@@ -504,8 +503,8 @@ std::string writeCopy(const pst::Store& store, const std::string& name, const fs
   } catch (const std::exception& e) {
     failure = e.what();
   }
-  ::sigaction(SIGINT, &oldInt, nullptr);
-  ::sigaction(SIGTERM, &oldTerm, nullptr);
+  std::signal(SIGINT, oldInt == SIG_ERR ? SIG_DFL : oldInt);
+  std::signal(SIGTERM, oldTerm == SIG_ERR ? SIG_DFL : oldTerm);
   return failure;
 }
 
@@ -533,7 +532,7 @@ int runRestore(const std::vector<std::string>& args) {
   // Written under a name of its own beside the destination, and put in
   // place only when whole and only where nothing is.
   const fs::path parent = out.parent_path().empty() ? fs::path(".") : out.parent_path();
-  const fs::path temp = parent / ("." + out.filename().string() + ".restoring-" + std::to_string(::getpid()));
+  const fs::path temp = parent / ("." + out.filename().string() + ".restoring-" + std::to_string(base::processId()));
   pst::CopyReport copy;
   const std::size_t planned = r.plans.size();
   copy.change = [&](pst::NodeId id, mapi::Message& m) { restorePlanned(r, planned, id, m); };
@@ -548,10 +547,10 @@ int runRestore(const std::vector<std::string>& args) {
     }
     return fail(out.string() + ": " + failure);
   }
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, out.c_str(), RENAME_NOREPLACE) != 0) {
-    const int err = errno;
+  if (!base::fileSystem().renameNoReplace(temp, out, ec)) {
+    const std::string reason = ec ? ec.message() : std::make_error_code(std::errc::file_exists).message();
     fs::remove(temp, ec);
-    return fail(out.string() + ": cannot put the restored PST in place: " + std::strerror(err));
+    return fail(out.string() + ": cannot put the restored PST in place: " + reason);
   }
   for (const auto& [nid, plan] : r.plans)
     if (!plan.met) r.problems.push_back(plan.folder + " #" + std::to_string(plan.position) + " \"" + plan.subject +

@@ -119,10 +119,7 @@ std::optional<std::uintmax_t> FreeSpace(const std::string& path) {
   return space.available;
 }
 
-bool IsNoSpace(const std::error_code& error) {
-  const bool fromTheSystem = error.category() == std::generic_category() || error.category() == std::system_category();
-  return fromTheSystem && (error.value() == ENOSPC || error.value() == EDQUOT);
-}
+bool IsNoSpace(const std::error_code& error) { return base::isNoSpace(error); }
 
 std::string LowerCase(std::string text) {
   for (char& c : text)

@@ -1,12 +1,8 @@
 #include "engine/run_report.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -173,22 +169,24 @@ std::string InsertedText(const std::string& before, const std::string& after) {
 }
 
 std::string FileSha256(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::system_error(errno ? errno : ENOENT, std::generic_category(), "cannot read " + path);
+  std::error_code error;
+  const std::unique_ptr<base::ReadableFile> file = base::fileSystem().openRead(std::filesystem::path(path), error);
+  if (!file) throw std::system_error(error, "cannot read " + path);
+  if (file->type() == base::EntryType::Folder)
+    throw std::system_error(std::make_error_code(std::errc::is_a_directory), "cannot read " + path);
   mapi::Sha256 digest;
-  std::vector<char> buffer(1 << 16);
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    digest.update(buffer.data(), static_cast<std::size_t>(in.gcount()));
+  std::vector<std::uint8_t> buffer(1 << 16);
+  for (std::uint64_t offset = 0;;) {
+    const std::size_t got = file->readAt(offset, buffer.data(), buffer.size(), error);
+    if (error) throw std::system_error(error, "cannot read " + path);
+    if (got == 0) break;
+    digest.update(buffer.data(), got);
+    offset += got;
   }
-  if (in.bad()) throw std::system_error(EIO, std::generic_category(), "cannot read " + path);
   return digest.finishHex();
 }
 
-RunReport::~RunReport() {
-  if (csv_) std::fclose(csv_);
-  if (manifest_) std::fclose(manifest_);
-}
+RunReport::~RunReport() = default;
 
 void RunReport::open(const std::string& runFolderPath, const std::string& pstPath) {
   runFolder_ = runFolderPath;
@@ -196,26 +194,31 @@ void RunReport::open(const std::string& runFolderPath, const std::string& pstPat
   rows_ = 0;
   const std::string csvPath = runFolder_ + "/" + kReportFileName;
   const std::string manifestPath = runFolder_ + "/" + kManifestFileName;
-  csv_ = std::fopen(csvPath.c_str(), "wbx");
-  if (!csv_) throw std::system_error(errno, std::generic_category(), "cannot create " + csvPath);
-  manifest_ = std::fopen(manifestPath.c_str(), "wbx");
-  if (!manifest_) {
-    const int err = errno;
-    std::fclose(csv_);
-    csv_ = nullptr;
-    std::remove(csvPath.c_str());
-    throw std::system_error(err, std::generic_category(), "cannot create " + manifestPath);
+  base::FileSystem& files = base::fileSystem();
+  std::error_code error;
+  // Never over a report that is there already.
+  csv_ = {files.openWrite(std::filesystem::path(csvPath), true, error), 0};
+  if (!csv_.file) throw std::system_error(error, "cannot create " + csvPath);
+  manifest_ = {files.openWrite(std::filesystem::path(manifestPath), true, error), 0};
+  if (!manifest_.file) {
+    const std::error_code manifestError = error;
+    csv_.file.reset();
+    files.remove(std::filesystem::path(csvPath), error);
+    throw std::system_error(manifestError, "cannot create " + manifestPath);
   }
   writeOrThrow(csv_,
                "\xEF\xBB\xBF" + csvLine({"PST", "Folder", "Subject", "Sender", "Date", "Attachment", "Size (bytes)",
                                          "Treatment", "Outcome", "Saved file", "Reason"}),
                kReportFileName);
-  if (std::fflush(csv_) != 0) throw std::system_error(errno, std::generic_category(), "cannot write the report");
 }
 
-void RunReport::writeOrThrow(std::FILE* file, const std::string& text, const char* name) {
-  if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
-    throw std::system_error(errno ? errno : EIO, std::generic_category(), std::string("cannot write ") + name);
+// Rows reach the file as each message ends (not kept in a buffer), so a
+// run that is killed leaves the rows of every message it finished.
+void RunReport::writeOrThrow(ReportFile& report, const std::string& text, const char* name) {
+  std::error_code error;
+  report.file->writeAt(report.end, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), error);
+  if (error) throw std::system_error(error, std::string("cannot write ") + name);
+  report.end += text.size();
 }
 
 void RunReport::beginMessage(const std::string& folderPath, std::int64_t position, const MessageSummary& facts,
@@ -294,25 +297,27 @@ void RunReport::endMessage(const std::string& entryId, const BodyState& after) {
   pending_.clear();
   writeOrThrow(csv_, csv, kReportFileName);
   writeOrThrow(manifest_, manifest, kManifestFileName);
-  if (std::fflush(csv_) != 0 || std::fflush(manifest_) != 0)
-    throw std::system_error(errno, std::generic_category(), "cannot write the report");
 }
 
 bool RunReport::finish() {
   bool whole = true;
-  for (std::FILE** file : {&csv_, &manifest_}) {
-    if (!*file) continue;
-    whole = std::fflush(*file) == 0 && ::fsync(::fileno(*file)) == 0 && whole;
-    whole = std::fclose(*file) == 0 && whole;
-    *file = nullptr;
+  for (ReportFile* report : {&csv_, &manifest_}) {
+    if (!report->file) continue;
+    std::error_code error;
+    report->file->sync(error);
+    whole = !error && whole;
+    report->file->close(error);
+    whole = !error && whole;
+    report->file.reset();
   }
   return whole;
 }
 
 void RunReport::discard() {
   finish();
-  std::remove((runFolder_ + "/" + kReportFileName).c_str());
-  std::remove((runFolder_ + "/" + kManifestFileName).c_str());
+  std::error_code ignored;
+  base::fileSystem().remove(std::filesystem::path(runFolder_ + "/" + kReportFileName), ignored);
+  base::fileSystem().remove(std::filesystem::path(runFolder_ + "/" + kManifestFileName), ignored);
 }
 
 }  // namespace varnolt::engine

@@ -17,11 +17,12 @@
 // done up to then.
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/file_system.h"
 #include "engine/mail_store.h"
 #include "engine/run_inputs.h"
 
@@ -92,7 +93,7 @@ class RunReport {
   // Creates both files in runFolderPath for the PST at pstPath; throws
   // std::system_error when they cannot be created.
   void open(const std::string& runFolderPath, const std::string& pstPath);
-  bool isOpen() const { return csv_ != nullptr; }
+  bool isOpen() const { return csv_.file != nullptr; }
 
   // A message with attachments begins: where it is in the new PST, what
   // the report says of it, and its bodies before any was changed.
@@ -111,12 +112,17 @@ class RunReport {
   void discard();
 
  private:
-  void writeOrThrow(std::FILE* file, const std::string& text, const char* name);
+  // One of the two files, written from its start to its end.
+  struct ReportFile {
+    std::unique_ptr<base::OpenFile> file;
+    std::uint64_t end = 0;
+  };
+  static void writeOrThrow(ReportFile& report, const std::string& text, const char* name);
 
   std::string runFolder_;
   std::string pst_;
-  std::FILE* csv_ = nullptr;
-  std::FILE* manifest_ = nullptr;
+  ReportFile csv_;
+  ReportFile manifest_;
   std::int64_t rows_ = 0;
   // The message being handled.
   bool inMessage_ = false;

@@ -1,6 +1,8 @@
 #include "mapi/error.h"
 
-#include <cerrno>
+#include <system_error>
+
+#include "base/file_system.h"
 
 namespace varnolt::mapi {
 
@@ -15,7 +17,7 @@ Error::Error(ErrorKind kind, const std::string& message, std::optional<std::uint
     : std::runtime_error(withOffset(message, offset)), kind_(kind), offset_(offset) {}
 
 ErrorKind ioErrorKind(int err) noexcept {
-  return err == ENOSPC || err == EDQUOT ? ErrorKind::NoSpace : ErrorKind::Io;
+  return base::isNoSpace(std::error_code(err, std::generic_category())) ? ErrorKind::NoSpace : ErrorKind::Io;
 }
 
 void throwCorrupt(const std::string& message, std::optional<std::uint64_t> offset) {

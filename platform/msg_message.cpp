@@ -3,19 +3,14 @@
 // share one in-memory form (mapi::Message) and differ only in where their
 // content comes from and where Commit puts it.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <list>
 #include <mutex>
 #include <optional>
 #include <system_error>
 
+#include "base/file_system.h"
 #include "engine/run_helpers.h"
 #include "mapi/body/body.h"
 #include "mapi/msg/msg_file.h"
@@ -49,9 +44,9 @@ std::string shownSubject(std::string s) {
 
 // A write that failed; a full file system is told apart, since nothing
 // more can be written there.
-[[noreturn]] void throwWriteError(const std::string& what, int err) {
-  const std::string reason = what + ": " + std::strerror(err);
-  if (err == ENOSPC || err == EDQUOT) throw engine::DestinationFull(reason);
+[[noreturn]] void throwWriteError(const std::string& what, const std::error_code& error) {
+  const std::string reason = what + ": " + error.message();
+  if (base::isNoSpace(error)) throw engine::DestinationFull(reason);
   throw StoreError(reason);
 }
 
@@ -61,44 +56,26 @@ std::string shownSubject(std::string s) {
 // of an extract run. The run flushes the attachment folder once, before it
 // finishes the new PST that no longer holds the attachments.
 void writeFileWhole(const std::string& path, const mapi::Bytes& bytes) {
-  static unsigned counter = 0;
-  const std::string temp = path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) throwWriteError("cannot create a file beside " + path, errno);
-  auto fail = [&](int err) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    throwWriteError("cannot write " + path, err);
-  };
-  const std::uint8_t* p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(errno);
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    throwWriteError("cannot write " + path, err);
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    throwWriteError("cannot put " + path + " in place", err);
-  }
+  std::error_code error;
+  base::NewFileOptions options;
+  options.temporaryTag = ".part-";
+  // Dropped unpublished on every way out, it takes its temporary file along.
+  const std::unique_ptr<base::NewFile> file = base::fileSystem().createWhole(path, options, error);
+  if (!file) throwWriteError("cannot create a file beside " + path, error);
+  file->writeAt(0, bytes.data(), bytes.size(), error);
+  if (!error) file->close(error);
+  if (error) throwWriteError("cannot write " + path, error);
+  if (!file->publish(true, error)) throwWriteError("cannot put " + path + " in place", error);
 }
 
 // The last scratch file written, with the message it holds. The walk
 // reads each scratch file back right after writing it; while the file is
-// still the one written (same inode, size and times), the message is
+// still the one written (same file, size and times), the message is
 // handed over instead of parsed again, which was a good part of the copy's
 // work. Anything else reads the file.
 struct WrittenScratch {
   std::string path;
-  struct stat identity {};
+  base::FileIdentity identity;
   std::optional<mapi::Message> message;
 };
 
@@ -107,13 +84,7 @@ WrittenScratch& lastScratch() {
   return written;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-void remember(const std::string& path, const struct stat& identity, mapi::Message message) {
+void remember(const std::string& path, const base::FileIdentity& identity, mapi::Message message) {
   WrittenScratch& w = lastScratch();
   w.path = path;
   w.identity = identity;
@@ -131,26 +102,17 @@ void remember(const std::string& path, const struct stat& identity, mapi::Messag
 void writeMessageFileToDisk(const std::string& path, mapi::Message message) {
   lastScratch().message.reset();
   const mapi::Bytes bytes = mapi::msg::writeMessage(message);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) throwWriteError("cannot create " + path, errno);
-  auto fail = [&](int err) {
-    ::close(fd);
-    throwWriteError("cannot write " + path, err);
-  };
-  const std::uint8_t* p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(errno);
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  if (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) fail(errno);
-  struct stat identity {};
-  const bool known = ::fstat(fd, &identity) == 0;
-  if (::close(fd) != 0) throwWriteError("cannot write " + path, errno);
-  if (known) remember(path, identity, std::move(message));
+  std::error_code error;
+  const std::unique_ptr<base::OpenFile> file = base::fileSystem().openWrite(path, false, error);
+  if (!file) throwWriteError("cannot create " + path, error);
+  file->writeAt(0, bytes.data(), bytes.size(), error);
+  if (!error) file->resize(bytes.size(), error);
+  if (error) throwWriteError("cannot write " + path, error);
+  std::error_code identityError;
+  const base::FileIdentity identity = file->identity(identityError);
+  file->close(error);
+  if (error) throwWriteError("cannot write " + path, error);
+  if (!identityError) remember(path, identity, std::move(message));
 }
 
 std::size_t valueBytes(const mapi::PropertyBag& props) {
@@ -203,15 +165,15 @@ class HeldScratchFiles {
     if (!isScratchPath(path)) return false;
     const std::size_t bytes = HeldMessageBytes(message);
     if (bytes > kLargestHeld) return false;
-    struct stat folder {};
-    const std::string parent = std::filesystem::path(path).parent_path().string();
-    if (::stat(parent.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return false;
+    base::FileSystem& files = base::fileSystem();
+    std::error_code error;
+    if (files.status(std::filesystem::path(path).parent_path(), error).type != base::EntryType::Folder) return false;
     std::vector<Held> spilled;
     {
       std::lock_guard lock(mutex_);
       eraseLocked(path);
       // An older file on disk under the same name is replaced.
-      ::unlink(path.c_str());
+      files.remove(path, error);
       held_.push_back(Held{path, std::move(message), bytes});
       total_ += bytes;
       while (total_ > kMostHeld && held_.size() > 1) {
@@ -299,33 +261,25 @@ void writeScratchMessageFile(const std::string& path, mapi::Message message) {
 // the parsed message holds all of it in memory anyway.
 mapi::Message readWholeMessageFile(const std::string& path) {
   if (std::optional<mapi::Message> held = HeldScratchFiles::instance().read(path)) return std::move(*held);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw StoreError("cannot open " + path + ": " + std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    throw StoreError(path + ": not a file");
-  }
+  std::error_code error;
+  const std::unique_ptr<base::ReadableFile> file = base::fileSystem().openRead(path, error);
+  if (!file) throw StoreError("cannot open " + path + ": " + error.message());
+  const base::FileIdentity identity = file->identity(error);
+  if (error || file->type() != base::EntryType::File) throw StoreError(path + ": not a file");
   WrittenScratch& w = lastScratch();
-  if (w.message && w.path == path && sameFile(w.identity, st)) {
-    ::close(fd);
+  if (w.message && w.path == path && w.identity == identity) {
     mapi::Message m = std::move(*w.message);
     w.message.reset();
     return m;
   }
-  mapi::Bytes bytes(static_cast<std::size_t>(st.st_size));
+  mapi::Bytes bytes(static_cast<std::size_t>(identity.size));
   std::size_t have = 0;
   while (have < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + have, bytes.size() - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = n < 0 ? errno : EIO;
-      ::close(fd);
-      throw StoreError("cannot read " + path + ": " + std::strerror(err));
-    }
-    have += static_cast<std::size_t>(n);
+    const std::size_t n = file->readAt(have, bytes.data() + have, bytes.size() - have, error);
+    if (!error && n == 0) error = std::make_error_code(std::errc::io_error);
+    if (error) throw StoreError("cannot read " + path + ": " + error.message());
+    have += n;
   }
-  ::close(fd);
   return mapi::msg::readMessage(bytes);
 }
 
@@ -607,9 +561,11 @@ void FileMessage::Commit() {
   guarded("Commit " + path_.string(), [&] {
     MessageContent& c = content();
     if (c.revision == readRevision_ && HeldScratchFiles::instance().holds(path_.string())) return;
-    struct stat identity {};
-    if (c.revision == readRevision_ && ::stat(path_.c_str(), &identity) == 0 && S_ISREG(identity.st_mode)) {
-      remember(path_.string(), identity, c.message);
+    std::error_code error;
+    const base::EntryStatus found =
+        c.revision == readRevision_ ? base::fileSystem().status(path_, error) : base::EntryStatus{};
+    if (found.type == base::EntryType::File) {
+      remember(path_.string(), found.identity, c.message);
       return;
     }
     writeScratchMessageFile(path_.string(), c.message);

@@ -16,7 +16,7 @@ std::string describe(const std::filesystem::path& p) { return p.empty() ? std::s
 
 // A full file system is told apart: the caller stops writing there.
 ErrorKind kindOf(const std::error_code& error) {
-  return error.value() == ENOSPC || error.value() == EDQUOT ? ErrorKind::NoSpace : ErrorKind::Io;
+  return base::isNoSpace(error) ? ErrorKind::NoSpace : ErrorKind::Io;
 }
 
 }  // namespace

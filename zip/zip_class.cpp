@@ -1,11 +1,9 @@
 #include "zip/zip_class.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
 #include <string_view>
+#include <system_error>
 
+#include "base/file_system.h"
 #include "zip/archive_output.h"
 #include "zip/error.h"
 #include "zip/text_encoding.h"
@@ -17,10 +15,11 @@ namespace {
 // files (FIFOs, devices, sockets) count as no file; anything that keeps us
 // from knowing (a folder we may not search, a symlink loop) is an error.
 bool fileExists(const std::filesystem::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode);
-  if (errno == ENOENT || errno == ENOTDIR) return false;
-  throw Error(ErrorKind::Io, "cannot look at " + path.string() + ": " + std::strerror(errno));
+  std::error_code error;
+  const base::EntryStatus found = base::fileSystem().status(path, error);
+  if (!error) return found.type == base::EntryType::File;
+  if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) return false;
+  throw Error(ErrorKind::Io, "cannot look at " + path.string() + ": " + error.message());
 }
 
 }  // namespace

@@ -1,15 +1,12 @@
 #include "zip/zip_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <limits>
+#include <system_error>
 
+#include "base/file_system.h"
 #include "zip/archive_output.h"
 #include "zip/dos_time.h"
 #include "zip/error.h"
@@ -21,19 +18,13 @@ constexpr std::size_t kZlibHeader = 2;
 constexpr std::size_t kZlibTrailer = 4;  // Adler-32
 constexpr std::size_t kProbeSize = 64 * 1024;
 
-[[noreturn]] void ioError(const char* what, const std::filesystem::path& path, int err) {
-  throw Error(ErrorKind::Io, std::string("cannot ") + what + " " + path.string() + ": " + std::strerror(err));
+[[noreturn]] void ioError(const char* what, const std::filesystem::path& path, const std::error_code& error) {
+  throw Error(ErrorKind::Io, std::string("cannot ") + what + " " + path.string() + ": " + error.message());
 }
 
 [[noreturn]] void tooLarge(const std::filesystem::path& path) {
   throw Error(ErrorKind::Limit, path.string() + " is 4 GiB or larger, more than a ZIP archive without ZIP64 can hold");
 }
-
-// Closes the descriptor on every way out.
-struct FdCloser {
-  int fd;
-  ~FdCloser() { ::close(fd); }
-};
 
 struct SourceBytes {
   std::vector<std::uint8_t> bytes;
@@ -44,36 +35,35 @@ struct SourceBytes {
 // opened, so a file that changes under us is never cut short), and the
 // modification time of that same open file.
 SourceBytes readSource(const std::filesystem::path& path) {
-  // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) ioError("open", path, errno);
-  FdCloser closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) ioError("read", path, errno);
-  if (!S_ISREG(st.st_mode)) throw Error(ErrorKind::Io, "cannot read " + path.string() + ": not a regular file");
-  if (static_cast<std::uint64_t>(st.st_size) > kMax32) tooLarge(path);
+  std::error_code error;
+  // A FIFO put in the file's place does not hang the open; it is no file.
+  const std::unique_ptr<base::ReadableFile> file = base::fileSystem().openRead(path, error);
+  if (!file) ioError("open", path, error);
+  if (file->type() != base::EntryType::File)
+    throw Error(ErrorKind::Io, "cannot read " + path.string() + ": not a regular file");
+  const base::FileIdentity identity = file->identity(error);
+  if (error) ioError("read", path, error);
+  if (identity.size > kMax32) tooLarge(path);
 
   SourceBytes source;
-  source.modified = st.st_mtim.tv_sec;
-  source.bytes.resize(static_cast<std::size_t>(st.st_size));
+  source.modified = static_cast<std::time_t>(identity.modifiedSeconds());
+  source.bytes.resize(static_cast<std::size_t>(identity.size));
   std::size_t have = 0;
   while (have < source.bytes.size()) {
-    ssize_t n = ::read(fd, source.bytes.data() + have, source.bytes.size() - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ioError("read", path, errno);
+    const std::size_t n = file->readAt(have, source.bytes.data() + have, source.bytes.size() - have, error);
+    if (error) ioError("read", path, error);
     if (n == 0) break;  // it shrank since we looked
-    have += static_cast<std::size_t>(n);
+    have += n;
   }
   source.bytes.resize(have);
   // It may also have grown.
   std::vector<std::uint8_t> probe(kProbeSize);
   for (;;) {
-    ssize_t n = ::read(fd, probe.data(), probe.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ioError("read", path, errno);
+    const std::size_t n = file->readAt(source.bytes.size(), probe.data(), probe.size(), error);
+    if (error) ioError("read", path, error);
     if (n == 0) break;
-    if (source.bytes.size() + static_cast<std::size_t>(n) > kMax32) tooLarge(path);
-    source.bytes.insert(source.bytes.end(), probe.begin(), probe.begin() + n);
+    if (source.bytes.size() + n > kMax32) tooLarge(path);
+    source.bytes.insert(source.bytes.end(), probe.begin(), probe.begin() + static_cast<std::ptrdiff_t>(n));
   }
   return source;
 }

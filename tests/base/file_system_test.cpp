@@ -29,6 +29,15 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+// The implementation the program uses on this system, as a new object.
+std::unique_ptr<base::FileSystem> diskFileSystem() {
+#ifdef _WIN32
+  return std::make_unique<base::WindowsFileSystem>();
+#else
+  return std::make_unique<base::PosixFileSystem>();
+#endif
+}
+
 // Each test runs against the disk (in a scratch folder) and against memory.
 class WholeFileTest : public ::testing::TestWithParam<bool> {
  protected:
@@ -38,11 +47,7 @@ class WholeFileTest : public ::testing::TestWithParam<bool> {
       root_ = "/work";
       static_cast<base::MemoryFileSystem&>(*files_).makeFolders(root_);
     } else {
-#ifdef _WIN32
-      files_ = std::make_unique<base::WindowsFileSystem>();
-#else
-      files_ = std::make_unique<base::PosixFileSystem>();
-#endif
+      files_ = diskFileSystem();
       root_ = tmp_.path();
     }
   }
@@ -150,6 +155,90 @@ TEST_P(WholeFileTest, FoldersNamesAndMissingThings) {
   EXPECT_FALSE(files_->sameFile(root_ / "b.txt", root_ / "run", error));
   EXPECT_TRUE(files_->remove(root_ / "run", error));
   EXPECT_EQ(names(), std::vector<std::string>{"b.txt"});
+}
+
+TEST_P(WholeFileTest, FilesWrittenInPlaceKeepWhatTheyHold) {
+  put("report.csv", "header\n");
+  std::error_code error;
+  // A report is never opened over one that is there.
+  EXPECT_EQ(files_->openWrite(root_ / "report.csv", true, error), nullptr);
+  EXPECT_EQ(error, std::errc::file_exists);
+  EXPECT_EQ(read("report.csv"), "header\n");
+
+  const base::EntryStatus before = files_->status(root_ / "report.csv", error);
+  ASSERT_FALSE(error);
+  EXPECT_EQ(before.identity.size, 7U);
+  EXPECT_EQ(before.identity, files_->openRead(root_ / "report.csv", error)->identity(error))
+      << "an unchanged file has one identity however it is looked at";
+
+  // Opened again, it is not cut short: writes land where they are put.
+  auto file = files_->openWrite(root_ / "report.csv", false, error);
+  ASSERT_TRUE(file) << error.message();
+  EXPECT_EQ(file->size(), 7U);
+  const Bytes row = bytesOf("row\n");
+  file->writeAt(7, row.data(), row.size(), error);
+  ASSERT_FALSE(error) << error.message();
+  EXPECT_EQ(read("report.csv"), "header\nrow\n") << "written in place, seen before it is closed";
+  std::string back(4, '\0');
+  EXPECT_EQ(file->readAt(7, reinterpret_cast<std::uint8_t*>(back.data()), back.size(), error), 4U);
+  EXPECT_EQ(back, "row\n");
+  const base::FileIdentity after = file->identity(error);
+  EXPECT_EQ(after.size, 11U);
+  EXPECT_NE(after, before.identity) << "a written file must not pass for the one read before";
+  file->resize(3, error);
+  file->sync(error);
+  file->close(error);
+  ASSERT_FALSE(error) << error.message();
+  EXPECT_EQ(read("report.csv"), "hea");
+
+  // A new one is created empty, and held against a second creator.
+  auto fresh = files_->openWrite(root_ / "manifest.jsonl", true, error);
+  ASSERT_TRUE(fresh) << error.message();
+  EXPECT_EQ(fresh->size(), 0U);
+  EXPECT_EQ(files_->openWrite(root_ / "manifest.jsonl", true, error), nullptr);
+  EXPECT_EQ(error, std::errc::file_exists);
+  EXPECT_EQ(files_->openWrite(root_ / "missing" / "x", false, error), nullptr);
+  EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+}
+
+TEST_P(WholeFileTest, ScratchFilesLeaveNoNameBehind) {
+  std::error_code error;
+  {
+    auto scratch = files_->createScratch(root_, error);
+    ASSERT_TRUE(scratch) << error.message();
+    Bytes rows(100000);
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<std::uint8_t>(i * 7);
+    scratch->writeAt(0, rows.data(), rows.size(), error);
+    scratch->writeAt(rows.size(), rows.data(), 10, error);
+    ASSERT_FALSE(error) << error.message();
+    Bytes back(rows.size());
+    std::size_t got = 0;
+    while (got < back.size()) {
+      const std::size_t n = scratch->readAt(got, back.data() + got, back.size() - got, error);
+      ASSERT_FALSE(error) << error.message();
+      ASSERT_GT(n, 0U);
+      got += n;
+    }
+    EXPECT_EQ(back, rows);
+  }
+  EXPECT_TRUE(names().empty()) << "a scratch file outlived its writer";
+  EXPECT_EQ(files_->createScratch(root_ / "missing", error), nullptr);
+  EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+}
+
+TEST_P(WholeFileTest, RenameWithoutReplacingLeavesATakenNameAlone) {
+  put("Restored.pst", "kept");
+  put("restoring", "new");
+  std::error_code error;
+  EXPECT_FALSE(files_->renameNoReplace(root_ / "restoring", root_ / "Restored.pst", error));
+  EXPECT_FALSE(error) << "a taken name is an answer, not a failure: " << error.message();
+  EXPECT_EQ(read("Restored.pst"), "kept");
+  EXPECT_EQ(read("restoring"), "new");
+  EXPECT_TRUE(files_->renameNoReplace(root_ / "restoring", root_ / "Restored (2).pst", error)) << error.message();
+  EXPECT_EQ(names(), (std::vector<std::string>{"Restored (2).pst", "Restored.pst"}));
+  EXPECT_EQ(read("Restored (2).pst"), "new");
+  EXPECT_FALSE(files_->renameNoReplace(root_ / "gone", root_ / "elsewhere", error));
+  EXPECT_EQ(error, std::errc::no_such_file_or_directory);
 }
 
 INSTANTIATE_TEST_SUITE_P(DiskAndMemory, WholeFileTest, ::testing::Values(false, true),

@@ -1,10 +1,5 @@
 #include "mapi/pst/writer/row_store.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "mapi/error.h"
@@ -14,36 +9,26 @@ namespace varnolt::mapi::pst {
 
 namespace {
 
-[[noreturn]] void throwIo(const std::string& what, int err) {
-  throw Error(ioErrorKind(err), what + ": " + std::strerror(err));
+[[noreturn]] void throwIo(const std::string& what, const std::error_code& error) {
+  throw Error(ioErrorKind(error.value()), what + ": " + error.message());
 }
 
 }  // namespace
 
-RowFile::RowFile(const std::filesystem::path& folder) : folder_(folder.empty() ? "." : folder) {
-  fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd_ < 0) {
-    // File systems without unnamed files: a named one, unlinked at once.
-    std::string pattern = (folder_ / ".rows-XXXXXX").string();
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0) throwIo("cannot create a scratch file in " + folder_.string(), errno);
-    ::unlink(pattern.c_str());
-  }
+RowFile::RowFile(const std::filesystem::path& folder, base::FileSystem& fileSystem)
+    : folder_(folder.empty() ? "." : folder) {
+  std::error_code error;
+  file_ = fileSystem.createScratch(folder_, error);
+  if (!file_) throwIo("cannot create a scratch file in " + folder_.string(), error);
 }
 
-RowFile::~RowFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
+RowFile::~RowFile() = default;
 
 std::uint64_t RowFile::append(const Bytes& bytes) {
   const std::uint64_t at = end_;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(at + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throwIo("cannot write the table rows' scratch file in " + folder_.string(), n < 0 ? errno : EIO);
-    done += static_cast<std::size_t>(n);
-  }
+  std::error_code error;
+  file_->writeAt(at, bytes.data(), bytes.size(), error);
+  if (error) throwIo("cannot write the table rows' scratch file in " + folder_.string(), error);
   end_ += bytes.size();
   return at;
 }
@@ -52,10 +37,11 @@ Bytes RowFile::read(std::uint64_t offset, std::size_t size) const {
   Bytes out(size);
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::pread(fd_, out.data() + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throwIo("cannot read the table rows' scratch file in " + folder_.string(), n < 0 ? errno : EIO);
-    done += static_cast<std::size_t>(n);
+    std::error_code error;
+    const std::size_t n = file_->readAt(offset + done, out.data() + done, size - done, error);
+    if (!error && n == 0) error = std::make_error_code(std::errc::io_error);
+    if (error) throwIo("cannot read the table rows' scratch file in " + folder_.string(), error);
+    done += n;
   }
   return out;
 }

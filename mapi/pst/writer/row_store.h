@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
+#include "base/file_system.h"
 #include "mapi/pst/writer/property_context_writer.h"
 
 namespace varnolt::mapi::pst {
@@ -18,7 +20,7 @@ namespace varnolt::mapi::pst {
 class RowFile {
  public:
   // Creates it in folder; throws mapi::Error (Io, NoSpace) when it cannot.
-  explicit RowFile(const std::filesystem::path& folder);
+  explicit RowFile(const std::filesystem::path& folder, base::FileSystem& fileSystem = base::fileSystem());
   ~RowFile();
   RowFile(const RowFile&) = delete;
   RowFile& operator=(const RowFile&) = delete;
@@ -29,7 +31,7 @@ class RowFile {
 
  private:
   std::filesystem::path folder_;
-  int fd_ = -1;
+  std::unique_ptr<base::OpenFile> file_;
   std::uint64_t end_ = 0;
 };
 
