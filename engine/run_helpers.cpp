@@ -41,7 +41,12 @@ void EnsureDestinationSubfolder(const std::string& destinationFolder, const std:
 }
 
 void parsePSTFileName(std::string& strPSTFileName) {
+#ifdef _WIN32
+  // Windows paths may use either separator.
+  const auto slash = strPSTFileName.find_last_of("/\\");
+#else
   const auto slash = strPSTFileName.rfind('/');
+#endif
   if (slash != std::string::npos) strPSTFileName.erase(0, slash + 1);
 }
 

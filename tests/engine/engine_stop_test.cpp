@@ -81,7 +81,10 @@ TEST_F(EngineTest, APstTheDestinationClearlyHasNoRoomForIsNotStarted) {
   const auto free = engine::FreeSpace(host.destination);
   ASSERT_TRUE(free);
   if (*free > (std::uintmax_t{8} << 40)) GTEST_SKIP() << "more free space than a sparse file here can outgrow";
-  fs::resize_file(host.pstList[0], *free + (std::uintmax_t{1} << 30));
+  std::error_code grown;
+  fs::resize_file(host.pstList[0], *free + (std::uintmax_t{1} << 30), grown);
+  // Windows makes a file that long only with room for it, sparse or not.
+  if (grown) GTEST_SKIP() << "this file system makes no sparse file larger than its free space: " << grown.message();
   run();
 
   ASSERT_EQ(engine().failures().count(), 1u);

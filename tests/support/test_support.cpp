@@ -48,6 +48,14 @@ std::vector<fs::path> sampleFiles(const std::string& sub, const std::string& ext
 fs::path pathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
 fs::path binDir() { return fs::path(VARNOLT_BIN_DIR); }
+fs::path programPath(const std::string& name) {
+#ifdef _WIN32
+  return binDir() / (name + ".exe");
+#else
+  return binDir() / name;
+#endif
+}
+
 fs::path sourceDir() { return fs::path(VARNOLT_SOURCE_DIR); }
 
 namespace {
