@@ -197,8 +197,11 @@ CommandResult run(const std::vector<std::string>& argv, int timeoutSeconds) {
 
 bool haveProgram(const std::string& name) {
   // The independent readers are Linux programs a Windows build cannot run.
+  // Only .exe files run here: /usr/bin/python3 is visible under Wine, but
+  // as a Linux program.
   const fs::path path = pathOf(name);
-  return path.has_parent_path() && (fs::exists(path) || fs::exists(pathOf(name + ".exe")));
+  if (!path.has_parent_path()) return false;
+  return (path.extension() == ".exe" && fs::exists(path)) || fs::exists(pathOf(name + ".exe"));
 }
 
 #else
