@@ -1,8 +1,12 @@
 #include "cli/arguments.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #include <shellapi.h>
+
+#include <cstdio>
 #endif
 
 namespace varnolt::cli {
@@ -32,7 +36,13 @@ std::vector<std::string> programArguments(int argc, char** argv) {
   return args;
 }
 
-void useUtf8Console() { ::SetConsoleOutputCP(CP_UTF8); }
+void useUtf8Console() {
+  ::SetConsoleOutputCP(CP_UTF8);
+  // Lines end in "\n" as on Linux, so what the program writes (JSON, the
+  // accounts of runs) is the same bytes on both systems.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+}
 
 #else
 

@@ -12,8 +12,8 @@ namespace varnolt::cli {
 // every character outside it).
 std::vector<std::string> programArguments(int argc, char** argv);
 
-// Makes a Windows console show what the program writes as UTF-8; nothing
-// elsewhere.
+// Makes a Windows console show what the program writes as UTF-8, and its
+// line ends the same as on Linux; nothing elsewhere.
 void useUtf8Console();
 
 }  // namespace varnolt::cli

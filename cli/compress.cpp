@@ -73,7 +73,7 @@ std::string sizeText(std::uintmax_t bytes) {
 
 std::optional<std::uintmax_t> fileSize(const std::string& path) {
   std::error_code ec;
-  const std::uintmax_t n = fs::file_size(fs::path(path), ec);
+  const std::uintmax_t n = fs::file_size(base::pathFromUtf8(path), ec);
   if (ec) return std::nullopt;
   return n;
 }

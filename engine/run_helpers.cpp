@@ -22,7 +22,7 @@ std::string RunFolderName(const LocalDateTime& when) {
 }
 
 void EnsureDestinationSubfolder(const std::string& destinationFolder, const std::string& relativePath) {
-  const fs::path folder(destinationFolder + relativePath);
+  const fs::path folder = base::pathFromUtf8(destinationFolder + relativePath);
   auto& files = base::fileSystem();
   std::error_code ec;
   const base::EntryType there = files.status(folder, ec).type;
@@ -48,7 +48,7 @@ void parsePSTFileName(std::string& strPSTFileName) {
 }
 
 void DeleteFileIfPresent(const std::string& path) {
-  const fs::path file(path);
+  const fs::path file = base::pathFromUtf8(path);
   auto& files = base::fileSystem();
   std::error_code ec;
   const base::EntryType there = files.status(file, ec, true).type;
@@ -58,7 +58,7 @@ void DeleteFileIfPresent(const std::string& path) {
 }
 
 void RemoveScratchFolder(const std::string& path) {
-  const fs::path folder(path);
+  const fs::path folder = base::pathFromUtf8(path);
   auto& files = base::fileSystem();
   std::error_code ec;
   if (files.status(folder, ec).type != base::EntryType::Folder) return;
@@ -68,8 +68,9 @@ void RemoveScratchFolder(const std::string& path) {
   for (const auto& entry : entries) {
     if (entry.type == base::EntryType::Folder) continue;
     std::error_code removeError;
-    files.remove(folder / entry.name, removeError);
-    if (removeError && !first) first.emplace("cannot delete a scratch file", folder / entry.name, removeError);
+    const fs::path scratchFile = folder / base::pathFromUtf8(entry.name);
+    files.remove(scratchFile, removeError);
+    if (removeError && !first) first.emplace("cannot delete a scratch file", scratchFile, removeError);
   }
   if (first) throw *first;
   files.remove(folder, ec);

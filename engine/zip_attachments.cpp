@@ -1,6 +1,7 @@
 #include <exception>
 #include <string>
 
+#include "base/utf8_path.h"
 #include "engine/compression_run.h"
 #include "zip/error.h"
 #include "zip/zip_class.h"
@@ -17,12 +18,12 @@ bool CompressionEngine::ZipAttachments(const std::string& path) {
   const char* operation = "AddFile";
   try {
     zip::ZipClass archive;
-    if (!archive.AddFile(path, "", "")) {
+    if (!archive.AddFile(base::pathFromUtf8(path), "", "")) {
       fail("AddFile", "the saved file is not there: " + path);
       return false;
     }
     operation = "WriteZip";
-    if (!archive.WriteZip(path + ".zip", true, false)) {
+    if (!archive.WriteZip(base::pathFromUtf8(path + ".zip"), true, false)) {
       fail("WriteZip", "the archive could not be put in place: " + path + ".zip");
       return false;
     }

@@ -1,5 +1,9 @@
 #include "localisation/satellite_localization.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <system_error>
 #include <utility>
 
@@ -16,10 +20,25 @@ void replaceAll(std::string& text, std::string_view from, std::string_view to) {
 }
 
 std::filesystem::path programFolder() {
+#ifdef _WIN32
+  // The module's own name, grown until it fits (long paths pass MAX_PATH).
+  std::wstring self(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    if (length == 0) return {};
+    if (length < self.size()) {
+      self.resize(length);
+      return std::filesystem::path(self).parent_path();
+    }
+    if (self.size() >= 32768) return {};
+    self.resize(self.size() * 2);
+  }
+#else
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return {};
   return self.parent_path();
+#endif
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ import zipfile
 TREATMENTS = ["remove", "extract", "extract-zip"]
 # The run folder and saved files carry the time of the run.
 TIME = re.compile(r"\d\d-\d\d-\d{4}[_-]\d\d-\d\d-\d\d")
+COUNTER = re.compile(r"_\(\d+\)((?:\.[^./]*)*)$")
 
 
 def run(argv, **kw):
@@ -35,23 +36,43 @@ def sha256(data):
     return hashlib.sha256(data).hexdigest()
 
 
-def saved_files(folder):
-    """Every saved file (zip members read out) as normalised name -> digest."""
-    out = {}
+def normalised(name):
+    # A name taken within the same second gets a counter, so counters follow
+    # the run's pace; the time and the counter are left out.
+    return COUNTER.sub(r"\1", TIME.sub("TIME", name))
+
+
+def digest(cli, name, data):
+    """SHA-256 of a saved file; of an Outlook item file, of what it holds
+    (a new .msg differs from run to run in its compound file's own times)."""
+    if not name.lower().endswith(".msg"):
+        return sha256(data)
+    with tempfile.NamedTemporaryFile(suffix=".msg") as f:
+        f.write(data)
+        f.flush()
+        result = run([cli, "inspect", "--properties", f.name])
+        return "msg:" + sha256(result.stdout.encode()) if result.returncode == 0 else "unreadable .msg"
+
+
+def saved_files(cli, folder):
+    """Every saved file (zip members read out) as a sorted list of
+    (normalised name, digest)."""
+    out = []
     if not folder or not os.path.isdir(folder):
         return out
     for base, _, names in os.walk(folder):
         for name in names:
             path = os.path.join(base, name)
-            rel = TIME.sub("TIME", os.path.relpath(path, folder).replace(os.sep, "/"))
+            rel = normalised(os.path.relpath(path, folder).replace(os.sep, "/"))
             if name.lower().endswith(".zip"):
                 with zipfile.ZipFile(path) as z:
                     for member in z.infolist():
-                        out[rel + "!" + member.filename] = sha256(z.read(member))
+                        out.append((rel + "!" + normalised(member.filename),
+                                    digest(cli, member.filename, z.read(member))))
             else:
                 with open(path, "rb") as f:
-                    out[rel] = sha256(f.read())
-    return out
+                    out.append((rel, digest(cli, name, f.read())))
+    return sorted(out)
 
 
 def inspected(cli, pst, keep_bodies):
@@ -123,7 +144,7 @@ def main():
             if account(results["linux"].stdout) != account(results["windows"].stdout):
                 problems.append("accounts differ:\n  " + "\n  ".join(account(results["windows"].stdout)))
             folders = {side: run_folder(dests[side]) for side in dests}
-            saved = {"linux": {}, "windows": {}}
+            saved = {"linux": [], "windows": []}
             if (folders["linux"] is None) != (folders["windows"] is None):
                 problems.append(f"run folders: {folders}")
             elif folders["windows"]:
@@ -143,9 +164,9 @@ def main():
                     trees = {side: inspected(args.linux, psts[side], keep_bodies) for side in psts}
                     if trees["linux"] != trees["windows"]:
                         problems.append("the new PSTs differ (inspect)")
-                saved = {side: saved_files(os.path.join(folders[side], "Outlook_Attachments")) for side in folders}
+                saved = {side: saved_files(args.linux, os.path.join(folders[side], "Outlook_Attachments")) for side in folders}
                 if saved["linux"] != saved["windows"]:
-                    problems.append(f"saved attachments differ: {sorted(set(saved['linux'].items()) ^ set(saved['windows'].items()))[:6]}")
+                    problems.append(f"saved attachments differ: {sorted(set(saved['linux']) ^ set(saved['windows']))[:6]}")
             status = "ok" if not problems else "DIFFERS"
             print(f"{status:8} {label}: Linux {took['linux']:.1f} s, Windows {took['windows']:.1f} s"
                   + (f", {len(saved['windows'])} saved" if folders.get("windows") else ""))

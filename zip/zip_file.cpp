@@ -104,7 +104,12 @@ void checkEntryName(const std::string& name) {
 }  // namespace
 
 std::string ZipFile::NameFromPath(const std::string& path) {
+#ifdef _WIN32
+  // Windows paths may use either separator.
+  std::size_t slash = path.find_last_of("/\\");
+#else
   std::size_t slash = path.rfind('/');
+#endif
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

@@ -21,7 +21,7 @@ using nlohmann::json;
 namespace pst = mapi::pst;
 
 CommandResult cli(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{(binDir() / "varnolt-cli").string()};
+  std::vector<std::string> argv{(programPath("varnolt-cli")).string()};
   argv.insert(argv.end(), args.begin(), args.end());
   return run(argv, 300);
 }

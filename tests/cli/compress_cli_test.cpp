@@ -10,7 +10,7 @@ namespace varnolt::test {
 namespace {
 
 CommandResult compress(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{(binDir() / "varnolt-cli").string(), "compress"};
+  std::vector<std::string> argv{(programPath("varnolt-cli")).string(), "compress"};
   argv.insert(argv.end(), args.begin(), args.end());
   return run(argv, 60);
 }

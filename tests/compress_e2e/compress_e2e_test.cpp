@@ -30,7 +30,7 @@ using nlohmann::json;
 
 const std::vector<std::string> kTreatments = {"remove", "extract", "extract-zip"};
 
-std::string cli() { return (binDir() / "varnolt-cli").string(); }
+std::string cli() { return (programPath("varnolt-cli")).string(); }
 
 json runJson(const std::vector<std::string>& argv) {
   const CommandResult r = run(argv, 300);

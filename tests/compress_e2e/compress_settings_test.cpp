@@ -25,7 +25,7 @@ using nlohmann::json;
 using special::Describer;
 using special::Named;
 
-std::string cli() { return (binDir() / "varnolt-cli").string(); }
+std::string cli() { return (programPath("varnolt-cli")).string(); }
 
 // The new PST that `copy` or a run of one file with a treatment makes in dest.
 fs::path compress(const fs::path& source, const std::string& treatment, const fs::path& dest) {

@@ -41,7 +41,7 @@ TEST(CompressFullDestination, StopsThatPstAloneAndLeavesNoNewPst) {
 namespace varnolt::test {
 namespace {
 
-std::string cli() { return (binDir() / "varnolt-cli").string(); }
+std::string cli() { return (programPath("varnolt-cli")).string(); }
 
 // Every entry below root, relative to it, sorted.
 std::vector<std::string> tree(const fs::path& root) {

@@ -31,7 +31,7 @@ const std::vector<std::string> kTreatments = {"remove", "extract", "extract-zip"
 const std::string kMadePst = "made:mailbox.pst";
 const std::string kMadeOst = "made:mailbox.ost";
 
-std::string cli() { return (binDir() / "varnolt-cli").string(); }
+std::string cli() { return (programPath("varnolt-cli")).string(); }
 
 // One folder as an independent reader sees it.
 struct Folder {

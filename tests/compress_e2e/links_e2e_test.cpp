@@ -30,7 +30,7 @@ namespace m = mapi;
 
 const std::vector<std::string> kTreatments = {"remove", "extract", "extract-zip"};
 
-std::string cli() { return (binDir() / "varnolt-cli").string(); }
+std::string cli() { return (programPath("varnolt-cli")).string(); }
 fs::path oracle(const std::string& name) { return sourceDir() / "tests" / "oracles" / name; }
 
 json runJson(const std::vector<std::string>& argv) {

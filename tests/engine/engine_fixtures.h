@@ -106,7 +106,11 @@ class FakeClock : public engine::Clock {
     tm.tm_hour = now.hour;
     tm.tm_min = now.minute;
     tm.tm_sec = now.second + seconds;
+#ifdef _WIN32
+    const std::time_t t = _mkgmtime(&tm);
+#else
     const std::time_t t = timegm(&tm);
+#endif
     gmtime_r(&t, &tm);
     now = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
   }

@@ -81,7 +81,10 @@ TEST_F(EngineTest, APstTheDestinationClearlyHasNoRoomForIsNotStarted) {
   const auto free = engine::FreeSpace(host.destination);
   ASSERT_TRUE(free);
   if (*free > (std::uintmax_t{8} << 40)) GTEST_SKIP() << "more free space than a sparse file here can outgrow";
-  fs::resize_file(host.pstList[0], *free + (std::uintmax_t{1} << 30));
+  std::error_code grown;
+  fs::resize_file(host.pstList[0], *free + (std::uintmax_t{1} << 30), grown);
+  // Windows makes a file that long only with room for it, sparse or not.
+  if (grown) GTEST_SKIP() << "this file system makes no sparse file larger than its free space: " << grown.message();
   run();
 
   ASSERT_EQ(engine().failures().count(), 1u);
@@ -105,11 +108,15 @@ TEST(RunHelpers, SpaceNeededFreeSpaceAndNoSpaceErrors) {
   // not, so nothing is refused for it.
   TempDir tmp;
   EXPECT_TRUE(engine::FreeSpace(tmp.path().string()));
+#ifndef _WIN32  // under Wine, Linux's /proc is a folder of drive Z: with a size
   if (fs::is_directory("/proc/sys")) {
     EXPECT_FALSE(engine::FreeSpace("/proc/sys"));
   }
+#endif
   EXPECT_TRUE(engine::IsNoSpace(std::make_error_code(std::errc::no_space_on_device)));
+#ifdef EDQUOT
   EXPECT_TRUE(engine::IsNoSpace(std::error_code(EDQUOT, std::system_category())));
+#endif
   EXPECT_FALSE(engine::IsNoSpace(std::make_error_code(std::errc::permission_denied)));
 }
 

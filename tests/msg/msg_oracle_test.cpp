@@ -23,7 +23,7 @@ using nlohmann::json;
 
 namespace {
 
-t::fs::path cli() { return t::binDir() / "varnolt-cli"; }
+t::fs::path cli() { return t::programPath("varnolt-cli"); }
 t::fs::path oracle(const std::string& name) { return t::sourceDir() / "tests" / "oracles" / name; }
 
 bool haveOlefile() { return t::run({"/usr/bin/python3", "-c", "import olefile"}, 60).exitCode == 0; }

@@ -245,7 +245,7 @@ TEST_P(SampleCopy, ReadersSeeWhatTheSourceHolds) {
   ASSERT_NO_THROW(copyStore(source, copy, dir / "MSG Folder"));
   EXPECT_EQ(t::fileSha256(source), sourceHash) << "the source was written";
   ASSERT_TRUE(t::fs::exists(copy));
-  const std::string cli = (t::binDir() / "varnolt-cli").string();
+  const std::string cli = (t::programPath("varnolt-cli")).string();
   const std::string sourceTop = topName(source), copyTop = topName(copy);
 
   // Our checker.
@@ -494,7 +494,7 @@ TEST(CompressCommand, ExtractsEveryMailAttachmentAndLinksIt) {
   if (!havePypff()) GTEST_SKIP() << "python3-pypff is missing";
   const t::fs::path source = t::samplesDir() / "pst" / "mixed-attachments.pst";
   t::TempDir dest;
-  const std::string cli = (t::binDir() / "varnolt-cli").string();
+  const std::string cli = (t::programPath("varnolt-cli")).string();
   t::CommandResult r =
       t::run({cli, "compress", "--treatment", "extract", "--dest", dest.path().string(), source.string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -17,7 +17,7 @@ using nlohmann::json;
 
 const auto* const kUnchanged = ::testing::AddGlobalTestEnvironment(new SamplesUnchanged);
 
-fs::path cli() { return binDir() / "varnolt-cli"; }
+fs::path cli() { return programPath("varnolt-cli"); }
 fs::path sample(const std::string& name) { return samplesDir() / "pst" / name; }
 
 // Runs inspect on a file that is not sound and checks the outcome.

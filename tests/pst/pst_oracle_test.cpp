@@ -32,7 +32,7 @@ using nlohmann::json;
 
 const auto* const kUnchanged = ::testing::AddGlobalTestEnvironment(new SamplesUnchanged);
 
-fs::path cli() { return binDir() / "varnolt-cli"; }
+fs::path cli() { return programPath("varnolt-cli"); }
 fs::path oracle(const std::string& name) { return sourceDir() / "tests" / "oracles" / name; }
 
 bool havePypff() { return run({"/usr/bin/python3", "-c", "import pypff"}, 60).exitCode == 0; }

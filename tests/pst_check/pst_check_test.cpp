@@ -739,7 +739,7 @@ TEST(PstCheck, SpecialFolderIdsAndReceiveFolders) {
 
 TEST(PstCheckCommand, ExitCodesAndOutput) {
   VARNOLT_REQUIRE_SAMPLES();
-  const std::string cli = (binDir() / "varnolt-cli").string();
+  const std::string cli = (programPath("varnolt-cli")).string();
   CommandResult ok = run({cli, "check", pstSample(kAnsi).string()}, 120);
   EXPECT_EQ(ok.exitCode, 0) << ok.out << ok.err;
   EXPECT_NE(ok.out.find("no findings"), std::string::npos) << ok.out;

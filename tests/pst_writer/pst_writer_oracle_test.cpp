@@ -47,7 +47,7 @@ namespace {
 
 using nlohmann::json;
 
-fs::path cli() { return binDir() / "varnolt-cli"; }
+fs::path cli() { return programPath("varnolt-cli"); }
 fs::path oracle(const std::string& name) { return sourceDir() / "tests" / "oracles" / name; }
 bool havePypff() { return run({"/usr/bin/python3", "-c", "import pypff"}, 60).exitCode == 0; }
 bool haveExtractor() {

@@ -9,7 +9,7 @@
 namespace varnolt::test::pstw {
 namespace {
 
-fs::path cli() { return binDir() / "varnolt-cli"; }
+fs::path cli() { return programPath("varnolt-cli"); }
 
 bool roomFor(const fs::path& dir, std::uint64_t bytes) {
   std::error_code error;

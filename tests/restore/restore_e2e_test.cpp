@@ -23,7 +23,7 @@ namespace {
 
 using nlohmann::json;
 
-std::string cli() { return (binDir() / "varnolt-cli").string(); }
+std::string cli() { return (programPath("varnolt-cli")).string(); }
 fs::path oracle(const std::string& name) { return sourceDir() / "tests" / "oracles" / name; }
 fs::path here(const std::string& name) { return sourceDir() / "tests" / "restore" / name; }
 

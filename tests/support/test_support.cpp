@@ -48,6 +48,14 @@ std::vector<fs::path> sampleFiles(const std::string& sub, const std::string& ext
 fs::path pathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
 fs::path binDir() { return fs::path(VARNOLT_BIN_DIR); }
+fs::path programPath(const std::string& name) {
+#ifdef _WIN32
+  return binDir() / (name + ".exe");
+#else
+  return binDir() / name;
+#endif
+}
+
 fs::path sourceDir() { return fs::path(VARNOLT_SOURCE_DIR); }
 
 namespace {
@@ -189,8 +197,11 @@ CommandResult run(const std::vector<std::string>& argv, int timeoutSeconds) {
 
 bool haveProgram(const std::string& name) {
   // The independent readers are Linux programs a Windows build cannot run.
+  // Only .exe files run here: /usr/bin/python3 is visible under Wine, but
+  // as a Linux program.
   const fs::path path = pathOf(name);
-  return path.has_parent_path() && (fs::exists(path) || fs::exists(pathOf(name + ".exe")));
+  if (!path.has_parent_path()) return false;
+  return (path.extension() == ".exe" && fs::exists(path)) || fs::exists(pathOf(name + ".exe"));
 }
 
 #else

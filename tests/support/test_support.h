@@ -32,6 +32,8 @@ std::vector<fs::path> sampleFiles(const std::string& sub, const std::string& ext
 
 // Folder where the project's programs are built (build/bin).
 fs::path binDir();
+// One of the project's programs in binDir() (name.exe on Windows).
+fs::path programPath(const std::string& name);
 fs::path sourceDir();
 
 // A fresh scratch folder removed when the object goes away.
