@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/allocator_tuning.h"
 #include "cli/command.h"
 
 namespace varnolt::cli {
@@ -30,6 +31,7 @@ void printHelp(std::FILE* to) {
 }  // namespace varnolt::cli
 
 int main(int argc, char** argv) {
+  varnolt::base::TuneAllocator(argv);
   using namespace varnolt::cli;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
