@@ -605,11 +605,27 @@ mapi::Message FileMessage::load() { return readWholeMessageFile(path_.string());
 // already; only the next reader of the file is spared the parsing.
 void FileMessage::Commit() {
   guarded("Commit " + path_.string(), [&] {
+    // Handed to the held file by the last Commit and not looked at since:
+    // the file is what this item is.
+    if (!content_) return;
     MessageContent& c = content();
-    if (c.revision == readRevision_ && HeldScratchFiles::instance().holds(path_.string())) return;
+    HeldScratchFiles& held = HeldScratchFiles::instance();
+    if (c.revision == readRevision_ && held.holds(path_.string())) return;
     struct stat identity {};
     if (c.revision == readRevision_ && ::stat(path_.c_str(), &identity) == 0 && S_ISREG(identity.st_mode)) {
       remember(path_.string(), identity, c.message);
+      return;
+    }
+    // When nothing else shares the content (no attachment list of this
+    // item is alive), the message moves into the held file instead of
+    // being copied there: the copy of every changed message cost more
+    // than reading it again on the rare later look. put moves it only
+    // when it holds it.
+    if (content_.use_count() == 1 && held.put(path_.string(), c.message)) {
+      content_.reset();
+      // A content read again starts at a revision of its own: the next
+      // Commit after a read writes the file again, as after a change.
+      readRevision_ = 0;
       return;
     }
     writeScratchMessageFile(path_.string(), c.message);
