@@ -41,7 +41,14 @@ void TuneAllocator(char** argv) {
   tunables += kTcacheSetting;
   const std::string before = current != nullptr ? current : "";
   if (::setenv("GLIBC_TUNABLES", tunables.c_str(), 1) != 0) return;
-  if (::setenv(kTunedMarker, "1", 1) == 0) ::execv("/proc/self/exe", argv);
+  // By the program file's own name: exec'd as /proc/self/exe the process
+  // would be called "exe" in ps, top and kill's lists.
+  char program[4096];
+  const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program - 1);
+  if (length > 0 && ::setenv(kTunedMarker, "1", 1) == 0) {
+    program[length] = '\0';
+    ::execv(program, argv);
+  }
   // Not started again: go on untuned, with the environment as it was.
   ::unsetenv(kTunedMarker);
   if (current != nullptr)

@@ -57,6 +57,11 @@ std::pair<int, std::string> runChild(const char* tunables, const std::string& re
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
 }
 
+std::string programName() {
+  const std::string path = self();
+  return path.substr(path.rfind('/') + 1).substr(0, 15);
+}
+
 }  // namespace
 
 // Not a check of its own, so disabled: what a started-again copy runs (it
@@ -70,21 +75,28 @@ TEST(AllocatorTuning, DISABLED_Report) {
   varnolt::base::TuneAllocator(args);
   std::ofstream out(to);
   const char* tunables = std::getenv("GLIBC_TUNABLES");
-  out << (tunables ? tunables : "(unset)") << "|" << (std::getenv("VARNOLT_ALLOCATOR_TUNED") ? "marked" : "clear");
+  // The process keeps the program's name (ps and kill go by it).
+  std::ifstream comm("/proc/self/comm");
+  std::string name;
+  std::getline(comm, name);
+  out << (tunables ? tunables : "(unset)") << "|" << (std::getenv("VARNOLT_ALLOCATOR_TUNED") ? "marked" : "clear")
+      << "|" << name;
 }
 
 TEST(AllocatorTuning, StartsAgainOnceWithTheSettingAdded) {
   const std::string report = ::testing::TempDir() + "tuning_report_" + std::to_string(::getpid());
+  // The kernel keeps the first 15 bytes of the program file's name.
+  const std::string name = programName();
   // Nothing set: started again with the cache's length, the marker gone by
   // the time the program runs, and no third start (that one would exec
   // again and never reach the report).
   auto [status, text] = runChild(nullptr, report);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(text, "glibc.malloc.tcache_count=250|clear");
+  EXPECT_EQ(text, "glibc.malloc.tcache_count=250|clear|" + name);
   // The user's other settings are kept beside it.
   std::tie(status, text) = runChild("glibc.malloc.mmap_threshold=1048576", report);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(text, "glibc.malloc.mmap_threshold=1048576:glibc.malloc.tcache_count=250|clear");
+  EXPECT_EQ(text, "glibc.malloc.mmap_threshold=1048576:glibc.malloc.tcache_count=250|clear|" + name);
   // A cache length of the user's own: not started again at all.
   std::tie(status, text) = runChild("glibc.malloc.tcache_count=3", report);
   EXPECT_EQ(status, kReturnedExit);
