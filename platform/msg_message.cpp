@@ -209,9 +209,10 @@ class HeldScratchFiles {
     std::vector<Held> spilled;
     {
       std::lock_guard lock(mutex_);
-      eraseLocked(path);
-      // An older file on disk under the same name is replaced.
-      ::unlink(path.c_str());
+      // An older file on disk under the same name is replaced. A file held
+      // already has none: it was taken off the disk when it was put, and
+      // the run's scratch folder is written by nobody else.
+      if (!eraseLocked(path)) ::unlink(path.c_str());
       held_.push_back(Held{path, std::move(message), bytes});
       total_ += bytes;
       while (total_ > kMostHeld && held_.size() > 1) {
@@ -275,11 +276,13 @@ class HeldScratchFiles {
     return std::find_if(held_.begin(), held_.end(), [&](const Held& h) { return h.path == path; });
   }
 
-  void eraseLocked(const std::string& path) {
+  // Whether a file was held at path.
+  bool eraseLocked(const std::string& path) {
     auto it = find(path);
-    if (it == held_.end()) return;
+    if (it == held_.end()) return false;
     total_ -= it->bytes;
     held_.erase(it);
+    return true;
   }
 
   std::mutex mutex_;
