@@ -5,6 +5,7 @@
 
 #include <QApplication>
 
+#include "base/allocator_tuning.h"
 #include "engine/mail_store.h"
 #include "localisation/satellite_localization.h"
 #include "windows/artwork.h"
@@ -23,6 +24,7 @@ varnolt::engine::SessionFactory programSessions() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  varnolt::base::TuneAllocator(argv);
   // Without a desktop Qt would stop with a fatal error; say what to do.
   if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
       qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/allocator_tuning.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
 
@@ -31,6 +32,7 @@ void printHelp(std::FILE* to) {
 }  // namespace varnolt::cli
 
 int main(int argc, char** argv) {
+  varnolt::base::TuneAllocator(argv);
   using namespace varnolt::cli;
   useUtf8Console();
   std::vector<std::string> args = programArguments(argc, argv);

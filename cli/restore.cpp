@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "base/file_system.h"
+#include "base/utf8_path.h"
 #include "base/system.h"
 #include "cli/command.h"
 #include "engine/run_helpers.h"
@@ -402,9 +403,9 @@ std::optional<RestoreTarget> parseArgs(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--out") {
       if (i + 1 >= args.size() || args[i + 1].empty()) return std::nullopt;
-      out = fs::path(args[++i]);
+      out = base::pathFromUtf8(args[++i]);
     } else if (!args[i].empty() && args[i][0] != '-' && !runFolder) {
-      runFolder = fs::path(args[i]);
+      runFolder = base::pathFromUtf8(args[i]);
     } else {
       return std::nullopt;
     }

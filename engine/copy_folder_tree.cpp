@@ -135,6 +135,9 @@ void CompressionEngine::copyMessage(const std::shared_ptr<MailMessage>& sourceIt
     if (attachments && count > 0)
       StripAttachments(session, scratchMessage, attachments, count, attachmentCount, walk.strAttachmentFolderName);
     if (reported) bodiesAfter = attemptGet("read the bodies for the report", [&] { return scratchMessage->Bodies(); });
+    // Let go of the list first: an item nothing else looks into can hand
+    // its message to the scratch file without a copy.
+    attachments.reset();
     attempt("Commit (scratch file)", [&] { scratchMessage->Commit(); });
   }
 

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/utf8_path.h"
+
 #include "mapi/util/sha256.h"
 #include "mapi/util/text.h"
 
@@ -170,7 +172,7 @@ std::string InsertedText(const std::string& before, const std::string& after) {
 
 std::string FileSha256(const std::string& path) {
   std::error_code error;
-  const std::unique_ptr<base::ReadableFile> file = base::fileSystem().openRead(std::filesystem::path(path), error);
+  const std::unique_ptr<base::ReadableFile> file = base::fileSystem().openRead(base::pathFromUtf8(path), error);
   if (!file) throw std::system_error(error, "cannot read " + path);
   if (file->type() == base::EntryType::Folder)
     throw std::system_error(std::make_error_code(std::errc::is_a_directory), "cannot read " + path);
@@ -197,13 +199,13 @@ void RunReport::open(const std::string& runFolderPath, const std::string& pstPat
   base::FileSystem& files = base::fileSystem();
   std::error_code error;
   // Never over a report that is there already.
-  csv_ = {files.openWrite(std::filesystem::path(csvPath), true, error), 0};
+  csv_ = {files.openWrite(base::pathFromUtf8(csvPath), true, error), 0};
   if (!csv_.file) throw std::system_error(error, "cannot create " + csvPath);
-  manifest_ = {files.openWrite(std::filesystem::path(manifestPath), true, error), 0};
+  manifest_ = {files.openWrite(base::pathFromUtf8(manifestPath), true, error), 0};
   if (!manifest_.file) {
     const std::error_code manifestError = error;
     csv_.file.reset();
-    files.remove(std::filesystem::path(csvPath), error);
+    files.remove(base::pathFromUtf8(csvPath), error);
     throw std::system_error(manifestError, "cannot create " + manifestPath);
   }
   writeOrThrow(csv_,
@@ -316,8 +318,8 @@ bool RunReport::finish() {
 void RunReport::discard() {
   finish();
   std::error_code ignored;
-  base::fileSystem().remove(std::filesystem::path(runFolder_ + "/" + kReportFileName), ignored);
-  base::fileSystem().remove(std::filesystem::path(runFolder_ + "/" + kManifestFileName), ignored);
+  base::fileSystem().remove(base::pathFromUtf8(runFolder_ + "/" + kReportFileName), ignored);
+  base::fileSystem().remove(base::pathFromUtf8(runFolder_ + "/" + kManifestFileName), ignored);
 }
 
 }  // namespace varnolt::engine

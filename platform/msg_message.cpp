@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "base/file_system.h"
+#include "base/utf8_path.h"
 #include "engine/run_helpers.h"
 #include "mapi/body/body.h"
 #include "mapi/msg/msg_file.h"
@@ -156,7 +157,7 @@ class HeldScratchFiles {
 
   // Whether a file at path is one of the scratch folder's.
   static bool isScratchPath(const std::string& path) {
-    const std::filesystem::path p(path);
+    const std::filesystem::path p = base::pathFromUtf8(path);
     return p.has_parent_path() && p.parent_path().filename() == engine::kScratchFolderName;
   }
 
@@ -167,13 +168,14 @@ class HeldScratchFiles {
     if (bytes > kLargestHeld) return false;
     base::FileSystem& files = base::fileSystem();
     std::error_code error;
-    if (files.status(std::filesystem::path(path).parent_path(), error).type != base::EntryType::Folder) return false;
+    if (files.status(base::pathFromUtf8(path).parent_path(), error).type != base::EntryType::Folder) return false;
     std::vector<Held> spilled;
     {
       std::lock_guard lock(mutex_);
-      eraseLocked(path);
-      // An older file on disk under the same name is replaced.
-      files.remove(path, error);
+      // An older file on disk under the same name is replaced. A file held
+      // already has none: it was taken off the disk when it was put, and
+      // the run's scratch folder is written by nobody else.
+      if (!eraseLocked(path)) files.remove(path, error);
       held_.push_back(Held{path, std::move(message), bytes});
       total_ += bytes;
       while (total_ > kMostHeld && held_.size() > 1) {
@@ -237,11 +239,13 @@ class HeldScratchFiles {
     return std::find_if(held_.begin(), held_.end(), [&](const Held& h) { return h.path == path; });
   }
 
-  void eraseLocked(const std::string& path) {
+  // Whether a file was held at path.
+  bool eraseLocked(const std::string& path) {
     auto it = find(path);
-    if (it == held_.end()) return;
+    if (it == held_.end()) return false;
     total_ -= it->bytes;
     held_.erase(it);
+    return true;
   }
 
   std::mutex mutex_;
@@ -559,13 +563,29 @@ mapi::Message FileMessage::load() { return readWholeMessageFile(path_.string());
 // already; only the next reader of the file is spared the parsing.
 void FileMessage::Commit() {
   guarded("Commit " + path_.string(), [&] {
+    // Handed to the held file by the last Commit and not looked at since:
+    // the file is what this item is.
+    if (!content_) return;
     MessageContent& c = content();
-    if (c.revision == readRevision_ && HeldScratchFiles::instance().holds(path_.string())) return;
+    HeldScratchFiles& held = HeldScratchFiles::instance();
+    if (c.revision == readRevision_ && held.holds(path_.string())) return;
     std::error_code error;
     const base::EntryStatus found =
         c.revision == readRevision_ ? base::fileSystem().status(path_, error) : base::EntryStatus{};
     if (found.type == base::EntryType::File) {
       remember(path_.string(), found.identity, c.message);
+      return;
+    }
+    // When nothing else shares the content (no attachment list of this
+    // item is alive), the message moves into the held file instead of
+    // being copied there: the copy of every changed message cost more
+    // than reading it again on the rare later look. put moves it only
+    // when it holds it.
+    if (content_.use_count() == 1 && held.put(path_.string(), c.message)) {
+      content_.reset();
+      // A content read again starts at a revision of its own: the next
+      // Commit after a read writes the file again, as after a change.
+      readRevision_ = 0;
       return;
     }
     writeScratchMessageFile(path_.string(), c.message);

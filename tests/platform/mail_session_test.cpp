@@ -617,6 +617,36 @@ TEST(Messages, ScratchItemFilesStayInMemoryFromSaveToImport) {
   EXPECT_EQ(m::body::plainBody(copy.props), "New text");
 }
 
+// A committed scratch item hands its message to the held file; the item
+// stays usable after that, and an attachment list alive across the
+// Commit keeps seeing the message it lists.
+TEST(Messages, AScratchItemStaysWholeAfterItsCommit) {
+  Fixture f;
+  const std::string path = (f.scratchFolder() / "1.msg").string();
+  f.inboxMessage(0)->SaveToFile(path);
+  auto x = f.session->GetMessageFromMsgFile(path);
+  x->AttachmentList()->Item(1)->Delete();
+  x->Commit();
+  // Read again by the same item, then changed and committed once more:
+  // both changes reach the file.
+  EXPECT_EQ(x->AttachmentList()->Count(), 4);
+  x->Body("Second text");
+  x->Commit();
+  // Nothing changed since: a Commit is harmless.
+  x->Commit();
+  auto again = f.session->GetMessageFromMsgFile(path);
+  EXPECT_EQ(again->AttachmentList()->Count(), 4);
+  EXPECT_EQ(again->Body(), "Second text");
+
+  // A list held over the Commit shares the item's content.
+  std::shared_ptr<e::AttachmentList> list = again->AttachmentList();
+  list->Item(1)->Delete();
+  again->Commit();
+  EXPECT_EQ(list->Count(), 3);
+  EXPECT_EQ(again->Body(), "Second text");
+  EXPECT_EQ(f.session->GetMessageFromMsgFile(path)->AttachmentList()->Count(), 3);
+}
+
 // A message too large to hold (here by an attachment of an embedded
 // message) goes to disk, and is read back from there whole.
 TEST(Messages, AScratchItemFileTooLargeToHoldGoesToDisk) {
