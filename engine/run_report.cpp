@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include "base/utf8_path.h"
-
 #include "mapi/util/sha256.h"
 #include "mapi/util/text.h"
 
