@@ -200,6 +200,22 @@ class PosixNewFile : public NewFile {
   bool discarded_ = false;
 };
 
+// Opens the file with flags, knowing its type and size from that moment.
+std::unique_ptr<PosixOpenFile> openFile(const fs::path& path, int flags, std::error_code& error) {
+  const int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) {
+    error = lastError(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    error = lastError(errno);
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixOpenFile>(fd, typeOf(st.st_mode), static_cast<std::uint64_t>(st.st_size));
+}
+
 // Opens the folder, applies the sync to it: false when it cannot be opened.
 bool withFolder(const fs::path& folder, int (*sync)(int), std::error_code& error) {
   error.clear();
@@ -235,18 +251,7 @@ std::unique_ptr<ReadableFile> PosixFileSystem::openRead(const fs::path& path, st
   error.clear();
   // O_NONBLOCK: a FIFO put in a file's place must not hang the open (its
   // type then says it is no file); reads of files are not affected.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    error = lastError(errno);
-    return nullptr;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    error = lastError(errno);
-    ::close(fd);
-    return nullptr;
-  }
-  return std::make_unique<PosixOpenFile>(fd, typeOf(st.st_mode), static_cast<std::uint64_t>(st.st_size));
+  return openFile(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK, error);
 }
 
 std::unique_ptr<NewFile> PosixFileSystem::createWhole(const fs::path& destination, const NewFileOptions& options,
@@ -288,18 +293,7 @@ void PosixFileSystem::createEmptyExclusive(const fs::path& path, std::error_code
 
 std::unique_ptr<OpenFile> PosixFileSystem::openWrite(const fs::path& path, bool mustBeNew, std::error_code& error) {
   error.clear();
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (mustBeNew ? O_EXCL : 0), 0666);
-  if (fd < 0) {
-    error = lastError(errno);
-    return nullptr;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    error = lastError(errno);
-    ::close(fd);
-    return nullptr;
-  }
-  return std::make_unique<PosixOpenFile>(fd, typeOf(st.st_mode), static_cast<std::uint64_t>(st.st_size));
+  return openFile(path, O_RDWR | O_CREAT | O_CLOEXEC | (mustBeNew ? O_EXCL : 0), error);
 }
 
 std::unique_ptr<OpenFile> PosixFileSystem::createScratch(const fs::path& folder, std::error_code& error) {

@@ -14,6 +14,7 @@
 #include "mapi/cfb/atomic_file.h"
 #include "mapi/error.h"
 #include "mapi/pst/writer/output_file.h"
+#include "mapi/pst/writer/row_store.h"
 #include "tests/support/test_support.h"
 #include "zip/archive_output.h"
 #include "zip/error.h"
@@ -328,6 +329,30 @@ TEST_F(WritersTest, WrittenFilesArriveWholeUnderTheirNames) {
   pst.resize(10);
   pst.commit();
   EXPECT_EQ(memory.readFile("/out/new.pst"), bytesOf(std::string("headtail\0\0", 10)));
+}
+
+TEST_F(WritersTest, TableRowsGoToAScratchFileWithoutANameAndComeBackInOrder) {
+  mapi::pst::RowFile file("/out", memory);
+  mapi::pst::RowStore rows;
+  const std::size_t count = 3 * mapi::pst::RowStore::kRowsPerChunk + 5;  // three chunks spilled, five held
+  for (std::uint32_t id = 0; id < count; ++id)
+    rows.add(mapi::pst::PackedRow(0x200000 + id, Bytes(id % 50, static_cast<std::uint8_t>(id))), file);
+  EXPECT_TRUE(memory.tree("/out").empty()) << "the scratch file took a name in the folder";
+
+  const std::vector<mapi::pst::PackedRow> back = rows.all(&file);
+  ASSERT_EQ(back.size(), count);
+  for (std::uint32_t id = 0; id < count; ++id) {
+    EXPECT_EQ(back[id].rowId(), 0x200000 + id);
+    EXPECT_EQ(back[id].cells(), Bytes(id % 50, static_cast<std::uint8_t>(id))) << "row " << id;
+  }
+
+  try {
+    mapi::pst::RowFile nowhere("/gone", memory);
+    FAIL() << "a scratch file was made in a folder that is not there";
+  } catch (const mapi::Error& e) {
+    EXPECT_EQ(e.kind(), mapi::ErrorKind::Io);
+    EXPECT_NE(std::string(e.what()).find("cannot create a scratch file in /gone"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace
