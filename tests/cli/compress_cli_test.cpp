@@ -67,9 +67,9 @@ TEST(CompressCommand, NamesOutsideAsciiArriveWhole) {
   VARNOLT_REQUIRE_SAMPLES();
   TempDir tmp;
   const std::string folder = "Почта ü 日本";
-  const fs::path dest = tmp / folder / "Ziel é";
+  const fs::path dest = tmp / folder / pathOf("Ziel é");
   fs::create_directories(dest);
-  const fs::path pst = tmp / folder / "Ещё — письмо.pst";
+  const fs::path pst = tmp / folder / pathOf("Ещё — письмо.pst");
   fs::copy_file(samplesDir() / "pst" / "unicode-one-attachment.pst", pst);
 
   const std::u8string destText = dest.u8string(), pstText = pst.u8string();
