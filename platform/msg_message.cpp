@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -60,7 +61,7 @@ std::string shownSubject(std::string s) {
 // It is not flushed to disk on its own: a flush per attachment took most
 // of an extract run. The run flushes the attachment folder once, before it
 // finishes the new PST that no longer holds the attachments.
-void writeFileWhole(const std::string& path, const mapi::Bytes& bytes) {
+void writeFileWhole(const std::string& path, const std::function<void(const std::function<void(mapi::ByteView)>&)>& produce) {
   static unsigned counter = 0;
   const std::string temp = path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -70,14 +71,25 @@ void writeFileWhole(const std::string& path, const mapi::Bytes& bytes) {
     ::unlink(temp.c_str());
     throwWriteError("cannot write " + path, err);
   };
-  const std::uint8_t* p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(errno);
-    p += n;
-    left -= static_cast<std::size_t>(n);
+  try {
+    produce([&](mapi::ByteView piece) {
+      const std::uint8_t* p = piece.data();
+      std::size_t left = piece.size();
+      while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) fail(errno);
+        p += n;
+        left -= static_cast<std::size_t>(n);
+      }
+    });
+  } catch (const engine::StoreError&) {
+    throw;  // the file is gone already
+  } catch (...) {
+    // The bytes could not be read: nothing that looks saved is left.
+    ::close(fd);
+    ::unlink(temp.c_str());
+    throw;
   }
   if (::close(fd) != 0) {
     const int err = errno;
@@ -372,6 +384,15 @@ std::string AttachmentFileName(const mapi::Attachment& a) {
   return endsWithIgnoringCase(name, ".msg") ? name : name + ".msg";
 }
 
+namespace {
+
+bool isReference(std::int32_t method) {
+  return method == mapi::kAttachByReference || method == mapi::kAttachByRefResolve ||
+         method == mapi::kAttachByRefOnly || method == mapi::kAttachByWebReference;
+}
+
+}  // namespace
+
 mapi::Bytes AttachmentContent(const mapi::Attachment& a) {
   const std::int32_t method = a.method();
   if (a.embedded) return mapi::msg::writeMessage(*a.embedded);
@@ -395,12 +416,14 @@ mapi::Bytes AttachmentContent(const mapi::Attachment& a) {
     default:
       break;
   }
-  if (const mapi::Bytes* data = a.dataBinary()) return *data;
+  if (const mapi::PropValue* data = a.props.get(mapi::tag::AttachDataBinary); data && !data->isMulti())
+    return data->bytes();
   throw StoreError("the attachment holds no data to save");
 }
 
 std::int64_t AttachmentSize(const mapi::Attachment& a) {
-  if (const mapi::Bytes* data = a.dataBinary()) return static_cast<std::int64_t>(data->size());
+  if (const mapi::PropValue* data = a.props.get(mapi::tag::AttachDataBinary))
+    return static_cast<std::int64_t>(data->byteSize());
   if (const mapi::PropValue* object = a.props.get(mapi::tag::AttachDataObject))
     return static_cast<std::int64_t>(object->data.size());
   return std::max<std::int64_t>(0, a.props.getInt32(mapi::tag::AttachSize).value_or(0));
@@ -429,7 +452,17 @@ std::string MessageAttachment::FileName() {
 }
 
 void MessageAttachment::SaveAsFile(const std::string& path) {
-  guarded("SaveAsFile " + path, [&] { writeFileWhole(path, AttachmentContent(attachment())); });
+  guarded("SaveAsFile " + path, [&] {
+    const mapi::Attachment& a = attachment();
+    // Data still in its store goes to the file a block at a time.
+    const mapi::PropValue* data = a.props.get(mapi::tag::AttachDataBinary);
+    if (data && data->source && !a.embedded && a.method() != mapi::kAttachOle && !isReference(a.method())) {
+      writeFileWhole(path, [&](const auto& sink) { data->readPieces(sink); });
+      return;
+    }
+    const mapi::Bytes content = AttachmentContent(a);
+    writeFileWhole(path, [&](const auto& sink) { sink(mapi::ByteView(content)); });
+  });
 }
 
 engine::AttachmentFacts MessageAttachment::Facts() {
