@@ -93,12 +93,14 @@ BlockId NodeDatabaseWriter::writeData(const ValueSource& source) {
   block.reserve(layout_.maxBlockData);
   std::uint64_t seen = 0;
   source.read([&](ByteView piece) {
-    seen += piece.size();
-    if (seen > size) throw Error(ErrorKind::Corrupt, "a value holds more bytes than it states");
+    if (piece.size() > size - seen) throw Error(ErrorKind::Corrupt, "a value holds more bytes than it states");
     while (!piece.empty()) {
       const std::size_t n = std::min(layout_.maxBlockData - block.size(), piece.size());
       block.insert(block.end(), piece.data(), piece.data() + n);
       piece = piece.sub(n, piece.size() - n);
+      seen += n;
+      // A full block is written once more bytes follow it; the last one
+      // is written below, whatever its size.
       if (block.size() == layout_.maxBlockData && seen < size) {
         bids.push_back(writeBlock(block, false));
         block.clear();
