@@ -9,6 +9,12 @@
 #   scale  400,000 small messages without attachments (1,000,000 with
 #          SLOW=1), compressed with remove; the new PST then goes through
 #          `varnolt-cli check` and readpst.
+#   huge   one message holding one attachment of at least 1 GiB
+#          (HUGE_SIZE sets the generator's mean size), compressed with each
+#          treatment: peak RSS must not follow the attachment's size. Each
+#          result is shown by the sha256 of the saved file or archive,
+#          `unzip -tq` of the archive and `varnolt-cli check` of the new PST,
+#          so two builds can be compared on the same file.
 # For mid and big, readpst -o then varnolt-cli compress with each treatment
 # (remove, extract, extract-zip) and cp of the file. For each: seconds, the
 # ratio to readpst's seconds, user and system CPU seconds, peak RSS, the
@@ -24,7 +30,7 @@
 #   WORK_DIR   scratch folder on the disk to measure (default: $TMPDIR or
 #              /tmp); needs about three times the big PST's size free.
 #              Every file made here is deleted at the end.
-# Environment: PARTS (default "mid big scale"), SLOW=1 (scale run of
+# Environment: PARTS (default "mid big scale"; huge runs only when named), SLOW=1 (scale run of
 # 1,000,000 messages), SCALE_MESSAGES (overrides the scale run's count),
 # MESSAGES, ATTACHMENT_SIZE, ATTACHMENTS_PER_MESSAGE, FOLDERS (the big
 # PST's make-up), SEED (7); MIN_SIZE and MIN_MESSAGES lower the big PST's
@@ -181,8 +187,38 @@ for part in $parts; do
       summary+=("${results[@]}")
       summary+=("  check: ${checked##*/}" "  $readable")
       ;;
+    huge)
+      generate huge --folders 1 --messages 1 --recipients 1 --attachments-per-message 1 \
+        --attachment-size "${HUGE_SIZE:-1000000000}"
+      if [ "$attachmentBytes" -lt "${MIN_SIZE:-1073741824}" ]; then
+        echo "the attachment is smaller than 1 GiB: raise HUGE_SIZE or change SEED"
+        exit 1
+      fi
+      results=()
+      readpstSeconds=""
+      checks=()
+      for treatment in remove extract extract-zip; do
+        echo "== varnolt-cli compress --treatment $treatment"
+        rm -rf "$work/dest"
+        mkdir "$work/dest"
+        measure "compress $treatment" "$work/dest" "$cli" compress --treatment "$treatment" --dest "$work/dest" "$pst"
+        while IFS= read -r -d '' f; do
+          case $f in
+            *.pst) checks+=("  $treatment: new PST: $("$cli" check "$f" 2>&1 | tail -n 1)") ;;
+            *.zip) checks+=("  $treatment: $(sha256sum < "$f" | cut -c1-16) $(stat -c %s "$f") $(basename "$f"); unzip -tq: $(unzip -tq "$f" 2>&1 | tail -n 1)") ;;
+            *) checks+=("  $treatment: $(sha256sum < "$f" | cut -c1-16) $(stat -c %s "$f") $(basename "$f")") ;;
+          esac
+        done < <(find "$work/dest" -type f ! -name '*.log' ! -name '*.txt' ! -name '*.json' -print0 | sort -z)
+        rm -rf "$work/dest"
+      done
+      rm -f "$pst"
+      summary+=("" "huge: one attachment of $attachmentBytes bytes in a PST of $size bytes; load at the end: $(cut -d' ' -f1-3 /proc/loadavg)")
+      summary+=("$(header)")
+      summary+=("${results[@]}")
+      summary+=("${checks[@]}")
+      ;;
     *)
-      echo "unknown part $part (mid, big, scale)"
+      echo "unknown part $part (mid, big, scale, huge)"
       exit 1
       ;;
   esac

@@ -129,6 +129,26 @@ PropValue PropValue::sysTime(std::uint64_t ft) { return {pt::SysTime, le(ft), {}
 PropValue PropValue::unicode(const std::string& utf8) { return {pt::Unicode, utf8ToUtf16le(utf8), {}}; }
 PropValue PropValue::string8(std::string bytes) { return {pt::String8, Bytes(bytes.begin(), bytes.end()), {}}; }
 PropValue PropValue::binary(Bytes bytes) { return {pt::Binary, std::move(bytes), {}}; }
+
+PropValue PropValue::deferred(std::shared_ptr<const ValueSource> from) {
+  PropValue v;
+  v.type = pt::Binary;
+  v.source = std::move(from);
+  return v;
+}
+
+void PropValue::readPieces(const std::function<void(ByteView)>& sink) const {
+  if (source) source->read(sink);
+  else if (!data.empty()) sink(ByteView(data));
+}
+
+Bytes PropValue::bytes() const {
+  if (!source) return data;
+  Bytes out;
+  out.reserve(static_cast<std::size_t>(source->size()));
+  source->read([&](ByteView piece) { out.insert(out.end(), piece.data(), piece.data() + piece.size()); });
+  return out;
+}
 PropValue PropValue::guid(const Guid& g) { return {pt::Guid, Bytes(g.bytes.begin(), g.bytes.end()), {}}; }
 PropValue PropValue::multiUnicode(const std::vector<std::string>& utf8) {
   PropValue v{static_cast<PropType>(pt::Unicode | pt::MultiValued), {}, {}};
@@ -228,7 +248,8 @@ std::optional<bool> PropertyBag::getBool(PropTag tag) const {
 
 const Bytes* PropertyBag::getBinary(PropTag tag) const {
   const auto* v = get(tag);
-  return v && !v->isMulti() ? &v->data : nullptr;
+  // A value whose bytes are still in its store has none here to point at.
+  return v && !v->isMulti() && !v->source ? &v->data : nullptr;
 }
 
 const NamedProperty* PropertyBag::nameOf(std::uint16_t id) const {

@@ -11,7 +11,9 @@
 #include <array>
 #include <compare>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,6 +100,19 @@ struct NamedProperty {
   auto operator<=>(const NamedProperty&) const = default;
 };
 
+// The bytes of a large binary value left where they are stored (the data
+// tree of a PST node) and read a piece at a time by whoever writes them, so
+// that a value of any size passes through without being held whole.
+class ValueSource {
+ public:
+  virtual ~ValueSource() = default;
+  virtual std::uint64_t size() const = 0;
+  // Hands every byte to sink, in order, in pieces of no fixed size;
+  // mapi::Error when the bytes cannot be read (the store is gone or
+  // damaged) or do not add up to size().
+  virtual void read(const std::function<void(ByteView)>& sink) const = 0;
+};
+
 // One property value in canonical form:
 //  - fixed-size types: their little-endian bytes at their natural size
 //    (Int16 2, Int32/Float/Error 4, Boolean 1, Double/Currency/AppTime/
@@ -108,10 +123,20 @@ struct NamedProperty {
 //  - Object: for an OLE attachment, the image of its compound file;
 //  - multi-valued: one element per value in `values`, each in the single
 //    form of the base type; `data` is unused.
+// A Binary value may instead come with a `source` (see ValueSource); its
+// `data` is then empty, and byteSize(), readPieces() and bytes() see the
+// bytes wherever they are.
 struct PropValue {
   PropType type = pt::Null;
   Bytes data;
   std::vector<Bytes> values;
+  std::shared_ptr<const ValueSource> source = nullptr;
+
+  static PropValue deferred(std::shared_ptr<const ValueSource> from);
+  std::uint64_t byteSize() const { return source ? source->size() : data.size(); }
+  void readPieces(const std::function<void(ByteView)>& sink) const;
+  // The bytes whole: read from the source when there is one.
+  Bytes bytes() const;
 
   static PropValue int16(std::int16_t v);
   static PropValue int32(std::int32_t v);
@@ -155,6 +180,7 @@ class PropertyBag {
   std::optional<std::string> getString(std::uint16_t id) const;  // Unicode or String8 variant
   std::optional<std::int32_t> getInt32(PropTag tag) const;
   std::optional<bool> getBool(PropTag tag) const;
+  // Nothing for a value read from its source (see PropValue::bytes()).
   const Bytes* getBinary(PropTag tag) const;
 
   // Named properties. `nameOf` tells the name behind a named id held here.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -56,15 +57,23 @@ std::string shownSubject(std::string s) {
 // It is not flushed to disk on its own: a flush per attachment took most
 // of an extract run. The run flushes the attachment folder once, before it
 // finishes the new PST that no longer holds the attachments.
-void writeFileWhole(const std::string& path, const mapi::Bytes& bytes) {
+void writeFileWhole(const std::string& path,
+                    const std::function<void(const std::function<void(mapi::ByteView)>&)>& produce) {
   std::error_code error;
   base::NewFileOptions options;
   options.temporaryTag = ".part-";
-  // Dropped unpublished on every way out, it takes its temporary file along.
-  const std::unique_ptr<base::NewFile> file = base::fileSystem().createWhole(path, options, error);
+  // Dropped unpublished on every way out (a piece that cannot be read
+  // included), it takes its temporary file along: nothing that looks saved
+  // is left.
+  const std::unique_ptr<base::NewFile> file = base::fileSystem().createWhole(base::pathFromUtf8(path), options, error);
   if (!file) throwWriteError("cannot create a file beside " + path, error);
-  file->writeAt(0, bytes.data(), bytes.size(), error);
-  if (!error) file->close(error);
+  std::uint64_t written = 0;
+  produce([&](mapi::ByteView piece) {
+    file->writeAt(written, piece.data(), piece.size(), error);
+    if (error) throwWriteError("cannot write " + path, error);
+    written += piece.size();
+  });
+  file->close(error);
   if (error) throwWriteError("cannot write " + path, error);
   if (!file->publish(true, error)) throwWriteError("cannot put " + path + " in place", error);
 }
@@ -330,6 +339,15 @@ std::string AttachmentFileName(const mapi::Attachment& a) {
   return endsWithIgnoringCase(name, ".msg") ? name : name + ".msg";
 }
 
+namespace {
+
+bool isReference(std::int32_t method) {
+  return method == mapi::kAttachByReference || method == mapi::kAttachByRefResolve ||
+         method == mapi::kAttachByRefOnly || method == mapi::kAttachByWebReference;
+}
+
+}  // namespace
+
 mapi::Bytes AttachmentContent(const mapi::Attachment& a) {
   const std::int32_t method = a.method();
   if (a.embedded) return mapi::msg::writeMessage(*a.embedded);
@@ -353,12 +371,14 @@ mapi::Bytes AttachmentContent(const mapi::Attachment& a) {
     default:
       break;
   }
-  if (const mapi::Bytes* data = a.dataBinary()) return *data;
+  if (const mapi::PropValue* data = a.props.get(mapi::tag::AttachDataBinary); data && !data->isMulti())
+    return data->bytes();
   throw StoreError("the attachment holds no data to save");
 }
 
 std::int64_t AttachmentSize(const mapi::Attachment& a) {
-  if (const mapi::Bytes* data = a.dataBinary()) return static_cast<std::int64_t>(data->size());
+  if (const mapi::PropValue* data = a.props.get(mapi::tag::AttachDataBinary))
+    return static_cast<std::int64_t>(data->byteSize());
   if (const mapi::PropValue* object = a.props.get(mapi::tag::AttachDataObject))
     return static_cast<std::int64_t>(object->data.size());
   return std::max<std::int64_t>(0, a.props.getInt32(mapi::tag::AttachSize).value_or(0));
@@ -387,7 +407,17 @@ std::string MessageAttachment::FileName() {
 }
 
 void MessageAttachment::SaveAsFile(const std::string& path) {
-  guarded("SaveAsFile " + path, [&] { writeFileWhole(path, AttachmentContent(attachment())); });
+  guarded("SaveAsFile " + path, [&] {
+    const mapi::Attachment& a = attachment();
+    // Data still in its store goes to the file a block at a time.
+    const mapi::PropValue* data = a.props.get(mapi::tag::AttachDataBinary);
+    if (data && data->source && !a.embedded && a.method() != mapi::kAttachOle && !isReference(a.method())) {
+      writeFileWhole(path, [&](const auto& sink) { data->readPieces(sink); });
+      return;
+    }
+    const mapi::Bytes content = AttachmentContent(a);
+    writeFileWhole(path, [&](const auto& sink) { sink(mapi::ByteView(content)); });
+  });
 }
 
 engine::AttachmentFacts MessageAttachment::Facts() {

@@ -290,7 +290,12 @@ std::shared_ptr<StoreState> StoreState::openSource(const std::filesystem::path& 
   std::error_code ec;
   if (base::fileSystem().status(path, ec).type == base::EntryType::Folder) throw StoreError(path.string() + " is a folder, not a PST file");
   std::shared_ptr<StoreState> state(new StoreState(path, true));
-  state->source_ = guarded(path.string() + " cannot be opened", [&] { return pst::Store::open(path); });
+  // Large attachments stay in the source until they are written (to a
+  // saved file, an archive or the new PST), so a message with one of any
+  // size passes through in little memory.
+  pst::OpenOptions options;
+  options.deferAttachmentDataFrom = kDeferAttachmentDataFrom;
+  state->source_ = guarded(path.string() + " cannot be opened", [&] { return pst::Store::open(path, options); });
   return state;
 }
 

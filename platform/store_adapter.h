@@ -72,6 +72,10 @@ std::optional<pst::NodeId> TopOfPersonalFolders(const pst::Store& store);
 // (sourceStoreKey is its record key).
 mapi::PropertyBag FolderSettings(const mapi::PropertyBag& folderProperties, const mapi::Bytes* sourceStoreKey);
 
+// Attachment data of this many bytes or more is read from a source PST
+// only as it is written.
+inline constexpr std::uint64_t kDeferAttachmentDataFrom = 1u << 20;
+
 // One open PST: a source read with pst::Store (never written) or a new
 // file being written with pst::Writer. Folders, lists and messages hold it
 // shared; the last one to let go finishes a new file.

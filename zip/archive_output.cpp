@@ -1,5 +1,6 @@
 #include "zip/archive_output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -62,6 +63,19 @@ void ArchiveOutput::write(const std::uint8_t* data, std::size_t size) {
   else
     buffer_.insert(buffer_.end(), data, data + size);
   position_ += size;
+}
+
+void ArchiveOutput::patch(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
+  if (!open_) throw Error(ErrorKind::Io, "write to " + dest_.string() + " after it was closed");
+  if (offset + size > position_) throw Error(ErrorKind::Io, "patch past the end of " + dest_.string());
+  if (offset >= written_) {
+    std::copy(data, data + size, buffer_.begin() + static_cast<std::ptrdiff_t>(offset - written_));
+    return;
+  }
+  flushBuffer();
+  std::error_code error;
+  file_->writeAt(offset, data, size, error);
+  check(error, "write");
 }
 
 void ArchiveOutput::write(std::string_view text) {

@@ -29,6 +29,10 @@ class ArchiveOutput {
   void write(const std::vector<std::uint8_t>& bytes) { write(bytes.data(), bytes.size()); }
   void write(std::string_view text);
 
+  // Writes over bytes already written at offset (a header whose sizes are
+  // known only once its data has followed it); the position stays.
+  void patch(std::uint64_t offset, const std::uint8_t* data, std::size_t size);
+
   // Bytes written so far: the offset where the next byte lands.
   std::uint64_t position() const { return position_; }
 

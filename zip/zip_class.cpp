@@ -42,7 +42,7 @@ bool ZipClass::AddFile(const std::filesystem::path& FilePath, const std::string&
     throw Error(ErrorKind::Limit, "more than " + std::to_string(kMax16) +
                                       " entries, more than a ZIP archive without ZIP64 can hold");
   ZipFile entry;
-  entry.LoadFromFile(FilePath);
+  entry.LoadFromFile(FilePath, streamFrom_);
   if (!FileName.empty()) entry.SetStoredName(FileName);
   if (!Comment.empty()) entry.SetEntryComment(Comment);
   // Refuse now, not when writing, an entry that would push the archive past
@@ -60,6 +60,10 @@ bool ZipClass::WriteZip(const std::filesystem::path& FilePath, bool Overwrite, b
   ArchiveOutput file(FilePath);
   for (ZipFile& entry : Files) entry.WriteLocalEntry(file);
   std::uint64_t centralOffset = file.position();
+  // A file deflated only now may have come out larger than its size let
+  // AddFile expect.
+  if (centralOffset > kMax32)
+    throw Error(ErrorKind::Limit, "archive reaches past 4 GiB, more than a ZIP archive without ZIP64 can hold");
   for (const ZipFile& entry : Files) entry.WriteCentralEntry(file);
 
   EndRecord.diskNumber = 0;

@@ -2,7 +2,10 @@
 // ZipClass collects files as entries of a ZIP archive and writes the
 // archive in one pass: single disk, every entry deflated, no encryption,
 // no data descriptors, no ZIP64. Each file is read and compressed when it
-// is added and kept in memory until the ZipClass is destroyed.
+// is added and kept in memory until the ZipClass is destroyed; a file of
+// StreamFilesFrom() bytes or more is instead read and compressed a piece
+// at a time while the archive is written, so memory does not grow with
+// its size (the archive's bytes are the same).
 //
 // Results and errors:
 // - AddFile answers false when no file is at the path (a folder, a FIFO or
@@ -50,6 +53,11 @@ class ZipClass {
   bool AddFile(const std::filesystem::path& FilePath, const std::string& FileName = "",
                const std::string& Comment = "");
 
+  // Files of this many bytes or more are read when the archive is written,
+  // not when added.
+  void StreamFilesFrom(std::uint64_t bytes) { streamFrom_ = bytes; }
+  std::uint64_t StreamFilesFrom() const { return streamFrom_; }
+
   // Writes the archive to FilePath; with Overwrite true a file already
   // there is replaced. May be called again: the entries stay. The archive
   // is flushed to disk before the answer unless FlushToDisk is false; then
@@ -62,6 +70,7 @@ class ZipClass {
   std::string encodedArchiveComment_; // as written
   EndOfCentralDirectory EndRecord;
   ArchiveExtent extent_;  // where the entries added so far fall
+  std::uint64_t streamFrom_ = 8u << 20;
 };
 
 }  // namespace varnolt::zip

@@ -142,9 +142,31 @@ ZipFile::Source ZipFile::ReadAndCompress(const std::filesystem::path& path) {
   return out;
 }
 
-void ZipFile::LoadFromFile(const std::filesystem::path& path) {
+void ZipFile::LoadFromFile(const std::filesystem::path& path, std::uint64_t streamFrom) {
   std::string name = NameFromPath(path.string());
   checkEntryName(name);
+  struct stat st {};
+  bool readable = false;
+  if (int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
+    // Opened, not just looked at: a file that cannot be read is refused now.
+    FdCloser closer{fd};
+    readable = ::fstat(fd, &st) == 0;
+  }
+  if (readable && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) >= streamFrom) {
+    if (static_cast<std::uint64_t>(st.st_size) > kMax32) tooLarge(path);
+    DateTime m = dosRangeLocalTime(st.st_mtim.tv_sec);
+    LocalHeader.modDate = CentralHeader.modDate = PackDosDate(m);
+    LocalHeader.modTime = CentralHeader.modTime = PackDosTime(m);
+    LocalHeader.crc32 = CentralHeader.crc32 = 0;
+    LocalHeader.compressedSize = CentralHeader.compressedSize = 0;
+    LocalHeader.uncompressedSize = CentralHeader.uncompressedSize = 0;
+    CompressedData.clear();
+    streamedSource_ = path;
+    streamedSize_ = static_cast<std::uint64_t>(st.st_size);
+    StoredName = std::move(name);
+    encodeTexts();
+    return;
+  }
   Source source = ReadAndCompress(path);
 
   DateTime m = dosRangeLocalTime(source.modified);
@@ -198,7 +220,8 @@ void ZipFile::encodeTexts() {
 }
 
 std::uint64_t ZipFile::localEntrySize() const {
-  return LocalFileHeader::kSize + encoded_.name.size() + ExtraField.size() + CompressedData.size();
+  const std::uint64_t data = streamedSource_.empty() ? CompressedData.size() : streamedSize_;
+  return LocalFileHeader::kSize + encoded_.name.size() + ExtraField.size() + data;
 }
 
 std::uint64_t ZipFile::centralEntrySize() const {
@@ -208,13 +231,80 @@ std::uint64_t ZipFile::centralEntrySize() const {
 void ZipFile::WriteLocalEntry(ArchiveOutput& file) {
   if (file.position() > kMax32)
     throw Error(ErrorKind::Limit, "archive reaches past 4 GiB, more than a ZIP archive without ZIP64 can hold");
-  CentralHeader.LocalHeaderOffset = static_cast<std::uint32_t>(file.position());
+  const std::uint64_t headerOffset = file.position();
+  CentralHeader.LocalHeaderOffset = static_cast<std::uint32_t>(headerOffset);
   std::vector<std::uint8_t> header;
   LocalHeader.appendTo(header);
   file.write(header);
   file.write(encoded_.name);
   file.write(ExtraField);
-  file.write(CompressedData);
+  if (streamedSource_.empty()) {
+    file.write(CompressedData);
+    return;
+  }
+  streamData(file, headerOffset);
+}
+
+void ZipFile::streamData(ArchiveOutput& file, std::uint64_t headerOffset) {
+  const std::filesystem::path& path = streamedSource_;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) ioError("open", path, errno);
+  FdCloser closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) ioError("read", path, errno);
+  if (!S_ISREG(st.st_mode)) throw Error(ErrorKind::Io, "cannot read " + path.string() + ": not a regular file");
+
+  // The parameters zlib's compress() uses, without its header and trailer,
+  // so the data is the same as that of a file deflated whole.
+  z_stream z{};
+  int rc = ::deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  if (rc != Z_OK)
+    throw Error(ErrorKind::Compression, "cannot compress " + path.string() + ": zlib error " + std::to_string(rc));
+  struct DeflateEnd {
+    z_stream* z;
+    ~DeflateEnd() { ::deflateEnd(z); }
+  } ender{&z};
+
+  constexpr std::size_t kChunk = 256 * 1024;
+  std::vector<std::uint8_t> in(kChunk);
+  std::vector<std::uint8_t> out(kChunk);
+  uLong crc = ::crc32(0L, Z_NULL, 0);
+  std::uint64_t readBytes = 0;
+  std::uint64_t deflated = 0;
+  bool atEnd = false;
+  while (!atEnd) {
+    ssize_t n = ::read(fd, in.data(), in.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ioError("read", path, errno);
+    atEnd = n == 0;
+    readBytes += static_cast<std::uint64_t>(n);
+    if (readBytes > kMax32) tooLarge(path);
+    crc = ::crc32(crc, in.data(), static_cast<uInt>(n));
+    z.next_in = in.data();
+    z.avail_in = static_cast<uInt>(n);
+    const int flush = atEnd ? Z_FINISH : Z_NO_FLUSH;
+    do {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      rc = ::deflate(&z, flush);
+      if (rc == Z_STREAM_ERROR)
+        throw Error(ErrorKind::Compression, "cannot compress " + path.string() + ": zlib error " + std::to_string(rc));
+      const std::size_t produced = out.size() - z.avail_out;
+      deflated += produced;
+      if (deflated > kMax32)
+        throw Error(ErrorKind::Limit,
+                    path.string() + " compresses to 4 GiB or more, more than a ZIP archive without ZIP64 can hold");
+      file.write(out.data(), produced);
+    } while (z.avail_out == 0 || (atEnd && rc != Z_STREAM_END));
+  }
+
+  LocalHeader.crc32 = CentralHeader.crc32 = static_cast<std::uint32_t>(crc);
+  LocalHeader.compressedSize = CentralHeader.compressedSize = static_cast<std::uint32_t>(deflated);
+  LocalHeader.uncompressedSize = CentralHeader.uncompressedSize = static_cast<std::uint32_t>(readBytes);
+  std::vector<std::uint8_t> header;
+  LocalHeader.appendTo(header);
+  file.patch(headerOffset, header.data(), header.size());
+  streamedSize_ = deflated;
 }
 
 void ZipFile::WriteCentralEntry(ArchiveOutput& file) const {

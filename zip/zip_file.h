@@ -2,11 +2,15 @@
 // One entry of an archive built by ZipClass. Loading it reads the whole
 // source file, takes its CRC-32 and raw deflate data and its time stamp;
 // writing the archive asks it for its local entry (header, name, data) and
-// later its central directory entry (header, name, comment).
+// later its central directory entry (header, name, comment). A large file
+// is not held: it is read and deflated a piece at a time while its local
+// entry is written, and the header's CRC-32 and sizes are written over
+// once known, so the archive's bytes are the same either way.
 
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -33,8 +37,10 @@ class ZipFile {
   // name (the last path component) and modification time. Throws
   // zip::Error: Io when the file cannot be opened or read or is not a
   // regular file, Limit when it is too large for an archive without ZIP64,
-  // Compression when zlib fails.
-  void LoadFromFile(const std::filesystem::path& path);
+  // Compression when zlib fails. A file of streamFrom bytes or more is
+  // only looked at here and read when the archive is written.
+  void LoadFromFile(const std::filesystem::path& path,
+                    std::uint64_t streamFrom = std::numeric_limits<std::uint64_t>::max());
 
   // Both throw zip::Error: InvalidArgument for a name that is empty, holds
   // NUL, is absolute, names a folder or climbs out with "..";
@@ -47,7 +53,8 @@ class ZipFile {
   // Appends the central directory entry; WriteLocalEntry must come first.
   void WriteCentralEntry(ArchiveOutput& file) const;
 
-  // Bytes each entry occupies in the archive.
+  // Bytes each entry occupies in the archive; for a file read only when
+  // written, its size stands for its deflate data until then.
   std::uint64_t localEntrySize() const;
   std::uint64_t centralEntrySize() const;
 
@@ -68,6 +75,12 @@ class ZipFile {
  private:
   // Encodes name and comment and sets the lengths and flags that follow from them.
   void encodeTexts();
+  // Deflates the source file into file after the local header written at
+  // headerOffset, then writes the header's CRC-32 and sizes over it.
+  void streamData(ArchiveOutput& file, std::uint64_t headerOffset);
+
+  std::filesystem::path streamedSource_;  // set while the data is read only when written
+  std::uint64_t streamedSize_ = 0;        // its size when loaded
 
   std::string StoredName;    // as given, UTF-8
   std::string ExtraField;    // always empty

@@ -30,7 +30,10 @@ Bytes inflateRaw(const std::uint8_t* data, std::size_t size, std::size_t expecte
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK) bad(archive, "cannot start inflating");
   z.next_in = const_cast<Bytef*>(data);
   z.avail_in = static_cast<uInt>(size);
-  z.next_out = out.data();
+  // zlib refuses a null output pointer even with no room asked for: an
+  // empty entry still needs somewhere to point.
+  std::uint8_t none = 0;
+  z.next_out = out.empty() ? &none : out.data();
   z.avail_out = static_cast<uInt>(out.size());
   const int rc = inflate(&z, Z_FINISH);
   const std::size_t produced = out.size() - z.avail_out;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "mapi/cfb/reader.h"
 #include "mapi/cfb/writer.h"
@@ -182,7 +183,12 @@ void writeProperties(cfb::Entry& storage, StorageKind kind, const PropertyBag& b
   if (kind == StorageKind::TopLevel) putU64(ps, 0);  // reserved
 
   std::vector<cfb::Entry> streams;
-  for (const auto& [bagTag, value] : bag.all()) {
+  for (const auto& [bagTag, held] : bag.all()) {
+    // An item file is built whole in memory, so a value still in its
+    // store is read here.
+    std::optional<PropValue> read;
+    if (held.source) read = PropValue::binary(held.bytes());
+    const PropValue& value = read ? *read : held;
     PropTag tag = mapTag(bagTag);
     PropType type = propType(tag);
     if (isInlineType(type)) {

@@ -768,6 +768,72 @@ TEST(Attachments, IndexesFromOneStayValidBelowADeletion) {
   EXPECT_EQ(back.props.getInt32(m::tag::MessageFlags).value_or(0) & 0x10, 0) << "still says it has attachments";
 }
 
+// A large attachment stays in the source PST from the read to every write:
+// the message carrying it through the scratch item file holds only where
+// its bytes are, and the saved file and the copy in a new store get exactly
+// those bytes, read a block at a time.
+TEST(Attachments, LargeDataIsReadFromTheSourceOnlyAsItIsWritten) {
+  Fixture f;
+  m::Bytes data(24u << 20);
+  std::uint32_t state = 12345;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    state = state * 1103515245u + 12345u;
+    data[i] = static_cast<std::uint8_t>(i % 3 == 0 ? state >> 24 : i >> 16);
+  }
+  const t::fs::path sourcePath = f.dir / "large.pst";
+  {
+    auto w = pst::Writer::create(sourcePath, "Large");
+    auto inbox = w->createFolder(w->ipmSubtree(), "Inbox", "IPF.Note");
+    m::Message message = mail("Film", "See the attachment");
+    m::Attachment big = attachment("film.mp4", "film.mp4", "film.mp4");
+    big.props.set(m::tag::AttachMethod, m::PropValue::int32(m::kAttachByValue));
+    big.props.set(m::tag::AttachDataBinary, m::PropValue::binary(data));
+    message.attachments.push_back(std::move(big));
+    w->addMessage(inbox, message);
+    w->close();
+  }
+  auto source = f.session->StoreList()->AttachPstFile(sourcePath.string(), e::kFormatUnicodePst, std::nullopt);
+  auto original = all(subfolder(source->TopFolder(), "Inbox")->ItemList()->Enumerate()).at(0);
+  const std::string path = (f.scratchFolder() / "1.msg").string();
+  original->SaveToFile(path);
+  auto item = f.session->GetMessageFromMsgFile(path);
+  auto* held = dynamic_cast<varnolt::platform::detail::MessageBase*>(item.get());
+  ASSERT_NE(held, nullptr);
+  EXPECT_LT(varnolt::platform::detail::HeldMessageBytes(held->content().message), 1u << 20);
+  const m::PropValue* value = held->content().message.attachments.at(0).props.get(m::tag::AttachDataBinary);
+  ASSERT_NE(value, nullptr);
+  EXPECT_NE(value->source, nullptr);
+  std::size_t largest = 0;
+  value->readPieces([&](m::ByteView piece) { largest = std::max(largest, piece.size()); });
+  EXPECT_LE(largest, 8176u);
+
+  auto attachmentItem = item->AttachmentList()->Item(1);
+  EXPECT_EQ(attachmentItem->Facts().size, static_cast<std::int64_t>(data.size()));
+  attachmentItem->SaveAsFile((f.dir / "film.mp4").string());
+  EXPECT_TRUE(t::readFile(f.dir / "film.mp4") == data);
+
+  // Kept, it goes into the new store from the source too.
+  item->Commit();
+  auto store = f.newStore();
+  auto copy = store->TopFolder()->Subfolders()->AddSubfolder("Inbox")->ItemList()->NewItem();
+  copy->ImportFromFile(path, e::kImportMsgFile);
+  copy->Commit();
+  store->Close();
+  auto written = pst::Store::open(f.dir / "new.pst");
+  m::Message back = written->readMessage(
+      written->folder(written->ipmSubtree()->subfolderIds().back()).messageIds().at(0));
+  ASSERT_EQ(back.attachments.size(), 1u);
+  ASSERT_NE(back.attachments[0].dataBinary(), nullptr);
+  EXPECT_TRUE(*back.attachments[0].dataBinary() == data);
+
+  // An item file on disk is whole in itself.
+  original->SaveToFile((f.dir / "film.msg").string());
+  const m::Message fromFile = m::msg::readMessageFile(f.dir / "film.msg");
+  const m::Bytes* inFile = fromFile.attachments.at(0).dataBinary();
+  ASSERT_NE(inFile, nullptr);
+  EXPECT_TRUE(*inFile == data);
+}
+
 TEST(Attachments, FileNamesAndSavedContent) {
   Fixture f;
   auto list = f.msgFileMessage()->AttachmentList();

@@ -4,6 +4,7 @@
 // attachments, named properties, large tables and deep B-trees, removal,
 // and what a writer leaves behind when it is not closed.
 
+#include <functional>
 #include <set>
 
 #include "mapi/error.h"
@@ -408,6 +409,84 @@ TEST(PstWriter, TheSameSeedGivesTheSameBytes) {
     return fileSha256(dir / name);
   };
   EXPECT_EQ(write("a.pst"), write("b.pst"));
+}
+
+// Bytes handed over in pieces of any size, counting how often it is read.
+class PiecewiseSource : public m::ValueSource {
+ public:
+  PiecewiseSource(m::Bytes bytes, std::size_t piece) : bytes_(std::move(bytes)), piece_(piece) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  void read(const std::function<void(m::ByteView)>& sink) const override {
+    ++reads;
+    for (std::size_t at = 0; at < bytes_.size(); at += piece_)
+      sink(m::ByteView(bytes_).sub(at, std::min(piece_, bytes_.size() - at)));
+  }
+  mutable int reads = 0;
+
+ private:
+  m::Bytes bytes_;
+  std::size_t piece_;
+};
+
+// Attachment data written from a source a piece at a time makes the same
+// file, byte for byte, as the same data written whole, at every size that
+// changes the data tree (one block, an XBLOCK, an XXBLOCK); and a store
+// asked to leave large data in place hands it out block by block while it
+// is open, and refuses to once it is gone.
+TEST(PstWriter, DataWrittenFromASourceIsTheSameFileAsDataWrittenWhole) {
+  TempDir dir;
+  const std::vector<std::size_t> sizes{1, 8176, 8177, 1021 * 8176 + 1, 9 << 20};
+  std::vector<std::shared_ptr<PiecewiseSource>> sources;
+  auto write = [&](const std::string& name, bool fromSource) {
+    p::WriterOptions o;
+    o.seed = 42;
+    auto w = p::Writer::create(dir / name, "Seeded", o);
+    m::Message msg = simpleMessage("large");
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      m::Bytes data = pattern(sizes[i], static_cast<std::uint8_t>(i + 1));
+      m::Attachment a = byValue("a" + std::to_string(i) + ".bin", data);
+      if (fromSource) {
+        // Pieces that never line up with the file's blocks.
+        sources.push_back(std::make_shared<PiecewiseSource>(std::move(data), 3001 + 997 * i));
+        a.props.set(m::tag::AttachDataBinary, PropValue::deferred(sources.back()));
+      }
+      msg.attachments.push_back(std::move(a));
+    }
+    w->addMessage(w->ipmSubtree(), msg);
+    w->close();
+    return fileSha256(dir / name);
+  };
+  EXPECT_EQ(write("whole.pst", false), write("pieces.pst", true));
+  for (const auto& source : sources) EXPECT_EQ(source->reads, 1);
+  EXPECT_EQ(findings(dir / "pieces.pst"), "");
+
+  p::OpenOptions options;
+  options.deferAttachmentDataFrom = 8177;
+  auto s = p::Store::open(dir / "pieces.pst", options);
+  m::Message back = s->readMessage(s->ipmSubtree()->messageIds().at(0));
+  ASSERT_EQ(back.attachments.size(), sizes.size());
+  m::PropValue kept;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    SCOPED_TRACE(sizes[i]);
+    const PropValue* v = back.attachments[i].props.get(m::tag::AttachDataBinary);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->source != nullptr, sizes[i] >= 8177);
+    EXPECT_EQ(v->byteSize(), sizes[i]);
+    std::size_t largest = 0;
+    m::Bytes joined;
+    v->readPieces([&](m::ByteView piece) {
+      largest = std::max(largest, piece.size());
+      joined.insert(joined.end(), piece.data(), piece.data() + piece.size());
+    });
+    EXPECT_TRUE(joined == pattern(sizes[i], static_cast<std::uint8_t>(i + 1)));
+    if (v->source) {
+      EXPECT_LE(largest, 8176u);
+      EXPECT_EQ(back.attachments[i].dataBinary(), nullptr);
+      kept = *v;
+    }
+  }
+  s.reset();
+  EXPECT_THROW(kept.bytes(), m::Error);
 }
 
 TEST(PstWriter, EveryEncryptionMethodReadsBack) {

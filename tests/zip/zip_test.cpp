@@ -298,6 +298,46 @@ TEST(ZipEntry, DeflateDataAndCrcOfAnySource) {
   EXPECT_EQ(empty.localHeader().crc32, 0u);
 }
 
+// A file read a piece at a time while the archive is written gives the
+// archive the same bytes as one read whole when added: the same deflate
+// data, and the header's CRC-32 and sizes written over once known, also
+// when the header has already left the output's buffer.
+TEST(ZipEntry, StreamedFileGivesTheSameArchiveAsOneReadWhole) {
+  t::TempDir dir;
+  Bytes mixed = compressibleBytes(1500000);
+  const Bytes noise = randomBytes(1200000, 7);
+  mixed.insert(mixed.begin() + 700000, noise.begin(), noise.end());
+  const std::vector<Bytes> contents = {{}, {0x41}, randomBytes(262144, 3), mixed};
+  for (const Bytes& content : contents) {
+    SCOPED_TRACE(content.size());
+    const t::fs::path big = source(dir, "big.bin", content);
+    const t::fs::path small = source(dir, "small.txt", bytesOf("after the large one"));
+    std::vector<Bytes> archives;
+    for (std::uint64_t streamFrom : {std::uint64_t{1} << 62, std::uint64_t{0}}) {
+      z::ZipClass zip;
+      zip.StreamFilesFrom(streamFrom);
+      ASSERT_TRUE(zip.AddFile(big));
+      ASSERT_TRUE(zip.AddFile(small));
+      const t::fs::path target = dir / ("out-" + std::to_string(content.size()) + "-" + std::to_string(archives.size()) + ".zip");
+      archives.push_back(writeAndRead(zip, target));
+      EXPECT_EQ(z::ReadEntry(target, "big.bin"), content);
+      // Written again, the entries stay and so do the bytes.
+      ASSERT_TRUE(zip.WriteZip(target, true));
+      EXPECT_EQ(t::readFile(target), archives.back());
+    }
+    ASSERT_EQ(archives[0].size(), archives[1].size());
+    EXPECT_TRUE(archives[0] == archives[1]);
+    EXPECT_EQ(le32(archives[1], 14), crcOf(content));
+    EXPECT_EQ(le32(archives[1], 22), content.size());
+  }
+  // Loaded, a streamed entry holds none of the file's data.
+  const Bytes large = randomBytes(300000, 9);
+  z::ZipFile entry;
+  entry.LoadFromFile(source(dir, "held.bin", large), 1000);
+  EXPECT_TRUE(entry.compressedData().empty());
+  EXPECT_GE(entry.localEntrySize(), large.size());
+}
+
 TEST(ZipEntry, NameIsTheLastComponentOfThePath) {
   EXPECT_EQ(z::ZipFile::NameFromPath("/home/anna/Outlook_Attachments/Q3 report.pdf"), "Q3 report.pdf");
   EXPECT_EQ(z::ZipFile::NameFromPath("report.pdf"), "report.pdf");
@@ -411,6 +451,9 @@ TEST(ZipAddFile, UnreadableFileRaisesAnErrorAndAddsNothing) {
     ASSERT_LT(::open(file.c_str(), O_RDONLY), 0) << "the file stayed readable";
     auto kind = errorKindOf([&] { zip.AddFile(file); });
     EXPECT_EQ(kind, z::ErrorKind::Io);
+    // Nor when it would be read only as the archive is written.
+    zip.StreamFilesFrom(0);
+    EXPECT_EQ(errorKindOf([&] { zip.AddFile(file); }), z::ErrorKind::Io);
   }
   EXPECT_EQ(zip.FileCount(), 0);
   EXPECT_EQ(writeAndRead(zip, dir / "out.zip"), endRecord(0, 0, 0, 0));

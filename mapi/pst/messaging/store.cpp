@@ -200,12 +200,66 @@ Message Store::readMessageNode(const Node& node, unsigned depth, std::uint32_t i
   return m;
 }
 
+namespace {
+
+// The data tree of one node, read a block at a time while its store lives.
+class DataTreeSource : public ValueSource {
+ public:
+  DataTreeSource(const NodeDatabase& db, DataTree tree, NodeId nid, std::weak_ptr<const bool> alive)
+      : db_(&db), tree_(std::move(tree)), nid_(nid), alive_(std::move(alive)) {}
+
+  std::uint64_t size() const override { return tree_.size; }
+
+  void read(const std::function<void(ByteView)>& sink) const override {
+    std::uint64_t handed = 0;
+    for (const BbtEntry& block : tree_.blocks) {
+      if (alive_.expired())
+        throw Error(ErrorKind::InvalidArgument, "the data of node " + hexText(nid_) + " is read after its store was closed");
+      const Bytes bytes = db_->readBlock(block);
+      handed += bytes.size();
+      sink(ByteView(bytes));
+    }
+    if (handed != tree_.size)
+      throw Error(ErrorKind::Corrupt, "the data of node " + hexText(nid_) + " holds " + std::to_string(handed) +
+                                          " bytes, not the " + std::to_string(tree_.size) + " its blocks state");
+  }
+
+ private:
+  const NodeDatabase* db_;
+  DataTree tree_;
+  NodeId nid_;
+  std::weak_ptr<const bool> alive_;
+};
+
+}  // namespace
+
+Store::~Store() = default;
+
+PropertyBag Store::readAttachmentProperties(const Node& node, ReadBudget& budget) const {
+  PropertyContext context(node);
+  if (options_.deferAttachmentDataFrom == std::numeric_limits<std::uint64_t>::max()) return context.readAll(&budget);
+  PropertyBag bag;
+  budget.charge(context.heap().size());
+  for (const PropertyContext::Record& r : context.records()) {
+    if (r.tag == tag::AttachDataBinary && r.valueOrHnid != 0 && !isHid(r.valueOrHnid)) {
+      Node data = node.subnode(r.valueOrHnid);
+      DataTree tree = data.dataTree();
+      if (tree.size >= options_.deferAttachmentDataFrom) {
+        bag.set(r.tag, PropValue::deferred(std::make_shared<DataTreeSource>(db_, std::move(tree), data.id(), alive_)));
+        continue;
+      }
+    }
+    bag.set(r.tag, context.value(r, &budget));
+  }
+  return bag;
+}
+
 Attachment Store::readAttachment(const Node& message, const TableContext& table, std::size_t row, unsigned depth,
                                  std::uint32_t cp, ReadBudget& budget, std::vector<std::string>* problems,
                                  const std::string& where) const {
   Node node = message.subnode(table.rowId(row));
   Attachment a;
-  a.props = PropertyContext(node).readAll(&budget);
+  a.props = readAttachmentProperties(node, budget);
   finishBag(a.props, cp);
   const PropValue* object = a.props.get(tag::AttachDataObject);
   if (!object) return a;

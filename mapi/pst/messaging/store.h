@@ -17,6 +17,7 @@
 //   mapi::Message m = store->readMessage(messageId);
 
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ struct OpenOptions {
   // Compare header, page and block CRCs. Off only to salvage what a
   // damaged file still holds.
   bool verifyChecksums = true;
+  // Attachment data (PR_ATTACH_DATA_BIN kept in a subnode) of at least
+  // this many bytes is not read with its message: the value carries a
+  // mapi::ValueSource that reads the data tree a block at a time when the
+  // value is written. Such a value reads only while its Store exists.
+  std::uint64_t deferAttachmentDataFrom = std::numeric_limits<std::uint64_t>::max();
 };
 
 class Store {
@@ -44,6 +50,7 @@ class Store {
   static std::unique_ptr<Store> open(const std::filesystem::path& path, const OpenOptions& options = {});
   static std::unique_ptr<Store> open(std::shared_ptr<const ByteSource> source, const OpenOptions& options = {});
 
+  ~Store();
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
@@ -89,12 +96,16 @@ class Store {
                             std::uint32_t codepage, ReadBudget& budget, std::vector<std::string>* problems,
                             const std::string& where) const;
   ReadBudget newBudget() const;
+  // The attachment's properties, its large data left in place as a source.
+  PropertyBag readAttachmentProperties(const Node& node, ReadBudget& budget) const;
 
   std::shared_ptr<const ByteSource> source_;
   NodeDatabase db_;
   OpenOptions options_;
   NameToIdMap names_;
   std::vector<std::string> warnings_;
+  // Let go when the store is: deferred values check it before every read.
+  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };
 
 }  // namespace varnolt::mapi::pst

@@ -78,8 +78,46 @@ BlockId NodeDatabaseWriter::writeData(ByteView data) {
     std::size_t n = std::min(layout_.maxBlockData, data.size() - off);
     bids.push_back(writeBlock(data.sub(off, n), false));
   }
+  return writeTreeOver(bids, data.size());
+}
+
+BlockId NodeDatabaseWriter::writeData(const ValueSource& source) {
+  const std::uint64_t size = source.size();
+  if (size > 0xFFFFFFFFull)
+    throw Error(ErrorKind::Limit, "a value of " + std::to_string(size) +
+                                      " bytes is larger than a PST file can hold in one value (4 GiB)");
+  // Cut where the whole would be cut, so the blocks and the tree over them
+  // are those of the same bytes written whole.
+  std::vector<BlockId> bids;
+  Bytes block;
+  block.reserve(layout_.maxBlockData);
+  std::uint64_t seen = 0;
+  source.read([&](ByteView piece) {
+    if (piece.size() > size - seen) throw Error(ErrorKind::Corrupt, "a value holds more bytes than it states");
+    while (!piece.empty()) {
+      const std::size_t n = std::min(layout_.maxBlockData - block.size(), piece.size());
+      block.insert(block.end(), piece.data(), piece.data() + n);
+      piece = piece.sub(n, piece.size() - n);
+      seen += n;
+      // A full block is written once more bytes follow it; the last one
+      // is written below, whatever its size.
+      if (block.size() == layout_.maxBlockData && seen < size) {
+        bids.push_back(writeBlock(block, false));
+        block.clear();
+      }
+    }
+  });
+  if (seen != size) throw Error(ErrorKind::Corrupt, "a value holds fewer bytes than it states");
+  if (size == 0) return 0;
+  const BlockId last = writeBlock(block, false);
+  if (bids.empty()) return last;
+  bids.push_back(last);
+  return writeTreeOver(bids, size);
+}
+
+BlockId NodeDatabaseWriter::writeTreeOver(const std::vector<BlockId>& bids, std::uint64_t size) {
   // XBLOCKs over the data blocks, and an XXBLOCK over those if one is not
-  // enough ([MS-PST] 2.2.2.8.3.2).
+  // enough ([MS-PST] 2.2.2.8.3.2). Every block but the last is full.
   std::size_t cap = xblockCapacity(layout_);
   std::vector<std::pair<BlockId, std::uint64_t>> level;  // (bid, bytes under it)
   for (std::size_t i = 0; i < bids.size(); i += cap) {
@@ -91,7 +129,7 @@ BlockId NodeDatabaseWriter::writeData(ByteView data) {
     h.cEnt = static_cast<std::uint16_t>(n);
     for (std::size_t k = 0; k < n; ++k) {
       std::uint64_t off = (i + k) * layout_.maxBlockData;
-      total += std::min<std::uint64_t>(layout_.maxBlockData, data.size() - off);
+      total += std::min<std::uint64_t>(layout_.maxBlockData, size - off);
     }
     h.lcbTotal = static_cast<std::uint32_t>(total);
     h.write(x);
@@ -104,7 +142,7 @@ BlockId NodeDatabaseWriter::writeData(ByteView data) {
   XBlockHeader h;
   h.cLevel = 2;
   h.cEnt = static_cast<std::uint16_t>(level.size());
-  h.lcbTotal = static_cast<std::uint32_t>(data.size());
+  h.lcbTotal = static_cast<std::uint32_t>(size);
   h.write(xx);
   for (const auto& [bid, total] : level) putId(xx, bid, layout_);
   return writeBlock(xx, true);

@@ -14,6 +14,7 @@
 #include <map>
 #include <vector>
 
+#include "mapi/property.h"
 #include "mapi/pst/ndb/header.h"
 #include "mapi/pst/writer/output_file.h"
 #include "mapi/pst/writer/space_map.h"
@@ -37,6 +38,9 @@ class NodeDatabaseWriter {
   // A whole stream: one block, or an XBLOCK or XXBLOCK over data blocks
   // of full size. Empty data gives bid 0.
   BlockId writeData(ByteView data);
+  // The same stream read from its source a piece at a time, one block
+  // held at once; the same blocks as the bytes written whole.
+  BlockId writeData(const ValueSource& source);
   // A stream already cut into blocks (heaps and table rows are laid out
   // per block).
   BlockId writeDataBlocks(const std::vector<Bytes>& blocks);
@@ -67,6 +71,10 @@ class NodeDatabaseWriter {
   std::uint64_t bytesWritten() const { return written_; }
 
  private:
+  // The XBLOCK (or XXBLOCK over XBLOCKs) over data blocks holding size
+  // bytes, every one full but the last.
+  BlockId writeTreeOver(const std::vector<BlockId>& bids, std::uint64_t size);
+
   struct BlockRecord {
     BbtEntry entry;
     bool internal = false;

@@ -27,7 +27,7 @@ std::size_t cellSize(PropType type) {
 }  // namespace
 
 Bytes encodeValue(const PropValue& value) {
-  if (!value.isMulti()) return value.data;
+  if (!value.isMulti()) return value.source ? value.bytes() : value.data;
   Bytes out;
   PropType base = baseType(value.type);
   std::size_t fixed = fixedSize(base);
@@ -82,6 +82,13 @@ LtpNode buildPropertyContext(NodeDatabaseWriter& db, const PropertyRefs& props) 
       Bytes v = value.data;
       v.resize(4, 0);
       putBytes(r, v);
+    } else if (value.source && value.source->size() > kMaxHeapAllocation) {
+      // Too large for the heap, so a subnode, filled from where the bytes are.
+      NodeId nid = db.allocateNid(nid_type::Ltp);
+      node.subnodes.push_back({nid, db.writeData(*value.source), 0});
+      putU32(r, nid);
+    } else if (value.source) {
+      putU32(r, storeValue(heap, value.bytes(), db, node.subnodes));
     } else {
       putU32(r, storeValue(heap, encodeValue(value), db, node.subnodes));
     }

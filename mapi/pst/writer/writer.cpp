@@ -79,7 +79,7 @@ std::string folderName(const PropertyBag& props) { return props.getString(0x3001
 std::uint64_t bagSize(const PropertyBag& bag) {
   std::uint64_t n = 0;
   for (const auto& [t, v] : bag.all()) {
-    n += 8 + v.data.size();
+    n += 8 + v.byteSize();
     for (const Bytes& e : v.values) n += 4 + e.size();
   }
   return n;
@@ -409,8 +409,8 @@ Writer::Written Writer::writeMessage(const Message& message, unsigned depth, boo
       putU32(ref, static_cast<std::uint32_t>(std::min<std::uint64_t>(object->data.size(), 0xFFFFFFFF)));
       ap.own(tag::AttachDataObject, PropValue{pt::Object, std::move(ref), {}});
       dataSize = object->data.size();
-    } else if (const Bytes* bin = a.dataBinary()) {
-      dataSize = bin->size();
+    } else if (const PropValue* bin = a.props.get(tag::AttachDataBinary); bin && !bin->isMulti()) {
+      dataSize = bin->byteSize();
     }
     std::uint64_t attSize = dataSize + bagSize(a.props);
     if (!ap.get(tag::AttachSize)) ap.own(tag::AttachSize, uint32Value(static_cast<std::uint32_t>(std::min<std::uint64_t>(attSize, 0x7FFFFFFF))));
