@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "base/file_system.h"
+#include "base/utf8_path.h"
 
 namespace varnolt::engine {
 
@@ -46,7 +47,7 @@ std::string utf8Prefix(const std::string& text, std::size_t maxBytes) {
 // When the folder cannot be looked into, no name can be called free.
 bool pathTaken(const std::string& path) {
   std::error_code ec;
-  const base::EntryStatus status = base::fileSystem().status(path, ec, true);
+  const base::EntryStatus status = base::fileSystem().status(base::pathFromUtf8(path), ec, true);
   if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
     throw std::system_error(ec, "cannot look for " + path);
   return status.type != base::EntryType::None;

@@ -100,7 +100,7 @@ class PstMailSession : public engine::MailSession {
   std::shared_ptr<engine::StoreList> StoreList() override { return stores_; }
 
   std::shared_ptr<engine::MailMessage> GetMessageFromMsgFile(const std::string& path) override {
-    return std::make_shared<detail::FileMessage>(path);
+    return std::make_shared<detail::FileMessage>(base::pathFromUtf8(path));
   }
 
  private:

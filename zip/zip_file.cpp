@@ -145,16 +145,14 @@ ZipFile::Source ZipFile::ReadAndCompress(const std::filesystem::path& path) {
 void ZipFile::LoadFromFile(const std::filesystem::path& path, std::uint64_t streamFrom) {
   std::string name = NameFromPath(path.string());
   checkEntryName(name);
-  struct stat st {};
-  bool readable = false;
-  if (int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
-    // Opened, not just looked at: a file that cannot be read is refused now.
-    FdCloser closer{fd};
-    readable = ::fstat(fd, &st) == 0;
-  }
-  if (readable && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) >= streamFrom) {
-    if (static_cast<std::uint64_t>(st.st_size) > kMax32) tooLarge(path);
-    DateTime m = dosRangeLocalTime(st.st_mtim.tv_sec);
+  // Opened, not just looked at: a file that cannot be read is refused now.
+  std::error_code error;
+  const std::unique_ptr<base::ReadableFile> file = base::fileSystem().openRead(path, error);
+  base::FileIdentity identity;
+  const bool readable = file && file->type() == base::EntryType::File && (identity = file->identity(error), !error);
+  if (readable && identity.size >= streamFrom) {
+    if (identity.size > kMax32) tooLarge(path);
+    DateTime m = dosRangeLocalTime(static_cast<std::time_t>(identity.modifiedSeconds()));
     LocalHeader.modDate = CentralHeader.modDate = PackDosDate(m);
     LocalHeader.modTime = CentralHeader.modTime = PackDosTime(m);
     LocalHeader.crc32 = CentralHeader.crc32 = 0;
@@ -162,7 +160,7 @@ void ZipFile::LoadFromFile(const std::filesystem::path& path, std::uint64_t stre
     LocalHeader.uncompressedSize = CentralHeader.uncompressedSize = 0;
     CompressedData.clear();
     streamedSource_ = path;
-    streamedSize_ = static_cast<std::uint64_t>(st.st_size);
+    streamedSize_ = identity.size;
     StoredName = std::move(name);
     encodeTexts();
     return;
@@ -247,12 +245,11 @@ void ZipFile::WriteLocalEntry(ArchiveOutput& file) {
 
 void ZipFile::streamData(ArchiveOutput& file, std::uint64_t headerOffset) {
   const std::filesystem::path& path = streamedSource_;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) ioError("open", path, errno);
-  FdCloser closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) ioError("read", path, errno);
-  if (!S_ISREG(st.st_mode)) throw Error(ErrorKind::Io, "cannot read " + path.string() + ": not a regular file");
+  std::error_code error;
+  const std::unique_ptr<base::ReadableFile> source = base::fileSystem().openRead(path, error);
+  if (!source) ioError("open", path, error);
+  if (source->type() != base::EntryType::File)
+    throw Error(ErrorKind::Io, "cannot read " + path.string() + ": not a regular file");
 
   // The parameters zlib's compress() uses, without its header and trailer,
   // so the data is the same as that of a file deflated whole.
@@ -273,9 +270,8 @@ void ZipFile::streamData(ArchiveOutput& file, std::uint64_t headerOffset) {
   std::uint64_t deflated = 0;
   bool atEnd = false;
   while (!atEnd) {
-    ssize_t n = ::read(fd, in.data(), in.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ioError("read", path, errno);
+    const std::size_t n = source->readAt(readBytes, in.data(), in.size(), error);
+    if (error) ioError("read", path, error);
     atEnd = n == 0;
     readBytes += static_cast<std::uint64_t>(n);
     if (readBytes > kMax32) tooLarge(path);
