@@ -10,7 +10,11 @@
 #include <vector>
 
 #include "base/memory_file_system.h"
+#ifdef _WIN32
+#include "base/windows_file_system.h"
+#else
 #include "base/posix_file_system.h"
+#endif
 #include "mapi/cfb/atomic_file.h"
 #include "mapi/error.h"
 #include "mapi/pst/writer/output_file.h"
