@@ -7,8 +7,10 @@
 
 #include <cstdio>
 #include <exception>
-#include <fstream>
+#include <memory>
 
+#include "base/file_system.h"
+#include "base/utf8_path.h"
 #include "cli/command.h"
 #include "mapi/msg/msg_file.h"
 #include "mapi/pst/messaging/store.h"
@@ -19,13 +21,15 @@ namespace {
 
 enum class Kind { Msg, Pst, Unknown };
 
-Kind sniff(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  unsigned char magic[8] = {};
-  in.read(reinterpret_cast<char*>(magic), sizeof magic);
-  static const unsigned char cfb[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  if (in.gcount() == 8 && std::equal(magic, magic + 8, cfb)) return Kind::Msg;
-  if (in.gcount() >= 4 && magic[0] == '!' && magic[1] == 'B' && magic[2] == 'D' && magic[3] == 'N') return Kind::Pst;
+// The file's first bytes, read and let go of at once: while a file is
+// open, Windows will not let the copy replace it (copy onto itself).
+Kind sniff(const base::ReadableFile& file) {
+  std::uint8_t magic[8] = {};
+  std::error_code error;
+  const std::size_t got = file.readAt(0, magic, sizeof magic, error);
+  static const std::uint8_t cfb[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  if (!error && got == 8 && std::equal(magic, magic + 8, cfb)) return Kind::Msg;
+  if (!error && got >= 4 && magic[0] == '!' && magic[1] == 'B' && magic[2] == 'D' && magic[3] == 'N') return Kind::Pst;
   return Kind::Unknown;
 }
 
@@ -33,7 +37,7 @@ int copyPst(const std::string& src, const std::string& dst) {
   namespace pst = mapi::pst;
   std::unique_ptr<pst::Store> store;
   try {
-    store = pst::Store::open(src);
+    store = pst::Store::open(base::pathFromUtf8(src));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", src.c_str(), e.what());
     return kExitFailed;
@@ -42,7 +46,7 @@ int copyPst(const std::string& src, const std::string& dst) {
   pst::CopyReport report;
   try {
     std::string name = store->storeProperties().getString(0x3001).value_or("Personal Folders");
-    auto writer = pst::Writer::create(dst, name);
+    auto writer = pst::Writer::create(base::pathFromUtf8(dst), name);
     writer->copyStoreFrom(*store, &report);
     writer->close();
   } catch (const std::exception& e) {
@@ -61,12 +65,17 @@ int runCopy(const std::vector<std::string>& args) {
   }
   const std::string& src = args[0];
   const std::string& dst = args[1];
-  std::ifstream probe(src, std::ios::binary);
-  if (!probe) {
-    std::fprintf(stderr, "%s: cannot open the file\n", src.c_str());
-    return kExitFailed;
+  Kind kind = Kind::Unknown;
+  {
+    std::error_code error;
+    const std::unique_ptr<base::ReadableFile> file = base::fileSystem().openRead(base::pathFromUtf8(src), error);
+    if (!file) {
+      std::fprintf(stderr, "%s: cannot open the file\n", src.c_str());
+      return kExitFailed;
+    }
+    kind = sniff(*file);
   }
-  switch (sniff(src)) {
+  switch (kind) {
     case Kind::Pst:
       return copyPst(src, dst);
     case Kind::Unknown:
@@ -77,13 +86,13 @@ int runCopy(const std::vector<std::string>& args) {
   }
   mapi::Message message;
   try {
-    message = mapi::msg::readMessageFile(src);
+    message = mapi::msg::readMessageFile(base::pathFromUtf8(src));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", src.c_str(), e.what());
     return kExitFailed;
   }
   try {
-    mapi::msg::writeMessageFile(dst, message);
+    mapi::msg::writeMessageFile(base::pathFromUtf8(dst), message);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", dst.c_str(), e.what());
     return kExitFailed;

@@ -131,7 +131,7 @@ std::string AttachmentFilePath(const std::string& strDestFolderPath,
 
 std::string NextFreePath(const std::string& path) {
   if (!pathTaken(path)) return path;
-  const std::size_t slash = path.rfind('/');
+  const std::size_t slash = path.find_last_of(kNativePathForm == PathForm::Windows ? "/\\" : "/");
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const auto [stem, extension] = splitExtension(name);

@@ -486,12 +486,15 @@ TEST(CompressBadInputs, AreReportedAmongGoodOnes) {
 
   // Each listed PST has its own account, in list order; the bad ones name
   // why they could not be opened.
+  // The program names each PST with "/" between folders, on Windows too.
   std::size_t at = 0;
-  for (const auto& p : listed) {
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    const fs::path& p = listed[i];
     const bool good = p.parent_path() == samplesDir() / "pst";
-    const std::size_t heading = r.out.find(p.string() + "\n", at);
+    const std::size_t heading = r.out.find(p.generic_string() + "\n", at);
     ASSERT_NE(heading, std::string::npos) << p << "\n" << r.out;
-    const std::size_t next = r.out.find("\n/", heading + p.string().size());
+    const std::size_t next =
+        i + 1 < listed.size() ? r.out.find("\n" + listed[i + 1].generic_string() + "\n", heading) : std::string::npos;
     const std::string account = r.out.substr(heading, next == std::string::npos ? std::string::npos : next - heading);
     if (good) {
       EXPECT_NE(account.find("failed steps: none"), std::string::npos) << account;

@@ -10,6 +10,18 @@
 namespace varnolt::test::enginefx {
 namespace {
 
+// The link a reader follows to a plain path (no characters that need
+// escaping): on Windows "C:\a\b" is file:///C:/a/b.
+std::string fileUrl(std::string path) {
+#ifdef _WIN32
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return "file:///" + path;
+#else
+  return "file://" + path;
+#endif
+}
+
 using ::testing::ElementsAre;
 
 const std::string kRunAt = "Varnolt_07-12-2026_09-05-03";
@@ -110,7 +122,7 @@ TEST_F(AttachmentTest, ExtractSavesEveryFileAndLinksTheLastFirst) {
 
   EXPECT_THAT(filesIn(attachmentFolder(kRunAt)), ElementsAre(kStamp + "Q3_report.pdf", kStamp + "b.txt"));
   EXPECT_EQ(readFile(savedPath(kStamp + "Q3_report.pdf")), std::vector<std::uint8_t>({'q', 'u', 'a', 'r', 't', 'e', 'r'}));
-  const std::string url = "file://" + tmp.path().string() + "/my%20mail/" + kRunAt + "/Outlook_Attachments/" + kStamp;
+  const std::string url = fileUrl(tmp.path().string()) + "/my%20mail/" + kRunAt + "/Outlook_Attachments/" + kStamp;
   auto m = outputItems().at(0);
   EXPECT_TRUE(m->attachments.empty());
   EXPECT_EQ(m->body, "plain");
@@ -131,7 +143,7 @@ TEST_F(AttachmentTest, PlainTextLinksOnVistaAndWithOldOutlook) {
   run();
   const std::string path = host.destination + kRunAt + "/Outlook_Attachments/" + kStamp + "a_b.txt";
   auto m = outputItems().at(0);
-  EXPECT_EQ(m->body, "plain\r\n\r\n<file://" + path + ">\r\n");
+  EXPECT_EQ(m->body, "plain\r\n\r\n<" + fileUrl(path) + ">\r\n");
   EXPECT_EQ(m->htmlBody, "");
 
   // Outlook 10 on any system: plain text too.
@@ -148,7 +160,7 @@ TEST_F(AttachmentTest, PlainTextLinksOnVistaAndWithOldOutlook) {
   e.CompressionRun();
   auto out = memstore::readPstFile(h.destination + "Varnolt_07-12-2026_09-05-13/KestrikCompress.pst");
   const std::string second = h.destination + "Varnolt_07-12-2026_09-05-13/Outlook_Attachments/Kestrik_07-12-2026-09-05-13_c.txt";
-  EXPECT_EQ(out->child("Inbox")->items.at(0)->body, "\r\n\r\n<file://" + second + ">\r\n");
+  EXPECT_EQ(out->child("Inbox")->items.at(0)->body, "\r\n\r\n<" + fileUrl(second) + ">\r\n");
   EXPECT_EQ(out->child("Inbox")->items.at(0)->htmlBody, "<p></p>");
 }
 
@@ -182,7 +194,7 @@ TEST_F(AttachmentTest, ZipMakesOneArchivePerAttachmentAndLinksIt) {
   // A file already named ".zip" is saved as it is and linked directly.
   EXPECT_EQ(readFile(savedPath(kStamp + "bundle.zip")).size(), 10u);
 
-  const std::string url = "file://" + host.destination + kRunAt + "/Outlook_Attachments/" + kStamp;
+  const std::string url = fileUrl(host.destination) + kRunAt + "/Outlook_Attachments/" + kStamp;
   auto m = outputItems().at(0);
   EXPECT_TRUE(m->attachments.empty());
   EXPECT_EQ(m->htmlBody, "<p></p>"
