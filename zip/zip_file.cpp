@@ -34,11 +34,15 @@ struct SourceBytes {
 // The whole file, read to its end (not just to the length it had when
 // opened, so a file that changes under us is never cut short), and the
 // modification time of that same open file.
-SourceBytes readSource(const std::filesystem::path& path) {
+SourceBytes readSource(const std::filesystem::path& path, const base::ReadableFile* opened = nullptr) {
   std::error_code error;
   // A FIFO put in the file's place does not hang the open; it is no file.
-  const std::unique_ptr<base::ReadableFile> file = base::fileSystem().openRead(path, error);
-  if (!file) ioError("open", path, error);
+  std::unique_ptr<base::ReadableFile> ownFile;
+  if (!opened) {
+    ownFile = base::fileSystem().openRead(path, error);
+    if (!ownFile) ioError("open", path, error);
+  }
+  const base::ReadableFile* file = opened ? opened : ownFile.get();
   if (file->type() != base::EntryType::File)
     throw Error(ErrorKind::Io, "cannot read " + path.string() + ": not a regular file");
   const base::FileIdentity identity = file->identity(error);
@@ -113,8 +117,8 @@ std::string ZipFile::NameFromPath(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-ZipFile::Source ZipFile::ReadAndCompress(const std::filesystem::path& path) {
-  SourceBytes s = readSource(path);
+ZipFile::Source ZipFile::ReadAndCompress(const std::filesystem::path& path, const base::ReadableFile* opened) {
+  SourceBytes s = readSource(path, opened);
   Source out;
   out.modified = s.modified;
   out.uncompressedSize = static_cast<std::uint32_t>(s.bytes.size());
@@ -165,7 +169,8 @@ void ZipFile::LoadFromFile(const std::filesystem::path& path, std::uint64_t stre
     encodeTexts();
     return;
   }
-  Source source = ReadAndCompress(path);
+  // Read through the file opened above: one open per file added.
+  Source source = ReadAndCompress(path, readable ? file.get() : nullptr);
 
   DateTime m = dosRangeLocalTime(source.modified);
   std::uint16_t date = PackDosDate(m);

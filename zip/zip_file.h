@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_system.h"
 #include "zip/records.h"
 #include "zip/text_encoding.h"
 
@@ -70,7 +71,8 @@ class ZipFile {
 
   // Reads the whole file and deflates it with zlib's compress at the
   // default level. Errors as for LoadFromFile.
-  static Source ReadAndCompress(const std::filesystem::path& path);
+  // opened: the file at path, already open (otherwise it is opened here).
+  static Source ReadAndCompress(const std::filesystem::path& path, const base::ReadableFile* opened = nullptr);
 
  private:
   // Encodes name and comment and sets the lengths and flags that follow from them.
