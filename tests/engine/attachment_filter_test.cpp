@@ -7,24 +7,13 @@
 #include <ctime>
 
 #include "engine/attachment_filter.h"
+#include "tests/support/test_support.h"
 
 namespace varnolt::test {
 namespace {
 
 using engine::AttachmentFacts;
 using engine::ParseIsoDate;
-
-// Sets TZ (nothing: unsets it) and has the C library read it again.
-void setTimeZone(const char* value) {
-#ifdef _WIN32
-  ::_putenv_s("TZ", value ? value : "");
-  ::_tzset();
-#else
-  if (value) ::setenv("TZ", value, 1);
-  else ::unsetenv("TZ");
-  ::tzset();
-#endif
-}
 
 TEST(AttachmentFilter, IsoDatesWithAndWithoutOffsets) {
   constexpr std::int64_t k2021 = 1609459200;  // 2021-01-01T00:00:00Z

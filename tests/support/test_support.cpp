@@ -16,6 +16,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -324,6 +325,17 @@ std::optional<std::string> fileUriPath(const std::string& uri) {
     i += 2;
   }
   return out;
+}
+
+void setTimeZone(const char* value) {
+#ifdef _WIN32
+  ::_putenv_s("TZ", value ? value : "");
+  ::_tzset();
+#else
+  if (value) ::setenv("TZ", value, 1);
+  else ::unsetenv("TZ");
+  ::tzset();
+#endif
 }
 
 }  // namespace varnolt::test

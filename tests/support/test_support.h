@@ -16,6 +16,9 @@ namespace fs = std::filesystem;
 // A path from UTF-8 text, whatever the system's own code page.
 fs::path pathOf(const std::string& utf8);
 
+// Sets TZ (nothing: unsets it) and has the C library read it again.
+void setTimeZone(const char* value);
+
 // The folder of real sample files (pst/, msg/, bad/), or empty when it is
 // not beside the checkout.
 fs::path samplesDir();

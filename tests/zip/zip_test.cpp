@@ -113,18 +113,6 @@ class UnprivilegedFileAccess {
 };
 #endif
 
-// Sets TZ (nothing: unsets it) and has the C library read it again.
-void setTimeZone(const char* value) {
-#ifdef _WIN32
-  ::_putenv_s("TZ", value ? value : "");
-  ::_tzset();
-#else
-  if (value) ::setenv("TZ", value, 1);
-  else ::unsetenv("TZ");
-  ::tzset();
-#endif
-}
-
 // ---------------------------------------------------------------------------
 // Byte layout
 
@@ -369,11 +357,11 @@ TEST(ZipEntry, TimeStampIsLocalTimeWithinTheDosRange) {
   // whatever zone the machine is in.
   const char* oldTz = std::getenv("TZ");
   std::string saved = oldTz ? oldTz : "";
-  setTimeZone("XYZ-3");
+  t::setTimeZone("XYZ-3");
   struct Restore {
     bool had;
     std::string value;
-    ~Restore() { setTimeZone(had ? value.c_str() : nullptr); }
+    ~Restore() { t::setTimeZone(had ? value.c_str() : nullptr); }
   } restore{oldTz != nullptr, saved};
 
   t::TempDir dir;
