@@ -169,8 +169,17 @@ CommandResult run(const std::vector<std::string>& argv, int timeoutSeconds) {
   startup.hStdError = errWrite;
   PROCESS_INFORMATION process{};
   const std::wstring application = wideOf(program);
-  const BOOL started = ::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                        nullptr, nullptr, &startup, &process);
+  // Under Wine on a busy machine, starting a program now and then fails for
+  // a moment; a program that is not there fails at once.
+  BOOL started = FALSE;
+  DWORD startError = 0;
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt > 0) ::Sleep(200u * static_cast<DWORD>(attempt));
+    started = ::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &startup, &process);
+    startError = started ? 0 : ::GetLastError();
+    if (startError == ERROR_FILE_NOT_FOUND || startError == ERROR_PATH_NOT_FOUND) break;
+  }
   ::CloseHandle(outWrite);
   ::CloseHandle(errWrite);
   if (nul != INVALID_HANDLE_VALUE) ::CloseHandle(nul);
@@ -178,6 +187,7 @@ CommandResult run(const std::vector<std::string>& argv, int timeoutSeconds) {
     ::CloseHandle(outRead);
     ::CloseHandle(errRead);
     result.exitCode = 127;
+    result.err = "cannot start " + program + ": Windows error " + std::to_string(startError);
     return result;
   }
   std::pair<HANDLE, std::string*> outJob{outRead, &result.out}, errJob{errRead, &result.err};
