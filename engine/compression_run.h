@@ -142,10 +142,12 @@ class CompressionEngine {
                         const std::shared_ptr<AttachmentList>& msgAttachments, std::int32_t attachmentsInMessage,
                         std::int64_t& attachmentCount, const std::string& strAttachmentFolderName);
 
-  // Packs the file at path into an archive of its own at path + ".zip".
-  // True when the archive holds the file and is completely on disk; a
-  // failure is noted and answers false.
-  bool ZipAttachments(const std::string& path);
+  // Packs the attachment into an archive of its own at path + ".zip", as
+  // the one entry named after path's file, straight from the store. True
+  // when the archive is completely in place (its content's digest and size
+  // then in the saved-file record); a failure is noted ("ReadContent" for
+  // the store's side, "WriteZip" for the archive's) and answers false.
+  bool ZipAttachments(const std::string& path, const std::function<std::shared_ptr<MailAttachment>()>& attachment);
 
   // Run state.
   std::string strDestFolderName;  // run folder of the current PST (a name, not a path)

@@ -99,6 +99,11 @@ class MailAttachment {
   // Writes the content to the file at path (an attachment by reference has
   // no content of its own and cannot be saved).
   virtual void SaveAsFile(const std::string& path) = 0;
+  // Hands the bytes SaveAsFile would write to sink, in order, a piece at a
+  // time, without a file: the zip treatment packs them straight into the
+  // archive. Throws as SaveAsFile does for an attachment without content.
+  using ContentSink = std::function<void(const std::uint8_t* data, std::size_t size)>;
+  virtual void ReadContent(const ContentSink& sink) = 0;
   // Removes the attachment from its message; the message's Commit keeps the
   // removal.
   virtual void Delete() = 0;

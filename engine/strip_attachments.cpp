@@ -173,6 +173,15 @@ bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
     const auto text = localizedText(kTextSaving);
     report_.SetLabel(Label::lblCopy, text ? *text + " " + fileName : kEnglishSaving + savedFileName);
   });
+  lastSaved_ = SavedFile();
+  if (zipTreatment && !endsWith(savedFilePath, ".zip")) {
+    // Packed from the store into the archive without a loose file; when
+    // that fails the attachment stays in its message and nothing is left.
+    if (!ZipAttachments(savedFilePath, attachment)) return false;
+    lastSaved_.path = savedFilePath + ".zip";
+    lastSaved_.archiveEntry = savedFileName;
+    return appendLink(session, msg, lastSaved_.path, fileName);
+  }
   const bool saved = attempt("SaveAsFile", [&] { attachment()->SaveAsFile(savedFilePath); });
   if (saved && !isRegularFile(savedFilePath)) {
     fail("SaveAsFile", "no file was written to " + savedFilePath);
@@ -184,7 +193,6 @@ bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
     tidy("delete the unfinished file", [&] { DeleteFileIfPresent(savedFilePath); });
     return false;
   }
-  lastSaved_ = SavedFile();
   if (runReport_.isOpen()) {
     attempt("read the saved file for the report", [&] {
       lastSaved_.contentSha256 = FileSha256(savedFilePath);
@@ -192,17 +200,8 @@ bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
     });
   }
   lastSaved_.path = savedFilePath;
-
-  if (treatment == AttachmentTreatment::Extract) return appendLink(session, msg, savedFilePath, fileName);
-  if (!zipTreatment) return false;
-  // A saved file already named ".zip" (exactly) is linked as it is.
-  if (endsWith(savedFilePath, ".zip")) return appendLink(session, msg, savedFilePath, fileName);
-  if (!ZipAttachments(savedFilePath)) return false;
-  lastSaved_.path = savedFilePath + ".zip";
-  lastSaved_.archiveEntry = savedFileName;
-  const bool linked = appendLink(session, msg, savedFilePath + ".zip", fileName);
-  if (linked) attempt("delete the zipped file", [&] { DeleteFileIfPresent(savedFilePath); });
-  return linked;
+  // Extract, or a saved file already named ".zip" (exactly), linked as it is.
+  return appendLink(session, msg, savedFilePath, fileName);
 }
 
 CompressionEngine::MessageFilters CompressionEngine::readFilters(const std::shared_ptr<MailMessage>& msg) {

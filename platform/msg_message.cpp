@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <functional>
 #include <list>
 #include <mutex>
@@ -407,17 +408,40 @@ std::string MessageAttachment::FileName() {
 }
 
 void MessageAttachment::SaveAsFile(const std::string& path) {
-  guarded("SaveAsFile " + path, [&] {
-    const mapi::Attachment& a = attachment();
-    // Data still in its store goes to the file a block at a time.
-    const mapi::PropValue* data = a.props.get(mapi::tag::AttachDataBinary);
-    if (data && data->source && !a.embedded && a.method() != mapi::kAttachOle && !isReference(a.method())) {
-      writeFileWhole(path, [&](const auto& sink) { data->readPieces(sink); });
-      return;
-    }
-    const mapi::Bytes content = AttachmentContent(a);
-    writeFileWhole(path, [&](const auto& sink) { sink(mapi::ByteView(content)); });
-  });
+  guarded("SaveAsFile " + path, [&] { writeFileWhole(path, [&](const auto& sink) { produceContent(sink); }); });
+}
+
+void MessageAttachment::ReadContent(const ContentSink& sink) {
+  // What the sink throws (the archive's disk filling up) passes through as
+  // it is; only the store's own failures become StoreError.
+  struct SinkFailure {
+    std::exception_ptr error;
+  };
+  try {
+    guarded("ReadContent", [&] {
+      produceContent([&](mapi::ByteView piece) {
+        try {
+          sink(piece.data(), piece.size());
+        } catch (...) {
+          throw SinkFailure{std::current_exception()};
+        }
+      });
+    });
+  } catch (const SinkFailure& failure) {
+    std::rethrow_exception(failure.error);
+  }
+}
+
+void MessageAttachment::produceContent(const std::function<void(mapi::ByteView)>& sink) {
+  const mapi::Attachment& a = attachment();
+  // Data still in its store comes a block at a time.
+  const mapi::PropValue* data = a.props.get(mapi::tag::AttachDataBinary);
+  if (data && data->source && !a.embedded && a.method() != mapi::kAttachOle && !isReference(a.method())) {
+    data->readPieces(sink);
+    return;
+  }
+  const mapi::Bytes content = AttachmentContent(a);
+  sink(mapi::ByteView(content));
 }
 
 engine::AttachmentFacts MessageAttachment::Facts() {

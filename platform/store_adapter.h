@@ -289,12 +289,15 @@ class MessageAttachment : public engine::MailAttachment {
       : content_(std::move(content)), id_(id) {}
   std::string FileName() override;
   void SaveAsFile(const std::string& path) override;
+  void ReadContent(const ContentSink& sink) override;
   void Delete() override;
   engine::AttachmentFacts Facts() override;
   std::vector<engine::StoredProperty> Properties() override;
 
  private:
   mapi::Attachment& attachment();
+  // The bytes SaveAsFile writes, a piece at a time.
+  void produceContent(const std::function<void(mapi::ByteView)>& sink);
   std::shared_ptr<MessageContent> content_;
   std::uint64_t id_;
 };

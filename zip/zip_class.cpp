@@ -38,20 +38,35 @@ void ZipClass::Comment(const std::string& text) {
 bool ZipClass::AddFile(const std::filesystem::path& FilePath, const std::string& FileName,
                        const std::string& Comment) {
   if (!fileExists(FilePath)) return false;
-  if (extent_.entries() >= kMax16)
-    throw Error(ErrorKind::Limit, "more than " + std::to_string(kMax16) +
-                                      " entries, more than a ZIP archive without ZIP64 can hold");
+  checkRoomForEntry();
   ZipFile entry;
   entry.LoadFromFile(FilePath, streamFrom_);
   if (!FileName.empty()) entry.SetStoredName(FileName);
   if (!Comment.empty()) entry.SetEntryComment(Comment);
+  append(std::move(entry));
+  return true;
+}
+
+void ZipClass::AddContent(const std::string& FileName, std::time_t Modified, ZipFile::ContentProducer Content) {
+  checkRoomForEntry();
+  ZipFile entry;
+  entry.LoadFromProducer(FileName, Modified, std::move(Content));
+  append(std::move(entry));
+}
+
+void ZipClass::checkRoomForEntry() const {
+  if (extent_.entries() >= kMax16)
+    throw Error(ErrorKind::Limit, "more than " + std::to_string(kMax16) +
+                                      " entries, more than a ZIP archive without ZIP64 can hold");
+}
+
+void ZipClass::append(ZipFile entry) {
   // Refuse now, not when writing, an entry that would push the archive past
   // what its 32-bit offsets reach.
   ArchiveExtent grown = extent_;
   grown.add({entry.localEntrySize(), entry.centralEntrySize()});
   Files.push_back(std::move(entry));
   extent_ = grown;
-  return true;
 }
 
 bool ZipClass::WriteZip(const std::filesystem::path& FilePath, bool Overwrite, bool FlushToDisk) {

@@ -7,6 +7,10 @@
 // at a time while the archive is written, so memory does not grow with
 // its size (the archive's bytes are the same).
 //
+// AddContent adds an entry whose bytes come from a producer (an
+// attachment packed straight from its store): nothing is held, the bytes
+// are deflated as they come while the archive is written.
+//
 // Results and errors:
 // - AddFile answers false when no file is at the path (a folder, a FIFO or
 //   a device is not a file) and adds nothing.
@@ -25,6 +29,7 @@
 // held to the 1980-2107 range of the MS-DOS fields (zip/dos_time.h).
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -53,6 +58,12 @@ class ZipClass {
   bool AddFile(const std::filesystem::path& FilePath, const std::string& FileName = "",
                const std::string& Comment = "");
 
+  // Adds an entry named FileName, stamped with Modified, whose bytes
+  // Content hands over piece by piece each time the archive is written.
+  // Throws zip::Error as SetStoredName does for a bad name, Limit past the
+  // entry count; what Content throws passes through WriteZip as it is.
+  void AddContent(const std::string& FileName, std::time_t Modified, ZipFile::ContentProducer Content);
+
   // Files of this many bytes or more are read when the archive is written,
   // not when added.
   void StreamFilesFrom(std::uint64_t bytes) { streamFrom_ = bytes; }
@@ -65,6 +76,11 @@ class ZipClass {
   bool WriteZip(const std::filesystem::path& FilePath, bool Overwrite, bool FlushToDisk = true);
 
  private:
+  // Limit once the archive holds as many entries as it can count.
+  void checkRoomForEntry() const;
+  // Adds a loaded entry, Limit when the archive would outgrow its offsets.
+  void append(ZipFile entry);
+
   std::vector<ZipFile> Files;
   std::string ArchiveComment;         // as given, UTF-8
   std::string encodedArchiveComment_; // as written

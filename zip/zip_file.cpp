@@ -3,7 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <string>
 #include <system_error>
 
 #include "base/file_system.h"
@@ -22,8 +25,31 @@ constexpr std::size_t kProbeSize = 64 * 1024;
   throw Error(ErrorKind::Io, std::string("cannot ") + what + " " + path.string() + ": " + error.message());
 }
 
-[[noreturn]] void tooLarge(const std::filesystem::path& path) {
-  throw Error(ErrorKind::Limit, path.string() + " is 4 GiB or larger, more than a ZIP archive without ZIP64 can hold");
+[[noreturn]] void tooLarge(const std::string& source) {
+  throw Error(ErrorKind::Limit, source + " is 4 GiB or larger, more than a ZIP archive without ZIP64 can hold");
+}
+
+[[noreturn]] void tooLarge(const std::filesystem::path& path) { tooLarge(path.string()); }
+
+// Pieces of what streamed entries deflate: of a file read, and of the
+// deflated data handed to the archive.
+constexpr std::size_t kStreamPiece = 256 * 1024;
+
+// Hands the file at path to sink a piece at a time, to its end.
+void readPieces(const std::filesystem::path& path, const std::function<void(const std::uint8_t*, std::size_t)>& sink) {
+  std::error_code error;
+  const std::unique_ptr<base::ReadableFile> source = base::fileSystem().openRead(path, error);
+  if (!source) ioError("open", path, error);
+  if (source->type() != base::EntryType::File)
+    throw Error(ErrorKind::Io, "cannot read " + path.string() + ": not a regular file");
+  std::vector<std::uint8_t> in(kStreamPiece);
+  for (std::uint64_t offset = 0;;) {
+    const std::size_t n = source->readAt(offset, in.data(), in.size(), error);
+    if (error) ioError("read", path, error);
+    if (n == 0) return;
+    offset += n;
+    sink(in.data(), n);
+  }
 }
 
 struct SourceBytes {
@@ -156,14 +182,9 @@ void ZipFile::LoadFromFile(const std::filesystem::path& path, std::uint64_t stre
   const bool readable = file && file->type() == base::EntryType::File && (identity = file->identity(error), !error);
   if (readable && identity.size >= streamFrom) {
     if (identity.size > kMax32) tooLarge(path);
-    DateTime m = dosRangeLocalTime(static_cast<std::time_t>(identity.modifiedSeconds()));
-    LocalHeader.modDate = CentralHeader.modDate = PackDosDate(m);
-    LocalHeader.modTime = CentralHeader.modTime = PackDosTime(m);
-    LocalHeader.crc32 = CentralHeader.crc32 = 0;
-    LocalHeader.compressedSize = CentralHeader.compressedSize = 0;
-    LocalHeader.uncompressedSize = CentralHeader.uncompressedSize = 0;
-    CompressedData.clear();
-    streamedSource_ = path;
+    beginStreamed(static_cast<std::time_t>(identity.modifiedSeconds()));
+    streamed_ = [path](const PieceSink& sink) { readPieces(path, sink); };
+    streamedSource_ = path.string();
     streamedSize_ = identity.size;
     StoredName = std::move(name);
     encodeTexts();
@@ -182,8 +203,30 @@ void ZipFile::LoadFromFile(const std::filesystem::path& path, std::uint64_t stre
   LocalHeader.compressedSize = CentralHeader.compressedSize = static_cast<std::uint32_t>(source.deflateData.size());
   LocalHeader.uncompressedSize = CentralHeader.uncompressedSize = source.uncompressedSize;
   CompressedData = std::move(source.deflateData);
+  streamed_ = nullptr;
+  streamedSource_.clear();
   StoredName = std::move(name);
   encodeTexts();
+}
+
+void ZipFile::LoadFromProducer(const std::string& name, std::time_t modified, ContentProducer produce) {
+  checkEntryName(name);
+  beginStreamed(modified);
+  streamed_ = std::move(produce);
+  streamedSource_ = name;
+  streamedSize_ = 0;
+  StoredName = name;
+  encodeTexts();
+}
+
+void ZipFile::beginStreamed(std::time_t modified) {
+  DateTime m = dosRangeLocalTime(modified);
+  LocalHeader.modDate = CentralHeader.modDate = PackDosDate(m);
+  LocalHeader.modTime = CentralHeader.modTime = PackDosTime(m);
+  LocalHeader.crc32 = CentralHeader.crc32 = 0;
+  LocalHeader.compressedSize = CentralHeader.compressedSize = 0;
+  LocalHeader.uncompressedSize = CentralHeader.uncompressedSize = 0;
+  CompressedData.clear();
 }
 
 void ZipFile::SetStoredName(const std::string& name) {
@@ -223,7 +266,7 @@ void ZipFile::encodeTexts() {
 }
 
 std::uint64_t ZipFile::localEntrySize() const {
-  const std::uint64_t data = streamedSource_.empty() ? CompressedData.size() : streamedSize_;
+  const std::uint64_t data = streamed_ ? streamedSize_ : CompressedData.size();
   return LocalFileHeader::kSize + encoded_.name.size() + ExtraField.size() + data;
 }
 
@@ -241,7 +284,7 @@ void ZipFile::WriteLocalEntry(ArchiveOutput& file) {
   file.write(header);
   file.write(encoded_.name);
   file.write(ExtraField);
-  if (streamedSource_.empty()) {
+  if (!streamed_) {
     file.write(CompressedData);
     return;
   }
@@ -249,59 +292,57 @@ void ZipFile::WriteLocalEntry(ArchiveOutput& file) {
 }
 
 void ZipFile::streamData(ArchiveOutput& file, std::uint64_t headerOffset) {
-  const std::filesystem::path& path = streamedSource_;
-  std::error_code error;
-  const std::unique_ptr<base::ReadableFile> source = base::fileSystem().openRead(path, error);
-  if (!source) ioError("open", path, error);
-  if (source->type() != base::EntryType::File)
-    throw Error(ErrorKind::Io, "cannot read " + path.string() + ": not a regular file");
-
+  const std::string& source = streamedSource_;
+  auto compressionError = [&](int rc) {
+    return Error(ErrorKind::Compression, "cannot compress " + source + ": zlib error " + std::to_string(rc));
+  };
   // The parameters zlib's compress() uses, without its header and trailer,
   // so the data is the same as that of a file deflated whole.
   z_stream z{};
   int rc = ::deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  if (rc != Z_OK)
-    throw Error(ErrorKind::Compression, "cannot compress " + path.string() + ": zlib error " + std::to_string(rc));
+  if (rc != Z_OK) throw compressionError(rc);
   struct DeflateEnd {
     z_stream* z;
     ~DeflateEnd() { ::deflateEnd(z); }
   } ender{&z};
 
-  constexpr std::size_t kChunk = 256 * 1024;
-  std::vector<std::uint8_t> in(kChunk);
-  std::vector<std::uint8_t> out(kChunk);
+  std::vector<std::uint8_t> out(kStreamPiece);
   uLong crc = ::crc32(0L, Z_NULL, 0);
-  std::uint64_t readBytes = 0;
+  std::uint64_t taken = 0;
   std::uint64_t deflated = 0;
-  bool atEnd = false;
-  while (!atEnd) {
-    const std::size_t n = source->readAt(readBytes, in.data(), in.size(), error);
-    if (error) ioError("read", path, error);
-    atEnd = n == 0;
-    readBytes += static_cast<std::uint64_t>(n);
-    if (readBytes > kMax32) tooLarge(path);
-    crc = ::crc32(crc, in.data(), static_cast<uInt>(n));
-    z.next_in = in.data();
-    z.avail_in = static_cast<uInt>(n);
-    const int flush = atEnd ? Z_FINISH : Z_NO_FLUSH;
+  auto deflateInput = [&](int flush) {
     do {
       z.next_out = out.data();
       z.avail_out = static_cast<uInt>(out.size());
       rc = ::deflate(&z, flush);
-      if (rc == Z_STREAM_ERROR)
-        throw Error(ErrorKind::Compression, "cannot compress " + path.string() + ": zlib error " + std::to_string(rc));
+      if (rc == Z_STREAM_ERROR) throw compressionError(rc);
       const std::size_t produced = out.size() - z.avail_out;
       deflated += produced;
       if (deflated > kMax32)
-        throw Error(ErrorKind::Limit,
-                    path.string() + " compresses to 4 GiB or more, more than a ZIP archive without ZIP64 can hold");
+        throw Error(ErrorKind::Limit, source + " compresses to 4 GiB or more, more than a ZIP archive without ZIP64 can hold");
       file.write(out.data(), produced);
-    } while (z.avail_out == 0 || (atEnd && rc != Z_STREAM_END));
-  }
+    } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+  };
+  streamed_([&](const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+      const std::size_t piece = std::min<std::size_t>(size, kStreamPiece);
+      taken += piece;
+      if (taken > kMax32) tooLarge(source);
+      crc = ::crc32(crc, data, static_cast<uInt>(piece));
+      z.next_in = const_cast<Bytef*>(data);
+      z.avail_in = static_cast<uInt>(piece);
+      deflateInput(Z_NO_FLUSH);
+      data += piece;
+      size -= piece;
+    }
+  });
+  z.next_in = nullptr;
+  z.avail_in = 0;
+  deflateInput(Z_FINISH);
 
   LocalHeader.crc32 = CentralHeader.crc32 = static_cast<std::uint32_t>(crc);
   LocalHeader.compressedSize = CentralHeader.compressedSize = static_cast<std::uint32_t>(deflated);
-  LocalHeader.uncompressedSize = CentralHeader.uncompressedSize = static_cast<std::uint32_t>(readBytes);
+  LocalHeader.uncompressedSize = CentralHeader.uncompressedSize = static_cast<std::uint32_t>(taken);
   std::vector<std::uint8_t> header;
   LocalHeader.appendTo(header);
   file.patch(headerOffset, header.data(), header.size());

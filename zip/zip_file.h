@@ -5,11 +5,14 @@
 // later its central directory entry (header, name, comment). A large file
 // is not held: it is read and deflated a piece at a time while its local
 // entry is written, and the header's CRC-32 and sizes are written over
-// once known, so the archive's bytes are the same either way.
+// once known, so the archive's bytes are the same either way. An entry can
+// also take its bytes from a producer instead of a file (an attachment
+// packed straight from its store); they are always streamed.
 
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -32,6 +35,10 @@ class ZipFile {
     std::time_t modified = 0;
   };
 
+  // Hands an entry's bytes to sink, in order, a piece at a time.
+  using PieceSink = std::function<void(const std::uint8_t* data, std::size_t size)>;
+  using ContentProducer = std::function<void(const PieceSink& sink)>;
+
   ZipFile() = default;
 
   // Reads and compresses the file at path and stamps the entry with its
@@ -42,6 +49,12 @@ class ZipFile {
   // only looked at here and read when the archive is written.
   void LoadFromFile(const std::filesystem::path& path,
                     std::uint64_t streamFrom = std::numeric_limits<std::uint64_t>::max());
+
+  // An entry named name (checked as by SetStoredName) stamped with
+  // modified, whose bytes produce hands over only while the archive is
+  // written, each time it is written. What produce throws passes through
+  // the writing as it is; Limit when its bytes reach 4 GiB.
+  void LoadFromProducer(const std::string& name, std::time_t modified, ContentProducer produce);
 
   // Both throw zip::Error: InvalidArgument for a name that is empty, holds
   // NUL, is absolute, names a folder or climbs out with "..";
@@ -77,12 +90,15 @@ class ZipFile {
  private:
   // Encodes name and comment and sets the lengths and flags that follow from them.
   void encodeTexts();
-  // Deflates the source file into file after the local header written at
-  // headerOffset, then writes the header's CRC-32 and sizes over it.
+  // Stamps both headers with the time and clears what streaming fills in.
+  void beginStreamed(std::time_t modified);
+  // Deflates what the producer hands over into file after the local header
+  // written at headerOffset, then writes the header's CRC-32 and sizes over it.
   void streamData(ArchiveOutput& file, std::uint64_t headerOffset);
 
-  std::filesystem::path streamedSource_;  // set while the data is read only when written
-  std::uint64_t streamedSize_ = 0;        // its size when loaded
+  ContentProducer streamed_;       // set while the data is read only when written
+  std::string streamedSource_;     // what it reads, for messages
+  std::uint64_t streamedSize_ = 0; // its size when loaded (a file's), then its deflated size
 
   std::string StoredName;    // as given, UTF-8
   std::string ExtraField;    // always empty

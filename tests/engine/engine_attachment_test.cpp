@@ -261,7 +261,7 @@ TEST_F(AttachmentTest, AnAttachmentThatCannotBeSavedStaysWithoutALink) {
 }
 
 TEST_F(AttachmentTest, HalfWrittenAndMissingFilesAreNotTakenForSaved) {
-  host.treatment = AttachmentTreatment::ExtractZip;
+  host.treatment = AttachmentTreatment::Extract;
   inbox({MessageData::make("m", "", "",
                            {AttachmentData::value("half.txt", "0123456789"), AttachmentData::value("none.txt", "n")})});
   world.inject({"SaveAsFile", "half.txt", 0, -1, memstore::FailureMode::WriteHalfThenThrow});
@@ -272,29 +272,38 @@ TEST_F(AttachmentTest, HalfWrittenAndMissingFilesAreNotTakenForSaved) {
   EXPECT_EQ(m->attachments[0]->content, "0123456789");
   EXPECT_TRUE(m->htmlBody.empty());
   EXPECT_TRUE(m->body.empty());
-  // The half-written file is gone; nothing was zipped.
+  // The half-written file is gone.
   EXPECT_TRUE(filesIn(attachmentFolder(kRunAt)).empty());
   EXPECT_THAT(failedOperations(), ElementsAre("SaveAsFile", "SaveAsFile"));
 }
 
-TEST_F(AttachmentTest, AnArchiveNotWrittenKeepsTheFileAndTheAttachment) {
+TEST_F(AttachmentTest, AnArchiveNotWrittenLeavesNothingAndKeepsTheAttachment) {
   host.treatment = AttachmentTreatment::ExtractZip;
-  inbox({MessageData::make("m", "", "", {AttachmentData::value("a.txt", "alpha"), AttachmentData::value("b.txt", "beta")})});
-  // Something in the way of b.txt's archive.
-  world.afterSave = [](const std::string& path) {
-    if (path.find("b.txt") != std::string::npos) fs::create_directory(path + ".zip");
+  inbox({MessageData::make("m", "", "",
+                           {AttachmentData::value("a.txt", "alpha"), AttachmentData::value("b.txt", "beta"),
+                            AttachmentData::value("c.txt", "gamma")})});
+  // Something in the way of b.txt's archive once its bytes are packed;
+  // the store gives up half way through c.txt.
+  world.afterRead = [&](const std::string& name) {
+    if (name == "b.txt") fs::create_directory(savedPath(kStamp + "b.txt.zip"));
   };
+  world.inject({"ReadContent", "c.txt", 0, -1, memstore::FailureMode::WriteHalfThenThrow});
   run();
 
   auto m = outputItems().at(0);
-  ASSERT_EQ(m->attachments.size(), 1u);
-  EXPECT_EQ(m->attachments[0]->fileName, "b.txt");
-  EXPECT_EQ(m->htmlBody.find("b.txt"), std::string::npos);
+  ASSERT_EQ(m->attachments.size(), 2u);
+  EXPECT_EQ(m->attachments[0]->content, "beta");
+  EXPECT_EQ(m->attachments[1]->content, "gamma");
   EXPECT_NE(m->htmlBody.find(">a.txt</a>"), std::string::npos);
-  EXPECT_EQ(readFile(savedPath(kStamp + "b.txt")).size(), 4u);  // the loose file stays
-  EXPECT_FALSE(fs::exists(savedPath(kStamp + "a.txt")));
-  EXPECT_EQ(summarize(savedPath(kStamp + "a.txt.zip")).entries, 1);
-  EXPECT_THAT(failedOperations(), ElementsAre("WriteZip"));
+  EXPECT_EQ(m->htmlBody.find("b.txt"), std::string::npos);
+  EXPECT_EQ(m->htmlBody.find("c.txt"), std::string::npos);
+  // No loose file at any time, no half archive: a.txt's archive and the
+  // folder that was in b.txt's way.
+  EXPECT_THAT(filesIn(attachmentFolder(kRunAt)), ElementsAre(kStamp + "a.txt.zip", kStamp + "b.txt.zip"));
+  const auto archive = summarize(savedPath(kStamp + "a.txt.zip"));
+  EXPECT_EQ(archive.entries, 1);
+  // Attachments are taken from the last one back.
+  EXPECT_THAT(failedOperations(), ElementsAre("ReadContent", "WriteZip"));
 }
 
 TEST_F(AttachmentTest, ALinkThatCannotBeWrittenKeepsTheAttachment) {

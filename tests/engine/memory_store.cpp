@@ -210,6 +210,26 @@ class MemAttachment : public engine::MailAttachment {
     }
     if (world_.afterSave) world_.afterSave(path);
   }
+  void ReadContent(const ContentSink& sink) override {
+    auto mode = world_.check("ReadContent", data_->fileName);
+    std::string bytes;
+    switch (data_->kind) {
+      case AttachmentData::Kind::ByReference:
+        throw StoreError("an attachment by reference has no content of its own");
+      case AttachmentData::Kind::Embedded:
+        bytes = serializeMessage(data_->embedded ? *data_->embedded : MessageData());
+        break;
+      case AttachmentData::Kind::ByValue:
+        bytes = data_->content;
+        break;
+    }
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const std::size_t half = bytes.size() / 2;
+    sink(data, half);
+    if (mode == FailureMode::WriteHalfThenThrow) throw StoreError("the store gave up half way through " + data_->fileName);
+    sink(data + half, bytes.size() - half);
+    if (world_.afterRead) world_.afterRead(data_->fileName);
+  }
   void Delete() override {
     world_.check("Delete", data_->fileName);
     auto& list = message_->attachments;

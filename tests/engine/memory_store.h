@@ -117,6 +117,9 @@ class MemoryWorld {
   // Runs after every attachment file a SaveAsFile wrote (tests use it to
   // put something in the way of the archive).
   std::function<void(const std::string& path)> afterSave;
+  // Runs after ReadContent handed over an attachment's bytes, with its
+  // file name (the zip treatment is then writing its archive).
+  std::function<void(const std::string& fileName)> afterRead;
 
   // A source PST at path: its data lives here, and a placeholder file is
   // put on disk so the engine finds it there.

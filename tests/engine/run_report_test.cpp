@@ -59,7 +59,7 @@ TEST_F(ReportRunTest, EveryAttachmentHasARowAndEveryTakenOneAManifestLine) {
   auto signedMessage = MessageData::make("s", "plain", "", {AttachmentData::value("smime.p7m", "sig")});
   signedMessage->messageClass = "IPM.Note.SMIME";
   inbox->items.push_back(signedMessage);
-  world.inject({"SaveAsFile", "refused.txt"});
+  world.inject({"ReadContent", "refused.txt"});
   run();
 
   const std::vector<std::string> rows = csvRows(runFolder() / engine::kReportFileName);

@@ -811,6 +811,19 @@ TEST(Attachments, LargeDataIsReadFromTheSourceOnlyAsItIsWritten) {
   EXPECT_EQ(attachmentItem->Facts().size, static_cast<std::int64_t>(data.size()));
   attachmentItem->SaveAsFile((f.dir / "film.mp4").string());
   EXPECT_TRUE(t::readFile(f.dir / "film.mp4") == data);
+  // Handed over without a file: the same bytes, a block at a time; what
+  // the receiver throws comes back to it as it is.
+  std::vector<std::uint8_t> handed;
+  std::size_t pieces = 0;
+  attachmentItem->ReadContent([&](const std::uint8_t* bytes, std::size_t size) {
+    handed.insert(handed.end(), bytes, bytes + size);
+    ++pieces;
+  });
+  EXPECT_TRUE(handed == data);
+  EXPECT_GT(pieces, 1u);
+  struct ReceiverFull {};
+  EXPECT_THROW(attachmentItem->ReadContent([](const std::uint8_t*, std::size_t) { throw ReceiverFull{}; }),
+               ReceiverFull);
 
   // Kept, it goes into the new store from the source too.
   item->Commit();
@@ -850,6 +863,7 @@ TEST(Attachments, FileNamesAndSavedContent) {
   EXPECT_THAT(storeError([&] { list->Item(5)->SaveAsFile((f.dir / "plan.xlsx").string()); }),
               HasSubstr("\\\\server\\share\\plan.xlsx"));
   EXPECT_FALSE(t::fs::exists(f.dir / "plan.xlsx"));
+  storeError([&] { list->Item(5)->ReadContent([](const std::uint8_t*, std::size_t) {}); });
   storeError([&] { list->Item(1)->SaveAsFile((f.dir / "no/such/dir/x").string()); });
 
   using varnolt::platform::detail::AttachmentFileName;

@@ -294,7 +294,7 @@ TEST_F(MergeWindow, NamesFromTheMailAreShownAsTheyAre) {
 TEST_F(MergeWindow, ResultsPerPstAndFailedStepsAsACopyableTable) {
   addSourcePst("mail.pst");
   inputs.list << q(dir / "src" / "gone.pst");  // listed, then deleted
-  world.inject({"SaveAsFile", "photo.jpg", 0, -1, memstore::FailureMode::Throw});
+  world.inject({"ReadContent", "photo.jpg", 0, -1, memstore::FailureMode::Throw});
   auto merge = makeMerge();
   merge->show();
   merge->optZipAttachments->setChecked(true);
@@ -355,7 +355,7 @@ TEST_F(MergeWindow, ResultsPerPstAndFailedStepsAsACopyableTable) {
   }
   ASSERT_GE(photoRow, 0);
   EXPECT_EQ(cell(report->lstFailures, photoRow, 1), QStringLiteral("/Inbox"));
-  EXPECT_EQ(cell(report->lstFailures, photoRow, 4), QStringLiteral("SaveAsFile"));
+  EXPECT_EQ(cell(report->lstFailures, photoRow, 4), QStringLiteral("ReadContent"));
 
   // Copy: a header line, then every step as tab-separated cells; with rows
   // selected, Ctrl+C in the table takes those rows whole.
@@ -369,7 +369,7 @@ TEST_F(MergeWindow, ResultsPerPstAndFailedStepsAsACopyableTable) {
   QTest::keyClick(report->lstFailures, Qt::Key_C, Qt::ControlModifier);
   const QStringList copied = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   ASSERT_EQ(copied.size(), 2);
-  EXPECT_TRUE(copied[1].contains(QLatin1String("\tphoto.jpg\tSaveAsFile\t")));
+  EXPECT_TRUE(copied[1].contains(QLatin1String("\tphoto.jpg\tReadContent\t")));
 
   // Return presses OK, also from inside the table.
   int finishedWith = -1;

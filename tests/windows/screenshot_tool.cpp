@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     }
   }
   // One attachment whose file cannot be written, for the failed steps.
-  world.inject({"SaveAsFile", "photo 7.jpg", 0, -1, memstore::FailureMode::Throw});
+  world.inject({"ReadContent", "photo 7.jpg", 0, -1, memstore::FailureMode::Throw});
   const std::string archive = (work / "Mail" / "Archive 2018.pst").string();
   world.addSourcePst(archive)->add("Inbox");
 

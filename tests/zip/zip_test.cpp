@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "base/file_system.h"
 #include "tests/support/test_support.h"
 #include "tests/zip/zip_fixtures.h"
 #include "zip/archive_output.h"
@@ -313,8 +314,34 @@ TEST(ZipEntry, StreamedFileGivesTheSameArchiveAsOneReadWhole) {
       ASSERT_TRUE(zip.WriteZip(target, true));
       EXPECT_EQ(t::readFile(target), archives.back());
     }
+    // Handed over by a producer in uneven pieces, each time the archive is
+    // written: the same bytes again.
+    {
+      z::ZipClass zip;
+      int produced = 0;
+      std::error_code error;
+      const auto modified = varnolt::base::fileSystem().openRead(big, error)->identity(error).modifiedSeconds();
+      ASSERT_FALSE(error);
+      zip.AddContent("big.bin", static_cast<std::time_t>(modified), [&](const z::ZipFile::PieceSink& sink) {
+                       ++produced;
+                       std::size_t at = 0;
+                       for (std::size_t piece = 1; at < content.size(); piece = piece * 3 + 5) {
+                         const std::size_t n = std::min(piece, content.size() - at);
+                         sink(content.data() + at, n);
+                         at += n;
+                       }
+                     });
+      ASSERT_TRUE(zip.AddFile(small));
+      EXPECT_EQ(zip.FileCount(), 2);
+      const t::fs::path target = dir / ("produced-" + std::to_string(content.size()) + ".zip");
+      archives.push_back(writeAndRead(zip, target));
+      ASSERT_TRUE(zip.WriteZip(target, true));
+      EXPECT_EQ(t::readFile(target), archives.back());
+      EXPECT_EQ(produced, 2);
+    }
     ASSERT_EQ(archives[0].size(), archives[1].size());
     EXPECT_TRUE(archives[0] == archives[1]);
+    EXPECT_TRUE(archives[0] == archives[2]);
     EXPECT_EQ(le32(archives[1], 14), crcOf(content));
     EXPECT_EQ(le32(archives[1], 22), content.size());
   }
@@ -595,6 +622,27 @@ TEST(ZipWriteZip, WriteThatFailsHalfWayLeavesTheOldArchiveAndNoPartialFile) {
   EXPECT_TRUE(zip.WriteZip(target, true));
   EXPECT_GT(t::fs::file_size(target), 1u << 20);
 #endif
+}
+
+// A producer that fails part way: its own error comes out of WriteZip, and
+// neither a partial archive nor a temporary file is left.
+TEST(ZipWriteZip, ProducerThatFailsLeavesTheOldArchiveAndNoPartialFile) {
+  t::TempDir dir;
+  const t::fs::path target = dir / "part.bin.zip";
+  t::writeFile(target, std::string("previous archive"));
+  struct StoreGaveUp {};
+  const Bytes content = randomBytes(600000, 5);
+  z::ZipClass zip;
+  zip.AddContent("part.bin", 0, [&](const z::ZipFile::PieceSink& sink) {
+    sink(content.data(), content.size());
+    throw StoreGaveUp{};
+  });
+  EXPECT_THROW(zip.WriteZip(target, true), StoreGaveUp);
+  EXPECT_EQ(t::readFile(target), bytesOf("previous archive"));
+  EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"part.bin.zip"}));
+  EXPECT_EQ(errorKindOf([&] { zip.AddContent("../out.bin", 0, [](const z::ZipFile::PieceSink&) {}); }),
+            z::ErrorKind::InvalidArgument);
+  EXPECT_EQ(zip.FileCount(), 1);
 }
 
 TEST(ZipWriteZip, FileThatAppearsWhileWritingIsNotReplacedWithoutOverwrite) {
