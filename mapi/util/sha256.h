@@ -16,7 +16,6 @@ class Sha256 {
   std::string finishHex();
 
  private:
-  void block(const std::uint8_t* p);
   std::array<std::uint32_t, 8> h_;
   std::array<std::uint8_t, 64> buf_{};
   std::size_t used_ = 0;
@@ -24,5 +23,13 @@ class Sha256 {
 };
 
 std::string sha256Hex(const void* data, std::size_t size);
+
+namespace detail {
+// Whether the processor has the SHA extensions the compression uses when allowed.
+bool sha256Hardware();
+// Compresses whole 64-byte blocks into the eight state words, with the
+// SHA extensions when the processor has them and allowHardware is true.
+void sha256Blocks(std::uint32_t* state, const std::uint8_t* data, std::size_t blocks, bool allowHardware = true);
+}  // namespace detail
 
 }  // namespace varnolt::mapi
