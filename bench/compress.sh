@@ -28,7 +28,7 @@
 # usage: bench/compress.sh [BUILD_DIR] [WORK_DIR]
 #   BUILD_DIR  where bin/varnolt-cli is (default: build)
 #   WORK_DIR   scratch folder on the disk to measure (default: $TMPDIR or
-#              /tmp); needs about three times the big PST's size free.
+#              /tmp); needs about five times the big PST's size free.
 #              Every file made here is deleted at the end.
 # Environment: PARTS (default "mid big scale"; huge runs only when named), SLOW=1 (scale run of
 # 1,000,000 messages), SCALE_MESSAGES (overrides the scale run's count),
@@ -120,19 +120,22 @@ compare() {
   mkdir "$work/readpst"
   measure "readpst -o" "$work/readpst" readpst -q -o "$work/readpst" "$pst"
   rm -rf "$work/readpst"
+  # Each treatment's results stay until the three are done: ext4 makes
+  # every new file search past the inodes deleted in the last half minute
+  # or so, so deleting one run's thousands of files just before the next
+  # would charge the next run for them.
   for treatment in remove extract extract-zip; do
     echo "== varnolt-cli compress --treatment $treatment"
-    rm -rf "$work/dest"
-    mkdir "$work/dest"
-    measure "compress $treatment" "$work/dest" "$cli" compress --treatment "$treatment" --dest "$work/dest" "$pst"
-    if [ -d "$work/dest" ] && find "$work/dest" -name 'MSG Folder' | grep -q .; then
+    mkdir "$work/dest-$treatment"
+    measure "compress $treatment" "$work/dest-$treatment" "$cli" compress --treatment "$treatment" \
+      --dest "$work/dest-$treatment" "$pst"
+    if [ -d "$work/dest-$treatment" ] && find "$work/dest-$treatment" -name 'MSG Folder' | grep -q .; then
       echo "    a scratch folder was left behind"
     fi
-    rm -rf "$work/dest"
   done
   echo "== cp"
   measure "cp" "$work/copy.pst" cp "$pst" "$work/copy.pst"
-  rm -f "$work/copy.pst"
+  rm -rf "$work"/dest-* "$work/copy.pst"
   summary+=("" "$name: $size bytes, $count messages, $attachmentBytes bytes of attachments; load at the end: $(cut -d' ' -f1-3 /proc/loadavg)")
   summary+=("$(header)")
   summary+=("${results[@]}")
