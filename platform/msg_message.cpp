@@ -10,6 +10,7 @@
 #include <list>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "base/file_system.h"
@@ -182,14 +183,16 @@ class HeldScratchFiles {
     std::vector<Held> spilled;
     {
       std::lock_guard lock(mutex_);
-      // An older file on disk under the same name is replaced. A file held
-      // already has none: it was taken off the disk when it was put, and
-      // the run's scratch folder is written by nobody else.
-      if (!eraseLocked(path)) files.remove(path, error);
+      // An older file on disk under the same name is replaced. Only a file
+      // written to disk from here can be there: the run's scratch folder is
+      // written by nobody else, and asking the disk for every message cost
+      // a failed delete each.
+      if (!eraseLocked(path) && onDisk_.erase(path) > 0) files.remove(path, error);
       held_.push_back(Held{path, std::move(message), bytes});
       total_ += bytes;
       while (total_ > kMostHeld && held_.size() > 1) {
         total_ -= held_.front().bytes;
+        onDisk_.insert(held_.front().path);
         spilled.push_back(std::move(held_.front()));
         held_.pop_front();
       }
@@ -233,6 +236,7 @@ class HeldScratchFiles {
   void forget(const std::string& path) {
     std::lock_guard lock(mutex_);
     eraseLocked(path);
+    onDisk_.insert(path);
   }
 
  private:
@@ -261,6 +265,8 @@ class HeldScratchFiles {
   std::mutex mutex_;
   std::list<Held> held_;
   std::size_t total_ = 0;
+  // Scratch files written to disk from here, which a later put replaces.
+  std::set<std::string> onDisk_;
 };
 
 void writeScratchMessageFile(const std::string& path, mapi::Message message) {

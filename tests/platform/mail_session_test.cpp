@@ -682,6 +682,12 @@ TEST(Messages, AScratchItemFileTooLargeToHoldGoesToDisk) {
   const m::Bytes* backData = back.attachments[0].embedded->attachments[0].dataBinary();
   ASSERT_NE(backData, nullptr);
   EXPECT_TRUE(*backData == data);
+
+  // A message small enough to hold, saved under the same name, replaces
+  // the file on disk.
+  f.inboxMessage(0)->SaveToFile(path);
+  EXPECT_FALSE(t::fs::exists(path));
+  EXPECT_EQ(f.session->GetMessageFromMsgFile(path)->AttachmentList()->Count(), 5);
 }
 
 TEST(Messages, HtmlBodyWrittenIsWhatEveryReaderShows) {
