@@ -88,7 +88,11 @@ void CompressionEngine::reportAttachment(ReportedAttachment reported,
     reported.archiveEntry = lastSaved_.archiveEntry;
     reported.linkText = lastSaved_.linkText;
     reported.linkInPlainText = lastSaved_.linkInPlainText;
-    attempt("read the saved file for the report", [&] { reported.fileSha256 = FileSha256(lastSaved_.path); });
+    // A file saved as it is was hashed once already: its content is the file.
+    if (lastSaved_.archiveEntry.empty() && !lastSaved_.contentSha256.empty())
+      reported.fileSha256 = lastSaved_.contentSha256;
+    else
+      attempt("read the saved file for the report", [&] { reported.fileSha256 = FileSha256(lastSaved_.path); });
   }
   runReport_.attachment(std::move(reported));
 }

@@ -102,6 +102,19 @@ TEST_F(ReportRunTest, RemovedAttachmentsAreInTheManifestWithoutAFile) {
   EXPECT_THAT(csvRows(runFolder() / engine::kReportFileName).at(1), ::testing::HasSubstr(",x.bin,,remove,removed,,"));
 }
 
+TEST_F(ReportRunTest, ASavedFileIsHashedAsItIsOnDisk) {
+  host.treatment = AttachmentTreatment::Extract;
+  addPst("mail.pst")->add("Inbox")->items = {MessageData::make("m", "plain", "", {AttachmentData::value("a.txt", "aaa")})};
+  run();
+  const std::vector<json> lines = manifestLines(runFolder() / engine::kManifestFileName);
+  ASSERT_EQ(lines.size(), 1u);
+  const json& file = lines[0].at("file");
+  EXPECT_EQ(file.at("sha256"), fileSha256(runFolder() / file.at("path").get<std::string>()));
+  EXPECT_EQ(file.at("contentSha256"), sha256Hex({'a', 'a', 'a'}));
+  EXPECT_EQ(file.at("sha256"), file.at("contentSha256"));
+  EXPECT_FALSE(file.contains("archiveEntry"));
+}
+
 TEST(RunReport, RowsAreOnDiskOnceTheirMessageIsDoneAndQuotedForSpreadsheets) {
   TempDir tmp;
   engine::RunReport report;
