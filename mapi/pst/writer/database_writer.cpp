@@ -41,6 +41,8 @@ BlockId NodeDatabaseWriter::writeBlock(ByteView data, bool internal) {
   nextBid_ += 4;
   std::size_t disk = blockDiskSize(data.size(), layout_);
   std::uint64_t ib = space_.allocate(disk, layout_.blockAlign);
+  if (ib >= (std::uint64_t{1} << 48))
+    throw Error(ErrorKind::Limit, "the new PST file would grow past 256 TiB");
 
   Bytes out;
   out.reserve(disk);
@@ -56,11 +58,11 @@ BlockId NodeDatabaseWriter::writeBlock(ByteView data, bool internal) {
   file_.writeAt(ib, out);
   written_ += disk;
 
-  BlockRecord r;
-  r.entry.bref = {bid, ib};
-  r.entry.cb = t.cb;
-  r.entry.cRef = kSingleUse;
-  r.internal = internal;
+  BlockRecord r{};
+  r.ib = ib & ((std::uint64_t{1} << 48) - 1);
+  r.cb = t.cb & 0x3FFFu;  // at most maxBlockData
+  r.internal = internal ? 1 : 0;
+  r.live = 1;
   blocks_.push_back(r);
   if (collector_) collector_->push_back(bid);
   return bid;
@@ -220,17 +222,18 @@ void NodeDatabaseWriter::setNode(const NbtEntry& entry) { nodes_[entry.nid] = en
 void NodeDatabaseWriter::removeNode(NodeId nid) { nodes_.erase(nid); }
 
 NodeDatabaseWriter::BlockRecord* NodeDatabaseWriter::findRecord(BlockId bid) {
-  auto it = std::lower_bound(blocks_.begin(), blocks_.end(), bid,
-                             [](const BlockRecord& r, BlockId b) { return r.entry.bref.bid < b; });
-  if (it == blocks_.end() || it->entry.bref.bid != bid) return nullptr;
-  return &*it;
+  static_assert(sizeof(BlockRecord) == 8);
+  const std::uint64_t place = bid >> 2;
+  if (place == 0 || place > blocks_.size()) return nullptr;
+  BlockRecord& r = blocks_[static_cast<std::size_t>(place - 1)];
+  return bidOf(static_cast<std::size_t>(place - 1), r) == bid ? &r : nullptr;
 }
 
 void NodeDatabaseWriter::releaseBlock(BlockId bid) {
   BlockRecord* r = findRecord(bid);
   if (!r || !r->live) return;
   r->live = false;
-  space_.release(r->entry.bref.ib, blockDiskSize(r->entry.cb, layout_));
+  space_.release(r->ib, blockDiskSize(r->cb, layout_));
 }
 
 Bref NodeDatabaseWriter::writeBTree(std::uint8_t ptype, std::size_t count, std::size_t leafEntrySize,
@@ -336,11 +339,17 @@ void NodeDatabaseWriter::commit() {
 
   std::size_t live = 0;
   for (const BlockRecord& r : blocks_) live += r.live ? 1 : 0;
-  auto block = blocks_.begin();
+  std::size_t block = 0;
   Bref bbt = writeBTree(page_type::BlockBTree, live, layout_.bbtEntrySize, [&](Bytes& page) {
-    while (!block->live) ++block;
-    block->entry.write(page, layout_);
-    return (block++)->entry.bref.bid;
+    while (!blocks_[block].live) ++block;
+    const BlockRecord& r = blocks_[block];
+    BbtEntry entry;
+    entry.bref = {bidOf(block, r), r.ib};
+    entry.cb = static_cast<std::uint16_t>(r.cb);
+    entry.cRef = kSingleUse;
+    entry.write(page, layout_);
+    ++block;
+    return entry.bref.bid;
   });
 
   SpaceMap::Totals totals = space_.finish(file_);

@@ -75,11 +75,18 @@ class NodeDatabaseWriter {
   // bytes, every one full but the last.
   BlockId writeTreeOver(const std::vector<BlockId>& bids, std::uint64_t size);
 
+  // A written block in eight bytes: a file of millions of blocks keeps
+  // one of these per block until commit. Its bid is not kept: bids are
+  // handed out 4 apart from 4, so the record's place gives it.
   struct BlockRecord {
-    BbtEntry entry;
-    bool internal = false;
-    bool live = true;
+    std::uint64_t ib : 48;  // where it is in the file
+    std::uint64_t cb : 14;  // bytes of data
+    std::uint64_t internal : 1;
+    std::uint64_t live : 1;
   };
+  static BlockId bidOf(std::size_t index, const BlockRecord& record) {
+    return static_cast<BlockId>((index + 1) << 2) | (record.internal ? 2 : 0);
+  }
   BlockRecord* findRecord(BlockId bid);
   // A B-tree over count leaf entries; nextLeaf appends the next one (in
   // key order) to a page and answers its key.
@@ -91,7 +98,7 @@ class NodeDatabaseWriter {
   const Layout& layout_;
   CryptMethod crypt_;
   SpaceMap space_;
-  // In bid order: bids only grow. A deque grows without moving what it
+  // In bid order, one per bid. A deque grows without moving what it
   // holds, so a file of millions of blocks never needs twice their room.
   std::deque<BlockRecord> blocks_;
   std::map<NodeId, NbtEntry> nodes_;
