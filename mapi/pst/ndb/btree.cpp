@@ -86,15 +86,16 @@ std::optional<std::size_t> BTree::findLeaf(std::uint64_t key, const Bytes** page
       return std::nullopt;
     }
     // The child to follow is the last whose first key is not above ours.
-    std::optional<Bref> next;
+    // Only keys are read on the way; the one entry chosen is parsed whole.
+    std::size_t chosen = m.cEnt;
     for (std::size_t i = 0; i < m.cEnt; ++i) {
-      BtBranchEntry e = BtBranchEntry::parse(page, i * m.cbEnt, layout_);
-      std::uint64_t k = kind_ == Kind::Nodes ? (e.key & 0xFFFFFFFFu) : bidKey(e.key);
+      const std::uint64_t raw = readId(page, i * m.cbEnt, layout_);
+      const std::uint64_t k = kind_ == Kind::Nodes ? (raw & 0xFFFFFFFFu) : bidKey(raw);
       if (k > key) break;
-      next = e.bref;
+      chosen = i;
     }
-    if (!next) return std::nullopt;
-    bref = *next;
+    if (chosen == m.cEnt) return std::nullopt;
+    bref = BtBranchEntry::parse(page, chosen * m.cbEnt, layout_).bref;
     level = m.cLevel - 1;
   }
 }

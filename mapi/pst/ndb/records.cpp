@@ -4,10 +4,6 @@
 
 namespace varnolt::mapi::pst {
 
-std::uint64_t readId(ByteView v, std::size_t off, const Layout& l) {
-  return l.idSize == 4 ? std::uint64_t{v.u32(off)} : v.u64(off);
-}
-
 void putId(Bytes& out, std::uint64_t value, const Layout& l) {
   if (l.idSize == 4) {
     putU32(out, static_cast<std::uint32_t>(value));

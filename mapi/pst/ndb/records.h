@@ -13,8 +13,11 @@
 
 namespace varnolt::mapi::pst {
 
-// Reads and appends one id-sized value (4 or 8 bytes).
-std::uint64_t readId(ByteView v, std::size_t off, const Layout& l);
+// Reads and appends one id-sized value (4 or 8 bytes). Reading is inline:
+// every B-tree lookup reads dozens of ids.
+inline std::uint64_t readId(ByteView v, std::size_t off, const Layout& l) {
+  return l.idSize == 4 ? std::uint64_t{v.u32(off)} : v.u64(off);
+}
 void putId(Bytes& out, std::uint64_t value, const Layout& l);
 
 // BREF ([MS-PST] 2.2.2.4): a block id and the file offset of the block.

@@ -248,12 +248,12 @@ Bref NodeDatabaseWriter::writeBTree(std::uint8_t ptype, std::size_t count, std::
   };
   // fill(first, n, page) appends n entries from the first to page and
   // answers the key of the first.
-  auto writeLevel = [&](std::size_t count, std::size_t entrySize, std::uint8_t cLevel, auto&& fill) {
+  auto writeLevel = [&](std::size_t entries, std::size_t entrySize, std::uint8_t cLevel, auto&& fill) {
     std::size_t cap = layout_.btEntriesSize / entrySize;
     Level up;
     Bytes page;
-    for (std::size_t i = 0; i == 0 || i < count; i += cap) {
-      std::size_t n = std::min(cap, count - i);
+    for (std::size_t i = 0; i == 0 || i < entries; i += cap) {
+      std::size_t n = std::min(cap, entries - i);
       page.clear();
       page.reserve(layout_.pageSize);
       const std::uint64_t firstKey = fill(i, n, page);
@@ -270,7 +270,7 @@ Bref NodeDatabaseWriter::writeBTree(std::uint8_t ptype, std::size_t count, std::
       e.write(enc, layout_);
       up.keys.push_back(e.key);
       up.entries.push_back(std::move(enc));
-      if (count == 0) break;
+      if (entries == 0) break;
     }
     return up;
   };
