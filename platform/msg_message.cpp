@@ -587,7 +587,11 @@ std::string SourceMessage::describe() const { return "message " + hexId(nid_) + 
 
 // Read whole or not at all: a message that cannot be read completely is
 // reported rather than copied with parts missing.
-mapi::Message SourceMessage::load() { return state_->source().readMessage(nid_); }
+mapi::Message SourceMessage::load() {
+  const pst::Store& store = state_->source();
+  if (std::optional<mapi::Message> ahead = state_->takeReadAhead(nid_)) return std::move(*ahead);
+  return store.readMessage(nid_);
+}
 
 // A walk's list of a folder's messages holds every one of them until the
 // folder is done; kept, the content of a message read only to be written

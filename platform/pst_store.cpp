@@ -46,6 +46,25 @@ class SnapshotEnumerator : public engine::Enumerator<T> {
   std::size_t next_ = 0;
 };
 
+// The messages of a source folder as they stood when the pass began, read
+// ahead while the walk copies them.
+class SourceMessageEnumerator : public engine::Enumerator<engine::MailMessage> {
+ public:
+  SourceMessageEnumerator(std::shared_ptr<StoreState> state, std::vector<pst::NodeId> ids)
+      : state_(std::move(state)), ids_(std::move(ids)) {
+    if (!ids_.empty()) state_->readAhead(ids_);
+  }
+  std::shared_ptr<engine::MailMessage> Next() override {
+    if (next_ >= ids_.size()) return nullptr;
+    return std::make_shared<SourceMessage>(state_, ids_[next_++]);
+  }
+
+ private:
+  std::shared_ptr<StoreState> state_;
+  std::vector<pst::NodeId> ids_;
+  std::size_t next_ = 0;
+};
+
 // Subfolders of a source folder. Search folders are left out: they hold
 // only the results of a search over other folders.
 class SourceFolderList : public engine::FolderList {
@@ -89,10 +108,7 @@ class SourceItemList : public engine::ItemList {
   }
   std::unique_ptr<engine::Enumerator<engine::MailMessage>> Enumerate() override {
     return guarded("ItemList", [&] {
-      std::vector<std::shared_ptr<engine::MailMessage>> items;
-      for (pst::NodeId id : state_->source().folder(nid_).messageIds())
-        items.push_back(std::make_shared<SourceMessage>(state_, id));
-      return std::make_unique<SnapshotEnumerator<engine::MailMessage>>(std::move(items));
+      return std::make_unique<SourceMessageEnumerator>(state_, state_->source().folder(nid_).messageIds());
     });
   }
   std::shared_ptr<engine::MailMessage> NewItem() override {
@@ -296,6 +312,7 @@ std::shared_ptr<StoreState> StoreState::openSource(const std::filesystem::path& 
   pst::OpenOptions options;
   options.deferAttachmentDataFrom = kDeferAttachmentDataFrom;
   state->source_ = guarded(path.string() + " cannot be opened", [&] { return pst::Store::open(path, options); });
+  state->sourceOptions_ = options;
   return state;
 }
 
@@ -333,7 +350,19 @@ pst::Writer& StoreState::writer() {
   return *writer_;
 }
 
+void StoreState::readAhead(std::vector<pst::NodeId> ids) {
+  if (!source_) return;
+  if (!readAhead_) readAhead_ = std::make_unique<MessageReadAhead>(path_, sourceOptions_);
+  readAhead_->follow(std::move(ids));
+}
+
+std::optional<mapi::Message> StoreState::takeReadAhead(pst::NodeId nid) {
+  if (!source_ || !readAhead_) return std::nullopt;
+  return readAhead_->take(nid);
+}
+
 void StoreState::close() {
+  readAhead_.reset();
   source_.reset();
   if (!writer_) return;
   // Whatever close() does, the store is finished with: a file that could
@@ -345,6 +374,7 @@ void StoreState::close() {
 }
 
 void StoreState::discard() {
+  readAhead_.reset();
   source_.reset();
   // A writer let go without close() removes its unfinished file.
   writer_.reset();

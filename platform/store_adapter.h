@@ -18,6 +18,7 @@
 #include "mapi/message.h"
 #include "mapi/pst/messaging/store.h"
 #include "mapi/pst/writer/writer.h"
+#include "platform/read_ahead.h"
 
 namespace varnolt::platform::detail {
 
@@ -106,6 +107,12 @@ class StoreState {
   // it is removed.
   void discard();
 
+  // Has the source's messages ids read ahead on a second thread, in this
+  // order, and takes each when it was (see read_ahead.h). Nothing to take
+  // once the store is closed.
+  void readAhead(std::vector<pst::NodeId> ids);
+  std::optional<mapi::Message> takeReadAhead(pst::NodeId nid);
+
   // Folders every new file must keep that the engine removed: they stay
   // in the file, empty and out of sight, until a folder of the same name
   // is added under the same parent.
@@ -118,6 +125,8 @@ class StoreState {
   std::filesystem::path path_;
   bool isSource_;
   std::unique_ptr<pst::Store> source_;
+  pst::OpenOptions sourceOptions_;
+  std::unique_ptr<MessageReadAhead> readAhead_;
   std::unique_ptr<pst::Writer> writer_;
 };
 

@@ -895,3 +895,68 @@ TEST(Attachments, FileNamesAndSavedContent) {
 }
 
 }  // namespace
+
+// ---- reading ahead
+
+// The helper thread hands over exactly what the walk's own read gives, and
+// never a message the walk has passed by, one of a list it no longer
+// follows, or one whose large attachment is still to be read from the
+// helper's reader.
+TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
+  t::TempDir dir;
+  const t::fs::path path = dir / "many.pst";
+  std::vector<pst::NodeId> ids;
+  {
+    auto w = pst::Writer::create(path, "Many");
+    auto inbox = w->createFolder(w->ipmSubtree(), "Inbox", "IPF.Note");
+    for (int i = 0; i < 60; ++i) {
+      m::Message message = i % 7 == 0 ? messageWithEveryAttachment() : mail("Number " + std::to_string(i), "body");
+      if (i == 30) {
+        m::Attachment big = attachment("big.bin", "big.bin", "big.bin");
+        big.props.set(m::tag::AttachDataBinary, m::PropValue::binary(m::Bytes(varnolt::platform::detail::kDeferAttachmentDataFrom, 0x5A)));
+        message.attachments.push_back(std::move(big));
+      }
+      w->addMessage(inbox, message);
+    }
+    w->close();
+  }
+  pst::OpenOptions options;
+  options.deferAttachmentDataFrom = varnolt::platform::detail::kDeferAttachmentDataFrom;
+  auto store = pst::Store::open(path, options);
+  for (pst::NodeId id : store->ipmSubtree()->subfolderIds())
+    if (store->folder(id).displayName() == "Inbox") ids = store->folder(id).messageIds();
+  ASSERT_EQ(ids.size(), 60u);
+  const pst::NodeId large = ids[30];
+
+  std::size_t handed = 0;
+  for (int round = 0; round < 20; ++round) {
+    varnolt::platform::detail::MessageReadAhead ahead(path, options);
+    ahead.follow(ids);
+    // The walk skips the first ten, then takes the rest in order; the
+    // ones skipped are gone for good.
+    for (std::size_t i = 10; i < ids.size(); ++i) {
+      std::optional<m::Message> message = ahead.take(ids[i]);
+      // The walk's own read, as the walk does it when nothing is handed
+      // over, or to compare with what was.
+      const m::Message own = store->readMessage(ids[i]);
+      if (!message) continue;
+      ++handed;
+      EXPECT_NE(ids[i], large);
+      EXPECT_TRUE(*message == own) << i;
+    }
+    for (std::size_t i = 0; i < 10; ++i) EXPECT_FALSE(ahead.take(ids[i])) << i;
+    // A new list: what is left of the old one is let go of.
+    ahead.follow({ids[2], ids[3]});
+    EXPECT_FALSE(ahead.take(ids[59]));
+    std::optional<m::Message> again = ahead.take(ids[3]);
+    if (again) EXPECT_TRUE(*again == store->readMessage(ids[3]));
+  }
+  // Waited for while it is being read, a message is handed over: some are.
+  EXPECT_GT(handed, 0u);
+  // A node that is no message is not handed over; the walk meets the
+  // failure itself.
+  varnolt::platform::detail::MessageReadAhead ahead(path, options);
+  ahead.follow({0x7FFFFFE4u, ids[0]});
+  EXPECT_FALSE(ahead.take(0x7FFFFFE4u));
+  EXPECT_THROW(store->readMessage(0x7FFFFFE4u), std::exception);
+}

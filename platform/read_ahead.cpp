@@ -1,0 +1,118 @@
+#include "platform/read_ahead.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "platform/store_adapter.h"
+
+namespace varnolt::platform::detail {
+
+namespace {
+
+// Whether a value of the message (or of a message embedded in it) is
+// still to be read from the store that read it.
+bool leavesDataInItsStore(const mapi::Message& message) {
+  for (const mapi::Attachment& attachment : message.attachments) {
+    for (const auto& [tag, value] : attachment.props.all())
+      if (value.source) return true;
+    if (attachment.embedded && leavesDataInItsStore(*attachment.embedded)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+MessageReadAhead::MessageReadAhead(std::filesystem::path path, mapi::pst::OpenOptions options)
+    : path_(std::move(path)), options_(options), thread_([this] { run(); }) {}
+
+MessageReadAhead::~MessageReadAhead() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+bool MessageReadAhead::roomToRead() const { return read_.size() < kMostKept && readBytes_ < kMostKeptBytes; }
+
+void MessageReadAhead::follow(std::vector<mapi::pst::NodeId> ids) {
+  std::lock_guard lock(mutex_);
+  ids_ = std::move(ids);
+  nextToRead_ = 0;
+  ++listNumber_;
+  read_.clear();
+  readBytes_ = 0;
+  if (helperWaits_) changed_.notify_all();
+}
+
+std::optional<mapi::Message> MessageReadAhead::take(mapi::pst::NodeId nid) {
+  std::unique_lock lock(mutex_);
+  if (reading_ == nid) {
+    walkWaits_ = true;
+    changed_.wait(lock, [&] { return reading_ != nid; });
+    walkWaits_ = false;
+  }
+  auto it = std::find_if(read_.begin(), read_.end(), [&](const Read& r) { return r.nid == nid; });
+  std::optional<mapi::Message> message;
+  if (it != read_.end()) {
+    message = std::move(it->message);
+    ++it;
+  } else {
+    // Not read yet: the walk reads it here, and the helper goes on with
+    // the message after it.
+    auto ahead = std::find(ids_.begin() + static_cast<std::ptrdiff_t>(nextToRead_), ids_.end(), nid);
+    if (ahead == ids_.end()) return std::nullopt;
+    nextToRead_ = static_cast<std::size_t>(ahead - ids_.begin()) + 1;
+    it = read_.end();
+  }
+  // This message and those before it are the walk's past.
+  for (auto passed = read_.begin(); passed != it; ++passed) readBytes_ -= passed->bytes;
+  read_.erase(read_.begin(), it);
+  if (helperWaits_ && read_.size() <= kMostKept / 2 && readBytes_ <= kMostKeptBytes / 2) changed_.notify_all();
+  return message;
+}
+
+void MessageReadAhead::run() {
+  std::unique_ptr<mapi::pst::Store> store;
+  bool unusable = false;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (!stopping_ && !(nextToRead_ < ids_.size() && roomToRead())) {
+      helperWaits_ = true;
+      changed_.wait(lock, [&] { return stopping_ || (nextToRead_ < ids_.size() && roomToRead()); });
+      helperWaits_ = false;
+    }
+    if (stopping_) return;
+    const mapi::pst::NodeId nid = ids_[nextToRead_++];
+    const std::uint64_t list = listNumber_;
+    reading_ = nid;
+    lock.unlock();
+    std::optional<mapi::Message> message;
+    std::size_t bytes = 0;
+    if (!unusable) {
+      try {
+        if (!store) store = mapi::pst::Store::open(path_, options_);
+        message = store->readMessage(nid);
+        bytes = HeldMessageBytes(*message);
+        // A message too large to keep beside others is read by the walk.
+        if (leavesDataInItsStore(*message) || bytes > kMostKeptBytes) message.reset();
+      } catch (const std::exception&) {
+        // The walk reads this message itself and hears why it fails. A
+        // file that cannot be opened twice is read on the walk's thread
+        // alone from here on.
+        message.reset();
+        if (!store) unusable = true;
+      }
+    }
+    lock.lock();
+    reading_.reset();
+    if (message && list == listNumber_) {
+      read_.push_back(Read{nid, std::move(*message), bytes});
+      readBytes_ += bytes;
+    }
+    if (walkWaits_) changed_.notify_all();
+  }
+}
+
+}  // namespace varnolt::platform::detail
