@@ -17,29 +17,34 @@ namespace {
 
 using nlohmann::json;
 
-std::string base64(const std::string& bytes) {
+// Appends bytes in base64 (with padding) to out.
+void appendBase64(std::string& out, const std::string& bytes) {
   static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
+  const std::size_t start = out.size();
+  out.resize(start + (bytes.size() + 2) / 3 * 4);
+  char* to = out.data() + start;
   std::size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
     const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
                        static_cast<unsigned char>(bytes[i + 2]);
-    for (int s = 18; s >= 0; s -= 6) out += digits[(v >> s) & 63];
+    *to++ = digits[(v >> 18) & 63];
+    *to++ = digits[(v >> 12) & 63];
+    *to++ = digits[(v >> 6) & 63];
+    *to++ = digits[v & 63];
   }
   if (i + 1 == bytes.size()) {
     const unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    out += digits[(v >> 18) & 63];
-    out += digits[(v >> 12) & 63];
-    out += "==";
+    *to++ = digits[(v >> 18) & 63];
+    *to++ = digits[(v >> 12) & 63];
+    *to++ = '=';
+    *to++ = '=';
   } else if (i + 2 == bytes.size()) {
     const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-    out += digits[(v >> 18) & 63];
-    out += digits[(v >> 12) & 63];
-    out += digits[(v >> 6) & 63];
-    out += '=';
+    *to++ = digits[(v >> 18) & 63];
+    *to++ = digits[(v >> 12) & 63];
+    *to++ = digits[(v >> 6) & 63];
+    *to++ = '=';
   }
-  return out;
 }
 
 std::string tagHex(std::uint32_t tag) {
@@ -48,20 +53,33 @@ std::string tagHex(std::uint32_t tag) {
   return text;
 }
 
-json propertiesJson(const std::vector<StoredProperty>& properties) {
-  json list = json::array();
-  for (const StoredProperty& p : properties) {
-    json entry = {{"tag", tagHex(p.tag)}};
+// Appends the properties as the manifest lists them,
+// [{"tag":"0x0037001F","value":"<base64>"},...] ("values" and an array of
+// them for a multi-valued one), the very text a JSON library gives for
+// that array, written directly: the values are the bulk of the manifest,
+// and neither tags nor base64 need escaping.
+void appendPropertiesJson(std::string& out, const std::vector<StoredProperty>& properties) {
+  out += '[';
+  for (std::size_t i = 0; i < properties.size(); ++i) {
+    const StoredProperty& p = properties[i];
+    if (i > 0) out += ',';
+    out += "{\"tag\":\"";
+    out += tagHex(p.tag);
     if ((p.tag & 0x1000) != 0) {
-      json values = json::array();
-      for (const std::string& v : p.values) values.push_back(base64(v));
-      entry["values"] = values;
+      out += "\",\"values\":[";
+      for (std::size_t v = 0; v < p.values.size(); ++v) {
+        out += v > 0 ? ",\"" : "\"";
+        appendBase64(out, p.values[v]);
+        out += '"';
+      }
+      out += "]}";
     } else {
-      entry["value"] = base64(p.value);
+      out += "\",\"value\":\"";
+      appendBase64(out, p.value);
+      out += "\"}";
     }
-    list.push_back(entry);
   }
-  return list;
+  out += ']';
 }
 
 // The value of the property with this id among properties, for the
@@ -261,39 +279,42 @@ void RunReport::endMessage(const std::string& entryId, const BodyState& after) {
     if (a.outcome != AttachmentOutcome::Removed && a.outcome != AttachmentOutcome::Saved &&
         a.outcome != AttachmentOutcome::Zipped)
       continue;
-    json line = {{"format", kManifestFormat},
-                 {"pst", pst_},
-                 {"message",
-                  {{"entryId", entryId},
-                   {"folder", folder_},
-                   {"position", position_},
-                   {"subject", facts_.subject},
-                   {"date", facts_.date}}},
-                 {"attachment", attachmentSummary(a)},
-                 {"properties", propertiesJson(a.properties)},
-                 {"treatment", a.treatment ? TreatmentText(*a.treatment) : ""},
-                 {"outcome", OutcomeText(a.outcome)},
-                 {"file", nullptr},
-                 {"links", {{"plain", links.plain}, {"html", links.html}, {"rtf", links.rtf}}}};
-    if (a.outcome != AttachmentOutcome::Removed) {
-      line["file"] = {{"path", a.savedFile},
-                      {"sha256", a.fileSha256},
-                      {"contentSha256", a.contentSha256},
-                      {"size", a.contentSize}};
-      if (a.outcome == AttachmentOutcome::Zipped) line["file"]["archiveEntry"] = a.archiveEntry;
-      line["link"] = {{"text", a.linkText}, {"body", a.linkInPlainText ? "plain" : "html"}};
-    }
+    // The line's members in the order a JSON library sorts them, each
+    // value as it dumps it; the property lists are written directly.
+    std::string line = "{\"attachment\":" + dumped(attachmentSummary(a));
     if (!bodyWritten) {
       // Once per message: the bodies before the run changed them, and
       // digests of them after, so restore can tell whether the message
       // was changed since.
-      line["body"] = {{"before", propertiesJson(before_.properties)},
-                      {"afterPlainSha256", textSha256(after.plain)},
-                      {"afterHtmlSha256", textSha256(after.html)},
-                      {"afterRtfSha256", textSha256(after.rtf)}};
+      line += ",\"body\":{\"afterHtmlSha256\":\"" + textSha256(after.html) + "\",\"afterPlainSha256\":\"" +
+              textSha256(after.plain) + "\",\"afterRtfSha256\":\"" + textSha256(after.rtf) + "\",\"before\":";
+      appendPropertiesJson(line, before_.properties);
+      line += '}';
       bodyWritten = true;
     }
-    manifest += dumped(line) + "\n";
+    line += ",\"file\":";
+    if (a.outcome != AttachmentOutcome::Removed) {
+      json file = {{"path", a.savedFile}, {"sha256", a.fileSha256}, {"contentSha256", a.contentSha256}, {"size", a.contentSize}};
+      if (a.outcome == AttachmentOutcome::Zipped) file["archiveEntry"] = a.archiveEntry;
+      line += dumped(file);
+    } else {
+      line += "null";
+    }
+    line += ",\"format\":" + dumped(kManifestFormat);
+    if (a.outcome != AttachmentOutcome::Removed)
+      line += ",\"link\":" + dumped({{"text", a.linkText}, {"body", a.linkInPlainText ? "plain" : "html"}});
+    line += ",\"links\":" + dumped({{"plain", links.plain}, {"html", links.html}, {"rtf", links.rtf}});
+    line += ",\"message\":" + dumped({{"entryId", entryId},
+                                       {"folder", folder_},
+                                       {"position", position_},
+                                       {"subject", facts_.subject},
+                                       {"date", facts_.date}});
+    line += ",\"outcome\":" + dumped(OutcomeText(a.outcome));
+    line += ",\"properties\":";
+    appendPropertiesJson(line, a.properties);
+    line += ",\"pst\":" + dumped(pst_);
+    line += ",\"treatment\":" + dumped(a.treatment ? TreatmentText(*a.treatment) : "");
+    manifest += line + "}\n";
   }
   pending_.clear();
   writeOrThrow(csv_, csv, kReportFileName);

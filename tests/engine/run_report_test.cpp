@@ -38,10 +38,16 @@ std::vector<std::string> csvRows(const fs::path& p) {
   return rows;
 }
 
+// Each line also reads as the very text a JSON library writes for it
+// (members sorted, no blanks), as the run wrote it before it wrote the
+// lines itself.
 std::vector<json> manifestLines(const fs::path& p) {
   std::vector<json> out;
   std::ifstream in(p);
-  for (std::string line; std::getline(in, line);) out.push_back(json::parse(line));
+  for (std::string line; std::getline(in, line);) {
+    out.push_back(json::parse(line));
+    EXPECT_EQ(out.back().dump(-1, ' ', false, json::error_handler_t::replace), line);
+  }
   return out;
 }
 
