@@ -949,7 +949,9 @@ TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
     ahead.follow({ids[2], ids[3]});
     EXPECT_FALSE(ahead.take(ids[59]));
     std::optional<m::Message> again = ahead.take(ids[3]);
-    if (again) EXPECT_TRUE(*again == store->readMessage(ids[3]));
+    if (again) {
+      EXPECT_TRUE(*again == store->readMessage(ids[3]));
+    }
   }
   // Waited for while it is being read, a message is handed over: some are.
   EXPECT_GT(handed, 0u);
