@@ -296,17 +296,31 @@ void ZipFile::streamData(ArchiveOutput& file, std::uint64_t headerOffset) {
   auto compressionError = [&](int rc) {
     return Error(ErrorKind::Compression, "cannot compress " + source + ": zlib error " + std::to_string(rc));
   };
-  // The parameters zlib's compress() uses, without its header and trailer,
-  // so the data is the same as that of a file deflated whole.
-  z_stream z{};
-  int rc = ::deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  // One deflate state per thread, reset for each entry. Made anew for
+  // every archive, its quarter megabyte went back to the system and was
+  // faulted in again, page by page, for each attachment zipped.
+  struct Deflater {
+    z_stream z{};
+    bool ready = false;
+    std::vector<std::uint8_t> out;
+    ~Deflater() {
+      if (ready) ::deflateEnd(&z);
+    }
+  };
+  thread_local Deflater deflater;
+  int rc = Z_OK;
+  if (deflater.ready) {
+    rc = ::deflateReset(&deflater.z);
+  } else {
+    // The parameters zlib's compress() uses, without its header and
+    // trailer, so the data is the same as that of a file deflated whole.
+    rc = ::deflateInit2(&deflater.z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    deflater.ready = rc == Z_OK;
+    deflater.out.resize(kStreamPiece);
+  }
   if (rc != Z_OK) throw compressionError(rc);
-  struct DeflateEnd {
-    z_stream* z;
-    ~DeflateEnd() { ::deflateEnd(z); }
-  } ender{&z};
-
-  std::vector<std::uint8_t> out(kStreamPiece);
+  z_stream& z = deflater.z;
+  std::vector<std::uint8_t>& out = deflater.out;
   uLong crc = ::crc32(0L, Z_NULL, 0);
   std::uint64_t taken = 0;
   std::uint64_t deflated = 0;
