@@ -30,6 +30,12 @@
 #   WORK_DIR   scratch folder on the disk to measure (default: $TMPDIR or
 #              /tmp); needs about five times the big PST's size free.
 #              Every file made here is deleted at the end.
+# FRESH_FS=1 (as root) runs mid and big each on an ext4 file system made
+# for it in an image file under WORK_DIR: on ext4 a new file is placed past
+# every inode deleted in the last minutes, so on a disk where thousands of
+# files were just deleted (a previous run's results, a build) each file
+# created costs up to a millisecond more, for readpst and compress alike
+# but far more for extract, which creates one per attachment.
 # Environment: PARTS (default "mid big scale"; huge runs only when named), SLOW=1 (scale run of
 # 1,000,000 messages), SCALE_MESSAGES (overrides the scale run's count),
 # MESSAGES, ATTACHMENT_SIZE, ATTACHMENTS_PER_MESSAGE, FOLDERS (the big
@@ -43,7 +49,9 @@ cli=$build/bin/varnolt-cli
 command -v readpst > /dev/null || { echo "readpst is not installed (Debian pst-utils)"; exit 1; }
 [ -x /usr/bin/time ] || { echo "/usr/bin/time is not installed (Debian time)"; exit 1; }
 work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/bench_compress.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# here: where a part's PST and results go ($work, or its fresh file system).
+here=$work
+trap 'mountpoint -q "$work/fs" && umount "$work/fs"; rm -rf "$work"' EXIT
 parts=${PARTS:-mid big scale}
 seed=${SEED:-7}
 
@@ -55,12 +63,12 @@ results=()
 summary=()
 size=0 count=0 attachmentBytes=0 readpstSeconds=""
 
-# generate NAME ARGS...: makes $work/NAME.pst and sets size, count and
+# generate NAME ARGS...: makes $here/NAME.pst and sets size, count and
 # attachmentBytes from what generate reports.
 generate() {
   local name=$1
   shift
-  pst=$work/$name.pst
+  pst=$here/$name.pst
   echo "== generating $name: $*"
   local gen
   gen=$("$cli" generate "$pst" "$@" --seed "$seed")
@@ -117,38 +125,63 @@ compare() {
   results=()
   readpstSeconds=""
   echo "== readpst -o"
-  mkdir "$work/readpst"
-  measure "readpst -o" "$work/readpst" readpst -q -o "$work/readpst" "$pst"
-  rm -rf "$work/readpst"
+  mkdir "$here/readpst"
+  measure "readpst -o" "$here/readpst" readpst -q -o "$here/readpst" "$pst"
+  rm -rf "$here/readpst"
   # Each treatment's results stay until the three are done: ext4 makes
   # every new file search past the inodes deleted in the last half minute
   # or so, so deleting one run's thousands of files just before the next
   # would charge the next run for them.
   for treatment in remove extract extract-zip; do
     echo "== varnolt-cli compress --treatment $treatment"
-    mkdir "$work/dest-$treatment"
-    measure "compress $treatment" "$work/dest-$treatment" "$cli" compress --treatment "$treatment" \
-      --dest "$work/dest-$treatment" "$pst"
-    if [ -d "$work/dest-$treatment" ] && find "$work/dest-$treatment" -name 'MSG Folder' | grep -q .; then
+    mkdir "$here/dest-$treatment"
+    measure "compress $treatment" "$here/dest-$treatment" "$cli" compress --treatment "$treatment" \
+      --dest "$here/dest-$treatment" "$pst"
+    if [ -d "$here/dest-$treatment" ] && find "$here/dest-$treatment" -name 'MSG Folder' | grep -q .; then
       echo "    a scratch folder was left behind"
     fi
   done
   echo "== cp"
-  measure "cp" "$work/copy.pst" cp "$pst" "$work/copy.pst"
-  rm -rf "$work"/dest-* "$work/copy.pst"
+  measure "cp" "$here/copy.pst" cp "$pst" "$here/copy.pst"
+  rm -rf "$here"/dest-* "$here/copy.pst"
   summary+=("" "$name: $size bytes, $count messages, $attachmentBytes bytes of attachments; load at the end: $(cut -d' ' -f1-3 /proc/loadavg)")
   summary+=("$(header)")
   summary+=("${results[@]}")
   rm -f "$pst"
 }
 
+# freshFs GIB: a new ext4 file system of GIB gibibytes (a sparse image in
+# $work) becomes $here, when FRESH_FS=1.
+freshFs() {
+  [ "${FRESH_FS:-0}" = 1 ] || return 0
+  [ "$(id -u)" = 0 ] || { echo "FRESH_FS=1 needs root (mount)"; exit 1; }
+  truncate -s "$1G" "$work/fs.img"
+  mkfs.ext4 -q -F "$work/fs.img"
+  mkdir -p "$work/fs"
+  mount -o loop "$work/fs.img" "$work/fs"
+  here=$work/fs
+  echo "== on a new ext4 file system of $1 GiB"
+}
+
+# dropFs: back to $work after a part on its own file system.
+dropFs() {
+  if [ "$here" != "$work" ]; then
+    umount "$work/fs"
+    rm -f "$work/fs.img"
+    here=$work
+  fi
+}
+
 for part in $parts; do
   case $part in
     mid)
+      freshFs 4
       generate mid --folders 40 --messages 30000 --attachments-per-message 0.4 --attachment-size 20000
       compare "mid (about 370 MB)"
+      dropFs
       ;;
     big)
+      freshFs 12
       generate big --folders "${FOLDERS:-30}" --messages "${MESSAGES:-60000}" --recipients 2 \
         --attachments-per-message "${ATTACHMENTS_PER_MESSAGE:-0.5}" --attachment-size "${ATTACHMENT_SIZE:-28000}"
       if [ "$size" -lt "${MIN_SIZE:-1073741824}" ] || [ "$count" -lt "${MIN_MESSAGES:-50000}" ]; then
@@ -156,6 +189,7 @@ for part in $parts; do
         exit 1
       fi
       compare "big (at least 1 GiB)"
+      dropFs
       ;;
     scale)
       messages=${SCALE_MESSAGES:-$([ "${SLOW:-0}" = 1 ] && echo 1000000 || echo 400000)}
