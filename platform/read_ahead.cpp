@@ -73,6 +73,11 @@ std::optional<mapi::Message> MessageReadAhead::take(mapi::pst::NodeId nid) {
   return message;
 }
 
+std::size_t MessageReadAhead::ready() const {
+  std::lock_guard lock(mutex_);
+  return read_.size();
+}
+
 void MessageReadAhead::run() {
   std::unique_ptr<mapi::pst::Store> store;
   bool unusable = false;

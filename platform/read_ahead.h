@@ -48,6 +48,8 @@ class MessageReadAhead {
   // not read yet, or it failed or could not be handed over; the caller
   // then reads it itself. Messages the walk passed by are let go of.
   std::optional<mapi::Message> take(mapi::pst::NodeId nid);
+  // How many messages are read and waiting to be taken.
+  std::size_t ready() const;
 
   // How many messages and bytes (as the scratch files count them) the
   // helper keeps ready at most; it goes on once half of them are taken.
@@ -66,7 +68,7 @@ class MessageReadAhead {
 
   const std::filesystem::path path_;
   const mapi::pst::OpenOptions options_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable changed_;
   // Everything below is under mutex_.
   std::vector<mapi::pst::NodeId> ids_;
