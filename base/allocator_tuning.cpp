@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #if defined(__GLIBC__)
+#include <dlfcn.h>
 #include <sys/auxv.h>
 #include <unistd.h>
 
@@ -27,6 +28,8 @@ constexpr const char* kTunedMarker = "VARNOLT_ALLOCATOR_TUNED";
 }  // namespace
 
 void TuneAllocator(char** argv) {
+  // A program built with mimalloc does not allocate through glibc at all.
+  if (::dlsym(RTLD_DEFAULT, "mi_malloc") != nullptr) return;
   if (std::getenv(kTunedMarker) != nullptr) {
     // Children of the program start as anyone would.
     ::unsetenv(kTunedMarker);

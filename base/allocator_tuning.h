@@ -16,7 +16,7 @@ namespace varnolt::base {
 // glibc, when the program was not started with a setting of its own for
 // the cache, execs the same program with the same arguments and the
 // setting added to GLIBC_TUNABLES; returns when it runs as it is (already
-// tuned, not glibc, or the exec failed).
+// tuned, not glibc, allocating through mimalloc, or the exec failed).
 void TuneAllocator(char** argv);
 
 }  // namespace varnolt::base
