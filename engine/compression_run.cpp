@@ -12,6 +12,7 @@
 #include "engine/naming.h"
 #include "engine/run_helpers.h"
 #include "localisation/english_texts.h"
+#include "zip/deflate_ahead.h"
 
 namespace varnolt::engine {
 
@@ -204,7 +205,18 @@ void CompressionEngine::compressPst(std::int32_t index, const std::shared_ptr<Ma
     report_.SetLabel(Label::lblNameOfPSTFile, strPSTFileName);
   });
   const PstStores stores = openStores(index, session, haveRunFolder);
-  copyPst(stores, session);
+  {
+    // Archives find their attachments' data deflated ahead, beside the
+    // reading of the next messages, where the store reads ahead.
+    bool zipping = false;
+    try {
+      zipping = inputs_.SelectedTreatment() == AttachmentTreatment::ExtractZip;
+    } catch (...) {
+      // Read again, with the failure noted, for each attachment.
+    }
+    zip::DeflateAhead::Scope deflateAhead(zipping);
+    copyPst(stores, session);
+  }
   const bool stopped = finishNewPst(stores, haveRunFolder);
   clearRunFolder(haveRunFolder, stopped);
   destinationFull_ = false;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <exception>
 
+#include "mapi/tags.h"
 #include "platform/store_adapter.h"
+#include "zip/deflate_ahead.h"
 
 namespace varnolt::platform::detail {
 
@@ -18,6 +20,17 @@ bool leavesDataInItsStore(const mapi::Message& message) {
     if (attachment.embedded && leavesDataInItsStore(*attachment.embedded)) return true;
   }
   return false;
+}
+
+// While attachments are being zipped, deflates the data of the message's
+// attachments for their archives.
+void deflateAhead(const mapi::Message& message) {
+  zip::DeflateAhead& ahead = zip::DeflateAhead::instance();
+  if (!ahead.on()) return;
+  for (const mapi::Attachment& attachment : message.attachments) {
+    if (attachment.embedded || attachment.method() != mapi::kAttachByValue) continue;
+    if (const mapi::Bytes* data = attachment.dataBinary()) ahead.prepare(data->data(), data->size());
+  }
 }
 
 }  // namespace
@@ -102,6 +115,7 @@ void MessageReadAhead::run() {
         bytes = HeldMessageBytes(*message);
         // A message too large to keep beside others is read by the walk.
         if (leavesDataInItsStore(*message) || bytes > kMostKeptBytes) message.reset();
+        if (message) deflateAhead(*message);
       } catch (const std::exception&) {
         // The walk reads this message itself and hears why it fails. A
         // file that cannot be opened twice is read on the walk's thread

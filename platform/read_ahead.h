@@ -12,6 +12,10 @@
 // reads the message itself, as it would without this, and so meets any
 // failure itself with the same message.
 //
+// While attachments are being zipped, the helper also deflates the data of
+// the attachments it hands over (zip::DeflateAhead), so the archives find
+// it ready.
+//
 // The helper keeps several messages ahead and the two threads wake each
 // other only when one has to wait: on this kind of machine waking a
 // sleeping thread costs more than reading a small message.

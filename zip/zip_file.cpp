@@ -6,12 +6,15 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 
 #include "base/file_system.h"
 #include "zip/archive_output.h"
+#include "zip/deflate_ahead.h"
 #include "zip/dos_time.h"
+#include "zip/entry_deflater.h"
 #include "zip/error.h"
 
 namespace varnolt::zip {
@@ -292,69 +295,46 @@ void ZipFile::WriteLocalEntry(ArchiveOutput& file) {
 }
 
 void ZipFile::streamData(ArchiveOutput& file, std::uint64_t headerOffset) {
-  const std::string& source = streamedSource_;
-  auto compressionError = [&](int rc) {
-    return Error(ErrorKind::Compression, "cannot compress " + source + ": zlib error " + std::to_string(rc));
+  // Deflate's state is set up only for bytes that were not deflated ahead.
+  std::optional<EntryDeflater> deflater;
+  auto deflate = [&](const std::uint8_t* data, std::size_t size) {
+    if (!deflater)
+      deflater.emplace(streamedSource_, [&](const std::uint8_t* out, std::size_t n) { file.write(out, n); });
+    deflater->add(data, size);
   };
-  // One deflate state per thread, reset for each entry. Made anew for
-  // every archive, its quarter megabyte went back to the system and was
-  // faulted in again, page by page, for each attachment zipped.
-  struct Deflater {
-    z_stream z{};
-    bool ready = false;
-    std::vector<std::uint8_t> out;
-    ~Deflater() {
-      if (ready) ::deflateEnd(&z);
+  // Bytes that come whole in their first piece may have been deflated
+  // ahead; should more follow, the first piece is deflated after all.
+  std::optional<DeflatedBytes> prepared;
+  bool first = true;
+  streamed_([&](const std::uint8_t* data, std::size_t size) {
+    if (first) {
+      first = false;
+      prepared = DeflateAhead::instance().take(data, size);
+      if (prepared) return;
+    } else if (prepared) {
+      deflate(prepared->input.data(), prepared->input.size());
+      prepared.reset();
     }
-  };
-  thread_local Deflater deflater;
-  int rc = Z_OK;
-  if (deflater.ready) {
-    rc = ::deflateReset(&deflater.z);
-  } else {
-    // The parameters zlib's compress() uses, without its header and
-    // trailer, so the data is the same as that of a file deflated whole.
-    rc = ::deflateInit2(&deflater.z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    deflater.ready = rc == Z_OK;
-    deflater.out.resize(kStreamPiece);
-  }
-  if (rc != Z_OK) throw compressionError(rc);
-  z_stream& z = deflater.z;
-  std::vector<std::uint8_t>& out = deflater.out;
-  uLong crc = ::crc32(0L, Z_NULL, 0);
+    deflate(data, size);
+  });
+
+  std::uint32_t crc = 0;
   std::uint64_t taken = 0;
   std::uint64_t deflated = 0;
-  auto deflateInput = [&](int flush) {
-    do {
-      z.next_out = out.data();
-      z.avail_out = static_cast<uInt>(out.size());
-      rc = ::deflate(&z, flush);
-      if (rc == Z_STREAM_ERROR) throw compressionError(rc);
-      const std::size_t produced = out.size() - z.avail_out;
-      deflated += produced;
-      if (deflated > kMax32)
-        throw Error(ErrorKind::Limit, source + " compresses to 4 GiB or more, more than a ZIP archive without ZIP64 can hold");
-      file.write(out.data(), produced);
-    } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
-  };
-  streamed_([&](const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-      const std::size_t piece = std::min<std::size_t>(size, kStreamPiece);
-      taken += piece;
-      if (taken > kMax32) tooLarge(source);
-      crc = ::crc32(crc, data, static_cast<uInt>(piece));
-      z.next_in = const_cast<Bytef*>(data);
-      z.avail_in = static_cast<uInt>(piece);
-      deflateInput(Z_NO_FLUSH);
-      data += piece;
-      size -= piece;
-    }
-  });
-  z.next_in = nullptr;
-  z.avail_in = 0;
-  deflateInput(Z_FINISH);
+  if (prepared) {
+    file.write(prepared->deflated.data(), prepared->deflated.size());
+    crc = prepared->crc32;
+    taken = prepared->input.size();
+    deflated = prepared->deflated.size();
+  } else {
+    if (!deflater) deflate(nullptr, 0);
+    deflater->finish();
+    crc = deflater->crc32();
+    taken = deflater->taken();
+    deflated = deflater->deflated();
+  }
 
-  LocalHeader.crc32 = CentralHeader.crc32 = static_cast<std::uint32_t>(crc);
+  LocalHeader.crc32 = CentralHeader.crc32 = crc;
   LocalHeader.compressedSize = CentralHeader.compressedSize = static_cast<std::uint32_t>(deflated);
   LocalHeader.uncompressedSize = CentralHeader.uncompressedSize = static_cast<std::uint32_t>(taken);
   std::vector<std::uint8_t> header;

@@ -18,6 +18,7 @@
 #include "platform/store_adapter.h"
 #include "tests/support/ost_fixture.h"
 #include "tests/support/test_support.h"
+#include "zip/deflate_ahead.h"
 
 namespace e = varnolt::engine;
 namespace m = varnolt::mapi;
@@ -971,6 +972,31 @@ TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
       EXPECT_GE(handed, MessageReadAhead::kMostKept - 10) << round;
     }
   }
+  // While attachments are zipped, the helper also deflates the data of
+  // those it hands over, ready for their archives.
+  {
+    varnolt::zip::DeflateAhead::Scope zipping(true);
+    MessageReadAhead ahead(path, options);
+    ahead.follow(ids);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ahead.ready() < MessageReadAhead::kMostKept && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::size_t prepared = 0;
+    for (pst::NodeId id : ids) {
+      const std::optional<m::Message> message = ahead.take(id);
+      if (!message) continue;
+      for (const m::Attachment& a : message->attachments) {
+        const m::Bytes* data = a.dataBinary();
+        if (a.method() != m::kAttachByValue || !data || data->empty()) continue;
+        const auto ready = varnolt::zip::DeflateAhead::instance().take(data->data(), data->size());
+        ASSERT_TRUE(ready);
+        EXPECT_EQ(ready->input, *data);
+        ++prepared;
+      }
+    }
+    EXPECT_GT(prepared, 0u);
+  }
+  EXPECT_EQ(varnolt::zip::DeflateAhead::instance().keptBytes(), 0u);
   // A node that is no message is not handed over; the walk meets the
   // failure itself.
   varnolt::platform::detail::MessageReadAhead ahead(path, options);

@@ -22,6 +22,7 @@
 #include "tests/support/test_support.h"
 #include "tests/zip/zip_fixtures.h"
 #include "zip/archive_output.h"
+#include "zip/deflate_ahead.h"
 #include "zip/dos_time.h"
 #include "zip/error.h"
 #include "zip/layout.h"
@@ -351,6 +352,57 @@ TEST(ZipEntry, StreamedFileGivesTheSameArchiveAsOneReadWhole) {
   entry.LoadFromFile(source(dir, "held.bin", large), 1000);
   EXPECT_TRUE(entry.compressedData().empty());
   EXPECT_GE(entry.localEntrySize(), large.size());
+}
+
+// Bytes deflated ahead make the same archive as bytes deflated while it is
+// written, and are taken only for exactly those bytes, whole.
+TEST(ZipEntry, DeflatedAheadGivesTheSameArchiveOnlyForTheSameBytes) {
+  t::TempDir dir;
+  z::DeflateAhead& ahead = z::DeflateAhead::instance();
+  const Bytes content = compressibleBytes(300000);
+  Bytes changed = content;
+  changed[150000] ^= 1;
+  // The archive of one entry whose producer hands over pieces cut at cut
+  // (one piece when cut is the whole).
+  int archives = 0;
+  auto archive = [&](const Bytes& bytes, std::size_t cut) {
+    z::ZipClass zip;
+    zip.AddContent("a.bin", 0, [&](const z::ZipFile::PieceSink& sink) {
+      sink(bytes.data(), cut);
+      if (cut < bytes.size()) sink(bytes.data() + cut, bytes.size() - cut);
+    });
+    return writeAndRead(zip, dir / ("a" + std::to_string(++archives) + ".zip"));
+  };
+  const Bytes plain = archive(content, content.size());
+  const Bytes plainChanged = archive(changed, changed.size());
+
+  z::DeflateAhead::Scope on(true);
+  ahead.prepare(content.data(), content.size());
+  const std::size_t kept = ahead.keptBytes();
+  ASSERT_GT(kept, content.size());
+  // Other bytes of the same length leave it kept.
+  EXPECT_EQ(archive(changed, changed.size()), plainChanged);
+  EXPECT_EQ(ahead.keptBytes(), kept);
+  // The same bytes take it.
+  EXPECT_EQ(archive(content, content.size()), plain);
+  EXPECT_EQ(ahead.keptBytes(), 0u);
+  // A first piece that matches, with more after it: the whole is deflated.
+  const Bytes head(content.begin(), content.begin() + 1000);
+  ahead.prepare(head.data(), head.size());
+  EXPECT_EQ(archive(content, head.size()), plain);
+  EXPECT_EQ(ahead.keptBytes(), 0u);
+
+  // Never more kept than the room, the oldest let go of first; nothing
+  // kept once off, nor prepared while off.
+  const Bytes noise = randomBytes(z::DeflateAhead::kMostKeptBytes / 4, 5);
+  for (int i = 0; i < 6; ++i) ahead.prepare(noise.data(), noise.size() - static_cast<std::size_t>(i));
+  EXPECT_LE(ahead.keptBytes(), z::DeflateAhead::kMostKeptBytes);
+  EXPECT_FALSE(ahead.take(noise.data(), noise.size()));
+  EXPECT_TRUE(ahead.take(noise.data(), noise.size() - 5));
+  ahead.setOn(false);
+  EXPECT_EQ(ahead.keptBytes(), 0u);
+  ahead.prepare(content.data(), content.size());
+  EXPECT_EQ(ahead.keptBytes(), 0u);
 }
 
 TEST(ZipEntry, NameIsTheLastComponentOfThePath) {
