@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "mapi/tags.h"
+#include "platform/report_facts.h"
 #include "platform/store_adapter.h"
 #include "zip/deflate_ahead.h"
 
@@ -115,7 +116,12 @@ void MessageReadAhead::run() {
         bytes = HeldMessageBytes(*message);
         // A message too large to keep beside others is read by the walk.
         if (leavesDataInItsStore(*message) || bytes > kMostKeptBytes) message.reset();
-        if (message) deflateAhead(*message);
+        if (message) {
+          // The run's report reads the bodies of a message with
+          // attachments; they are ready for it then.
+          if (!message->attachments.empty()) BodyStateOf(message->props);
+          deflateAhead(*message);
+        }
       } catch (const std::exception&) {
         // The walk reads this message itself and hears why it fails. A
         // file that cannot be opened twice is read on the walk's thread

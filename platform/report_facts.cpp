@@ -3,6 +3,8 @@
 // properties, and the entry id a new item got in its file.
 
 #include <ctime>
+#include <deque>
+#include <mutex>
 #include <optional>
 
 #include "mapi/body/body.h"
@@ -78,7 +80,61 @@ std::vector<engine::StoredProperty> StoredProperties(const mapi::PropertyBag& ba
   return out;
 }
 
+namespace {
+
+// The bodies of the last messages read, by the properties they come from:
+// the report reads a message's bodies before its attachments are taken out
+// and again after, mostly unchanged, and the read-ahead reads them first.
+class KnownBodies {
+ public:
+  static KnownBodies& instance() {
+    static KnownBodies known;
+    return known;
+  }
+
+  std::optional<engine::BodyState> find(const mapi::PropertyBag& bodies) {
+    std::lock_guard lock(mutex_);
+    for (auto it = known_.rbegin(); it != known_.rend(); ++it)
+      if (it->bodies == bodies) return it->state;
+    return std::nullopt;
+  }
+
+  void add(mapi::PropertyBag bodies, std::size_t size, engine::BodyState state) {
+    if (size > kLargestKept) return;
+    std::lock_guard lock(mutex_);
+    known_.push_back(Known{std::move(bodies), std::move(state)});
+    if (known_.size() > kMostKept) known_.pop_front();
+  }
+
+ private:
+  struct Known {
+    mapi::PropertyBag bodies;
+    engine::BodyState state;
+  };
+  // Enough for the messages read ahead and the one being treated; a
+  // message with bodies larger than this is read each time.
+  static constexpr std::size_t kMostKept = 40;
+  static constexpr std::size_t kLargestKept = 256 * 1024;
+
+  std::mutex mutex_;
+  std::deque<Known> known_;
+};
+
+}  // namespace
+
 engine::BodyState BodyStateOf(const mapi::PropertyBag& props) {
+  // The properties the bodies are read from, and nothing else.
+  mapi::PropertyBag bodies;
+  std::size_t size = 0;
+  for (std::uint16_t id : BodyPropertyIds()) {
+    for (const auto& [tag, value] : props.all())
+      if (mapi::propId(tag) == id) {
+        bodies.set(tag, value);
+        size += value.data.size();
+      }
+  }
+  KnownBodies& known = KnownBodies::instance();
+  if (std::optional<engine::BodyState> state = known.find(bodies)) return std::move(*state);
   engine::BodyState state;
   if (auto plain = mapi::body::readPlainBody(props); plain.source == mapi::body::BodySource::PlainText)
     state.plain = plain.text;
@@ -92,12 +148,8 @@ engine::BodyState BodyStateOf(const mapi::PropertyBag& props) {
       // still among the properties.
     }
   }
-  mapi::PropertyBag bodies;
-  for (std::uint16_t id : BodyPropertyIds()) {
-    for (const auto& [tag, value] : props.all())
-      if (mapi::propId(tag) == id) bodies.set(tag, value);
-  }
   state.properties = StoredProperties(bodies);
+  known.add(std::move(bodies), size, state);
   return state;
 }
 

@@ -15,6 +15,7 @@
 #include "mapi/msg/msg_file.h"
 #include "mapi/rtf/compressed_rtf.h"
 #include "mapi/tags.h"
+#include "platform/report_facts.h"
 #include "platform/store_adapter.h"
 #include "tests/support/ost_fixture.h"
 #include "tests/support/test_support.h"
@@ -713,6 +714,36 @@ TEST(Messages, HtmlBodyWrittenIsWhatEveryReaderShows) {
   x->Body("Only text now");
   EXPECT_EQ(x->Body(), "Only text now");
   EXPECT_THAT(x->HTMLBody(), HasSubstr(link));
+}
+
+// The bodies read for the report follow every change of the properties
+// they come from, the code page that decodes them included, and only those.
+TEST(Messages, BodiesReadAgainFollowEveryChangeOfTheirProperties) {
+  using varnolt::platform::BodyStateOf;
+  auto htmlBytes = [](const std::string& text) { return m::Bytes(text.begin(), text.end()); };
+  m::PropertyBag props;
+  props.set(m::tag::Subject, m::PropValue::unicode("Hello"));
+  props.set(m::makeTag(0x1000, m::pt::String8), m::PropValue::string8("caf\xE9"));
+  props.set(m::tag::MessageCodepage, m::PropValue::int32(1252));
+  props.set(m::tag::Html, m::PropValue::binary(htmlBytes("<p>one</p>")));
+  const e::BodyState first = BodyStateOf(props);
+  EXPECT_EQ(first.plain, "caf\xC3\xA9");
+  EXPECT_THAT(first.html, HasSubstr("one"));
+  props.set(m::tag::Subject, m::PropValue::unicode("Other"));
+  EXPECT_EQ(BodyStateOf(props).plain, first.plain);
+  props.set(m::tag::MessageCodepage, m::PropValue::int32(1251));
+  const e::BodyState cyrillic = BodyStateOf(props);
+  EXPECT_EQ(cyrillic.plain, "caf\xD0\xB9");
+  ASSERT_EQ(cyrillic.properties.size(), first.properties.size());
+  props.set(m::tag::Html, m::PropValue::binary(htmlBytes("<p>two</p>")));
+  const e::BodyState two = BodyStateOf(props);
+  EXPECT_THAT(two.html, HasSubstr("two"));
+  EXPECT_EQ(two.plain, cyrillic.plain);
+  props.set(m::tag::MessageCodepage, m::PropValue::int32(1252));
+  props.set(m::tag::Html, m::PropValue::binary(htmlBytes("<p>one</p>")));
+  const e::BodyState again = BodyStateOf(props);
+  EXPECT_EQ(again.plain, first.plain);
+  EXPECT_EQ(again.html, first.html);
 }
 
 // A rich-text message keeps its formatting when a link is added through
