@@ -187,8 +187,34 @@ std::string InsertedText(const std::string& before, const std::string& after) {
   return after.substr(start, after.size() - start - end);
 }
 
+namespace {
+
+struct RememberedSha256 {
+  std::string path;
+  base::FileIdentity identity;
+  std::string sha256;
+};
+
+// Per thread: the thread that saves a file is the one that asks for its
+// digest.
+RememberedSha256& rememberedSha256() {
+  thread_local RememberedSha256 remembered;
+  return remembered;
+}
+
+}  // namespace
+
+void RememberFileSha256(const std::string& path, const base::FileIdentity& identity, std::string sha256) {
+  rememberedSha256() = RememberedSha256{path, identity, std::move(sha256)};
+}
+
 std::string FileSha256(const std::string& path) {
   std::error_code error;
+  if (const RememberedSha256& remembered = rememberedSha256(); !remembered.path.empty() && remembered.path == path) {
+    const base::EntryStatus now = base::fileSystem().status(base::pathFromUtf8(path), error);
+    if (!error && now.type == base::EntryType::File && now.identity == remembered.identity) return remembered.sha256;
+    error.clear();
+  }
   const std::unique_ptr<base::ReadableFile> file = base::fileSystem().openRead(base::pathFromUtf8(path), error);
   if (!file) throw std::system_error(error, "cannot read " + path);
   if (file->type() == base::EntryType::Folder)

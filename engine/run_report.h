@@ -82,6 +82,10 @@ std::string InsertedText(const std::string& before, const std::string& after);
 // The SHA-256 of a file as lower-case hex; throws std::system_error when it
 // cannot be read.
 std::string FileSha256(const std::string& path);
+// The SHA-256 of the file at path as the program just wrote it, with the
+// file's identity once in place: while the file at path keeps that
+// identity, FileSha256 gives it without reading the file back.
+void RememberFileSha256(const std::string& path, const base::FileIdentity& identity, std::string sha256);
 
 class RunReport {
  public:

@@ -16,10 +16,12 @@
 #include "base/file_system.h"
 #include "base/utf8_path.h"
 #include "engine/run_helpers.h"
+#include "engine/run_report.h"
 #include "mapi/body/body.h"
 #include "mapi/msg/msg_file.h"
 #include "mapi/rtf/compressed_rtf.h"
 #include "mapi/tags.h"
+#include "mapi/util/sha256.h"
 #include "platform/store_adapter.h"
 
 namespace varnolt::platform::detail {
@@ -414,7 +416,20 @@ std::string MessageAttachment::FileName() {
 }
 
 void MessageAttachment::SaveAsFile(const std::string& path) {
-  guarded("SaveAsFile " + path, [&] { writeFileWhole(path, [&](const auto& sink) { produceContent(sink); }); });
+  guarded("SaveAsFile " + path, [&] {
+    // The digest of what is written, for the run's report: it need not
+    // read the file back while the file is still the one written.
+    mapi::Sha256 digest;
+    writeFileWhole(path, [&](const auto& sink) {
+      produceContent([&](mapi::ByteView piece) {
+        digest.update(piece.data(), piece.size());
+        sink(piece);
+      });
+    });
+    std::error_code error;
+    const base::EntryStatus saved = base::fileSystem().status(base::pathFromUtf8(path), error);
+    if (!error && saved.type == base::EntryType::File) engine::RememberFileSha256(path, saved.identity, digest.finishHex());
+  });
 }
 
 void MessageAttachment::ReadContent(const ContentSink& sink) {

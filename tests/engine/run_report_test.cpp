@@ -147,6 +147,30 @@ TEST(RunReport, RowsAreOnDiskOnceTheirMessageIsDoneAndQuotedForSpreadsheets) {
   EXPECT_TRUE(report.finish());
 }
 
+// A digest remembered when a file was written serves only that file as
+// it was written: a file put in its place is read.
+TEST(RunReport, ARememberedDigestServesOnlyTheFileItWasTakenOf) {
+  TempDir tmp;
+  const fs::path saved = tmp.path() / "saved.txt";
+  writeFile(saved, std::string("aaa"));
+  std::error_code error;
+  const varnolt::base::FileIdentity identity = varnolt::base::fileSystem().status(saved, error).identity;
+  ASSERT_FALSE(error);
+  // A digest that is not the file's shows that it is taken as it was
+  // remembered, without reading the file.
+  const std::string remembered(64, '0');
+  engine::RememberFileSha256(saved.string(), identity, remembered);
+  EXPECT_EQ(engine::FileSha256(saved.string()), remembered);
+  const fs::path other = tmp.path() / "other.txt";
+  writeFile(other, std::string("aaa"));
+  EXPECT_EQ(engine::FileSha256(other.string()), fileSha256(other));
+  // Another file of the same size renamed over it.
+  writeFile(other, std::string("bbb"));
+  fs::rename(other, saved);
+  EXPECT_EQ(engine::FileSha256(saved.string()), fileSha256(saved));
+  EXPECT_NE(engine::FileSha256(saved.string()), remembered);
+}
+
 TEST(RunReport, InsertedTextIsWhatTheRunAdded) {
   EXPECT_EQ(engine::InsertedText("body", "body<br>link"), "<br>link");
   EXPECT_EQ(engine::InsertedText("{\\rtf1 text}", "{\\rtf1 text{\\par link}}"), "{\\par link}");
