@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <system_error>
+#include <utility>
 
 #include "base/file_system.h"
 #include "base/utf8_path.h"
@@ -47,7 +49,22 @@ void parsePSTFileName(std::string& strPSTFileName) {
   if (slash != std::string::npos) strPSTFileName.erase(0, slash + 1);
 }
 
+namespace {
+
+// Per thread: the walk's thread hands a file on and then deletes it.
+std::string& goneFile() {
+  thread_local std::string gone;
+  return gone;
+}
+
+}  // namespace
+
+void NoteFileGone(const std::string& path) { goneFile() = path; }
+
 void DeleteFileIfPresent(const std::string& path) {
+  // A note serves the delete that follows it and no other.
+  const std::string gone = std::exchange(goneFile(), std::string());
+  if (!gone.empty() && gone == path) return;
   const fs::path file = base::pathFromUtf8(path);
   auto& files = base::fileSystem();
   std::error_code ec;

@@ -34,6 +34,10 @@ void parsePSTFileName(std::string& strPSTFileName);
 // Deletes the file at path when there is one; a folder is left alone.
 // Throws std::filesystem::filesystem_error when the file cannot be deleted.
 void DeleteFileIfPresent(const std::string& path);
+// Says that the file at path, one the mail session held in memory and
+// never wrote, has been handed on and is gone: the next
+// DeleteFileIfPresent of that path has nothing to look for on disk.
+void NoteFileGone(const std::string& path);
 
 // Deletes every file in the folder, then the folder if it is then empty.
 // Throws std::filesystem::filesystem_error naming the first thing it could

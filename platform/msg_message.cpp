@@ -511,6 +511,8 @@ void MessageBase::ImportFromFile(const std::string& path, std::int32_t kind) {
       throw StoreError("ImportFromFile: kind " + std::to_string(kind) + " is not an Outlook item file (" +
                        std::to_string(engine::kImportMsgFile) + ")");
     std::optional<mapi::Message> held = HeldScratchFiles::instance().take(path);
+    // Held in memory, the file was never on disk.
+    if (held) engine::NoteFileGone(path);
     std::error_code ec;
     if (!held && !std::filesystem::is_regular_file(path, ec))
       throw StoreError("ImportFromFile: " + path + ": no such file");

@@ -58,6 +58,17 @@ TEST(RunHelpers, DeleteFileIfPresentAndScratchFolderRemoval) {
   fs::create_directory(tmp / "dir");
   engine::DeleteFileIfPresent((tmp / "dir").string());
   EXPECT_TRUE(fs::is_directory(tmp / "dir"));
+  // A file noted gone is not looked for by the delete right after; the
+  // note serves that delete only, whichever file it is for.
+  engine::NoteFileGone((tmp / "held.msg").string());
+  engine::DeleteFileIfPresent((tmp / "held.msg").string());
+  writeFile(tmp / "held.msg", "now on disk");
+  engine::NoteFileGone((tmp / "held.msg").string());
+  writeFile(tmp / "b.txt", "b");
+  engine::DeleteFileIfPresent((tmp / "b.txt").string());
+  EXPECT_FALSE(fs::exists(tmp / "b.txt"));
+  engine::DeleteFileIfPresent((tmp / "held.msg").string());
+  EXPECT_FALSE(fs::exists(tmp / "held.msg"));
 
   fs::create_directory(tmp / "MSG Folder");
   writeFile(tmp / "MSG Folder" / "1.msg", "1");
