@@ -208,11 +208,14 @@ void RememberFileSha256(const std::string& path, const base::FileIdentity& ident
   rememberedSha256() = RememberedSha256{path, identity, std::move(sha256)};
 }
 
-std::string FileSha256(const std::string& path) {
+std::string FileSha256(const std::string& path, std::uint64_t* size) {
   std::error_code error;
   if (const RememberedSha256& remembered = rememberedSha256(); !remembered.path.empty() && remembered.path == path) {
     const base::EntryStatus now = base::fileSystem().status(base::pathFromUtf8(path), error);
-    if (!error && now.type == base::EntryType::File && now.identity == remembered.identity) return remembered.sha256;
+    if (!error && now.type == base::EntryType::File && now.identity == remembered.identity) {
+      if (size) *size = remembered.identity.size;
+      return remembered.sha256;
+    }
     error.clear();
   }
   const std::unique_ptr<base::ReadableFile> file = base::fileSystem().openRead(base::pathFromUtf8(path), error);
@@ -221,13 +224,15 @@ std::string FileSha256(const std::string& path) {
     throw std::system_error(std::make_error_code(std::errc::is_a_directory), "cannot read " + path);
   mapi::Sha256 digest;
   std::vector<std::uint8_t> buffer(1 << 16);
-  for (std::uint64_t offset = 0;;) {
+  std::uint64_t offset = 0;
+  for (;;) {
     const std::size_t got = file->readAt(offset, buffer.data(), buffer.size(), error);
     if (error) throw std::system_error(error, "cannot read " + path);
     if (got == 0) break;
     digest.update(buffer.data(), got);
     offset += got;
   }
+  if (size) *size = offset;
   return digest.finishHex();
 }
 

@@ -79,9 +79,10 @@ struct AppendedLinks {
 // and end with it. Empty when after is before.
 std::string InsertedText(const std::string& before, const std::string& after);
 
-// The SHA-256 of a file as lower-case hex; throws std::system_error when it
-// cannot be read.
-std::string FileSha256(const std::string& path);
+// The SHA-256 of a file as lower-case hex, and when size is given the
+// number of bytes it covers; throws std::system_error when it cannot be
+// read.
+std::string FileSha256(const std::string& path, std::uint64_t* size = nullptr);
 // The SHA-256 of the file at path as the program just wrote it, with the
 // file's identity once in place: while the file at path keeps that
 // identity, FileSha256 gives it without reading the file back.

@@ -17,7 +17,6 @@
 
 namespace varnolt::engine {
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -199,8 +198,7 @@ bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
   }
   if (runReport_.isOpen()) {
     attempt("read the saved file for the report", [&] {
-      lastSaved_.contentSha256 = FileSha256(savedFilePath);
-      lastSaved_.contentSize = fs::file_size(base::pathFromUtf8(savedFilePath));
+      lastSaved_.contentSha256 = FileSha256(savedFilePath, &lastSaved_.contentSize);
     });
   }
   lastSaved_.path = savedFilePath;

@@ -118,6 +118,7 @@ TEST_F(ReportRunTest, ASavedFileIsHashedAsItIsOnDisk) {
   EXPECT_EQ(file.at("sha256"), fileSha256(runFolder() / file.at("path").get<std::string>()));
   EXPECT_EQ(file.at("contentSha256"), sha256Hex({'a', 'a', 'a'}));
   EXPECT_EQ(file.at("sha256"), file.at("contentSha256"));
+  EXPECT_EQ(file.at("size"), 3);
   EXPECT_FALSE(file.contains("archiveEntry"));
 }
 
@@ -160,14 +161,18 @@ TEST(RunReport, ARememberedDigestServesOnlyTheFileItWasTakenOf) {
   // remembered, without reading the file.
   const std::string remembered(64, '0');
   engine::RememberFileSha256(saved.string(), identity, remembered);
-  EXPECT_EQ(engine::FileSha256(saved.string()), remembered);
+  std::uint64_t size = 0;
+  EXPECT_EQ(engine::FileSha256(saved.string(), &size), remembered);
+  EXPECT_EQ(size, 3u);
   const fs::path other = tmp.path() / "other.txt";
   writeFile(other, std::string("aaa"));
   EXPECT_EQ(engine::FileSha256(other.string()), fileSha256(other));
   // Another file of the same size renamed over it.
   writeFile(other, std::string("bbb"));
   fs::rename(other, saved);
-  EXPECT_EQ(engine::FileSha256(saved.string()), fileSha256(saved));
+  writeFile(saved, std::string("bbbb"));
+  EXPECT_EQ(engine::FileSha256(saved.string(), &size), fileSha256(saved));
+  EXPECT_EQ(size, 4u);
   EXPECT_NE(engine::FileSha256(saved.string()), remembered);
 }
 
