@@ -4,6 +4,7 @@
 // content comes from and where Commit puts it.
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <exception>
 #include <functional>
@@ -181,7 +182,7 @@ class HeldScratchFiles {
     if (bytes > kLargestHeld) return false;
     base::FileSystem& files = base::fileSystem();
     std::error_code error;
-    if (files.status(base::pathFromUtf8(path).parent_path(), error).type != base::EntryType::Folder) return false;
+    if (!folderThere(base::pathFromUtf8(path).parent_path())) return false;
     std::vector<Held> spilled;
     {
       std::lock_guard lock(mutex_);
@@ -255,6 +256,23 @@ class HeldScratchFiles {
     return std::find_if(held_.begin(), held_.end(), [&](const Held& h) { return h.path == path; });
   }
 
+  // Whether the folder is there. A run puts thousands of files a second
+  // into its one scratch folder: the disk is asked again about the same
+  // folder once a tenth of a second has passed since it was last seen.
+  bool folderThere(const std::filesystem::path& folder) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+      std::lock_guard lock(mutex_);
+      if (folder == seenFolder_ && now - seenAt_ < kFolderSeenFor) return true;
+    }
+    std::error_code error;
+    if (base::fileSystem().status(folder, error).type != base::EntryType::Folder) return false;
+    std::lock_guard lock(mutex_);
+    seenFolder_ = folder;
+    seenAt_ = now;
+    return true;
+  }
+
   // Whether a file was held at path.
   bool eraseLocked(const std::string& path) {
     auto it = find(path);
@@ -269,6 +287,9 @@ class HeldScratchFiles {
   std::size_t total_ = 0;
   // Scratch files written to disk from here, which a later put replaces.
   std::set<std::string> onDisk_;
+  static constexpr std::chrono::milliseconds kFolderSeenFor{100};
+  std::filesystem::path seenFolder_;
+  std::chrono::steady_clock::time_point seenAt_;
 };
 
 void writeScratchMessageFile(const std::string& path, mapi::Message message) {

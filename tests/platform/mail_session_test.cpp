@@ -613,6 +613,14 @@ TEST(Messages, ScratchItemFilesStayInMemoryFromSaveToImport) {
   EXPECT_TRUE(t::fs::is_empty(scratch));
   // A scratch folder that is not there fails the save as a disk would.
   storeError([&] { f.inboxMessage(0)->SaveToFile((f.dir / "gone" / "MSG Folder" / "1.msg").string()); });
+  // Nor does one taken away while the run goes on, once the disk is asked
+  // about it again.
+  const t::fs::path later = f.dir / "later" / "MSG Folder";
+  t::fs::create_directories(later);
+  f.inboxMessage(0)->SaveToFile((later / "1.msg").string());
+  t::fs::remove_all(f.dir / "later");
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  storeError([&] { f.inboxMessage(0)->SaveToFile((later / "2.msg").string()); });
   store->Close();
   auto written = pst::Store::open(f.dir / "new.pst");
   pst::NodeId inboxId = written->ipmSubtree()->subfolderIds().back();
