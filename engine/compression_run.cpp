@@ -204,17 +204,24 @@ void CompressionEngine::compressPst(std::int32_t index, const std::shared_ptr<Ma
     parsePSTFileName(strPSTFileName);
     report_.SetLabel(Label::lblNameOfPSTFile, strPSTFileName);
   });
-  const PstStores stores = openStores(index, session, haveRunFolder);
+  // The treatment as the run begins; it is read again, with any failure
+  // noted, for each attachment.
+  std::optional<AttachmentTreatment> treatment;
+  try {
+    treatment = inputs_.SelectedTreatment();
+  } catch (...) {
+    treatment.reset();
+  }
+  PstStores stores;
+  {
+    // Attachments that are only removed need no data read.
+    AttachmentDataReadOnlyAsWrittenScope dataLeft(treatment == AttachmentTreatment::Remove);
+    stores = openStores(index, session, haveRunFolder);
+  }
   {
     // Archives find their attachments' data deflated ahead, beside the
     // reading of the next messages, where the store reads ahead.
-    bool zipping = false;
-    try {
-      zipping = inputs_.SelectedTreatment() == AttachmentTreatment::ExtractZip;
-    } catch (...) {
-      // Read again, with the failure noted, for each attachment.
-    }
-    zip::DeflateAhead::Scope deflateAhead(zipping);
+    zip::DeflateAhead::Scope deflateAhead(treatment == AttachmentTreatment::ExtractZip);
     copyPst(stores, session);
   }
   const bool stopped = finishNewPst(stores, haveRunFolder);

@@ -1,5 +1,6 @@
 #include "engine/run_helpers.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -60,6 +61,19 @@ std::string& goneFile() {
 }  // namespace
 
 void NoteFileGone(const std::string& path) { goneFile() = path; }
+
+namespace {
+std::atomic<bool> attachmentDataOnlyAsWritten{false};
+}  // namespace
+
+bool AttachmentDataReadOnlyAsWritten() { return attachmentDataOnlyAsWritten.load(); }
+
+AttachmentDataReadOnlyAsWrittenScope::AttachmentDataReadOnlyAsWrittenScope(bool on)
+    : before_(attachmentDataOnlyAsWritten.exchange(on)) {}
+
+AttachmentDataReadOnlyAsWrittenScope::~AttachmentDataReadOnlyAsWrittenScope() {
+  attachmentDataOnlyAsWritten.store(before_);
+}
 
 void DeleteFileIfPresent(const std::string& path) {
   // A note serves the delete that follows it and no other.

@@ -39,6 +39,23 @@ void DeleteFileIfPresent(const std::string& path);
 // DeleteFileIfPresent of that path has nothing to look for on disk.
 void NoteFileGone(const std::string& path);
 
+// While a run only removes attachments, a source PST it opens leaves the
+// data of its attachments in the file, to be read only for an attachment
+// that stays in its message (and so is written to the new PST): the data
+// of those removed is never read. The engine holds a Scope while it opens
+// a source; the mail session asks when it opens one.
+bool AttachmentDataReadOnlyAsWritten();
+class AttachmentDataReadOnlyAsWrittenScope {
+ public:
+  explicit AttachmentDataReadOnlyAsWrittenScope(bool on);
+  ~AttachmentDataReadOnlyAsWrittenScope();
+  AttachmentDataReadOnlyAsWrittenScope(const AttachmentDataReadOnlyAsWrittenScope&) = delete;
+  AttachmentDataReadOnlyAsWrittenScope& operator=(const AttachmentDataReadOnlyAsWrittenScope&) = delete;
+
+ private:
+  bool before_;
+};
+
 // Deletes every file in the folder, then the folder if it is then empty.
 // Throws std::filesystem::filesystem_error naming the first thing it could
 // not delete; files it could delete are gone all the same.

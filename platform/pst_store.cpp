@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "base/file_system.h"
+#include "engine/run_helpers.h"
 #include "mapi/tags.h"
 #include "platform/store_adapter.h"
 
@@ -308,9 +309,10 @@ std::shared_ptr<StoreState> StoreState::openSource(const std::filesystem::path& 
   std::shared_ptr<StoreState> state(new StoreState(path, true));
   // Large attachments stay in the source until they are written (to a
   // saved file, an archive or the new PST), so a message with one of any
-  // size passes through in little memory.
+  // size passes through in little memory. In a run that removes them,
+  // every attachment's data stays there.
   pst::OpenOptions options;
-  options.deferAttachmentDataFrom = kDeferAttachmentDataFrom;
+  options.deferAttachmentDataFrom = engine::AttachmentDataReadOnlyAsWritten() ? 0 : kDeferAttachmentDataFrom;
   state->source_ = guarded(path.string() + " cannot be opened", [&] { return pst::Store::open(path, options); });
   state->sourceOptions_ = options;
   return state;
@@ -358,7 +360,9 @@ void StoreState::readAhead(std::vector<pst::NodeId> ids) {
 
 std::optional<mapi::Message> StoreState::takeReadAhead(pst::NodeId nid) {
   if (!source_ || !readAhead_) return std::nullopt;
-  return readAhead_->take(nid);
+  std::optional<mapi::Message> message = readAhead_->take(nid);
+  if (message) source_->adoptDeferredData(*message);
+  return message;
 }
 
 void StoreState::close() {

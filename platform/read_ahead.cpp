@@ -12,17 +12,6 @@ namespace varnolt::platform::detail {
 
 namespace {
 
-// Whether a value of the message (or of a message embedded in it) is
-// still to be read from the store that read it.
-bool leavesDataInItsStore(const mapi::Message& message) {
-  for (const mapi::Attachment& attachment : message.attachments) {
-    for (const auto& [tag, value] : attachment.props.all())
-      if (value.source) return true;
-    if (attachment.embedded && leavesDataInItsStore(*attachment.embedded)) return true;
-  }
-  return false;
-}
-
 // While attachments are being zipped, deflates the data of the message's
 // attachments for their archives.
 void deflateAhead(const mapi::Message& message) {
@@ -115,7 +104,7 @@ void MessageReadAhead::run() {
         message = store->readMessage(nid);
         bytes = HeldMessageBytes(*message);
         // A message too large to keep beside others is read by the walk.
-        if (leavesDataInItsStore(*message) || bytes > kMostKeptBytes) message.reset();
+        if (bytes > kMostKeptBytes) message.reset();
         if (message) {
           // The run's report reads the bodies of a message with
           // attachments; they are ready for it then.

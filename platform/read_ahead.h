@@ -7,10 +7,11 @@
 //
 // The helper thread reads through a reader of its own over the same file,
 // so the store the walk uses is never touched from two threads. What it
-// reads is handed over only when it is whole and holds no value still to
-// be read from its reader (a large attachment's data): otherwise the walk
-// reads the message itself, as it would without this, and so meets any
-// failure itself with the same message.
+// reads is handed over only when it is whole: otherwise the walk reads the
+// message itself, as it would without this, and so meets any failure
+// itself with the same message. Attachment data left in the file (see
+// pst::OpenOptions) is read through the walk's store once the message is
+// handed over (pst::Store::adoptDeferredData).
 //
 // While attachments are being zipped, the helper also deflates the data of
 // the attachments it hands over (zip::DeflateAhead), so the archives find
@@ -48,7 +49,8 @@ class MessageReadAhead {
   // place of those given before; what was read of those is let go of.
   void follow(std::vector<mapi::pst::NodeId> ids);
   // The message with this node id if it was read ahead: waits while it is
-  // being read. Nothing when it is not one of those followed, or it was
+  // being read. Its deferred attachment data still reads through the
+  // helper's store until the caller's store adopts it. Nothing when it is not one of those followed, or it was
   // not read yet, or it failed or could not be handed over; the caller
   // then reads it itself. Messages the walk passed by are let go of.
   std::optional<mapi::Message> take(mapi::pst::NodeId nid);

@@ -942,9 +942,9 @@ TEST(Attachments, FileNamesAndSavedContent) {
 // ---- reading ahead
 
 // The helper thread hands over exactly what the walk's own read gives, and
-// never a message the walk has passed by, one of a list it no longer
-// follows, or one whose large attachment is still to be read from the
-// helper's reader.
+// never a message the walk has passed by or one of a list it no longer
+// follows. A large attachment's data stays in the file: adopted by the
+// walk's store, it reads from there even once the helper's reader is gone.
 TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
   t::TempDir dir;
   const t::fs::path path = dir / "many.pst";
@@ -954,7 +954,7 @@ TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
     auto inbox = w->createFolder(w->ipmSubtree(), "Inbox", "IPF.Note");
     for (int i = 0; i < 60; ++i) {
       m::Message message = i % 7 == 0 ? messageWithEveryAttachment() : mail("Number " + std::to_string(i), "body");
-      if (i == 30) {
+      if (i == 12) {
         m::Attachment big = attachment("big.bin", "big.bin", "big.bin");
         big.props.set(m::tag::AttachDataBinary, m::PropValue::binary(m::Bytes(varnolt::platform::detail::kDeferAttachmentDataFrom, 0x5A)));
         message.attachments.push_back(std::move(big));
@@ -969,10 +969,23 @@ TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
   for (pst::NodeId id : store->ipmSubtree()->subfolderIds())
     if (store->folder(id).displayName() == "Inbox") ids = store->folder(id).messageIds();
   ASSERT_EQ(ids.size(), 60u);
-  const pst::NodeId large = ids[30];
+  const pst::NodeId large = ids[12];
+  std::optional<m::Message> adopted, notAdopted;
+  std::size_t largeHanded = 0;
+  // Called once the helper that read the large message is gone.
+  auto largeDataReads = [&] {
+    if (!adopted) return;
+    ++largeHanded;
+    const m::PropValue* data = adopted->attachments.back().props.get(m::tag::AttachDataBinary);
+    ASSERT_TRUE(data && data->source);
+    EXPECT_TRUE(data->bytes() == m::Bytes(varnolt::platform::detail::kDeferAttachmentDataFrom, 0x5A));
+    EXPECT_THROW(notAdopted->attachments.back().props.get(m::tag::AttachDataBinary)->bytes(), m::Error);
+    adopted.reset();
+  };
 
   using varnolt::platform::detail::MessageReadAhead;
   for (int round = 0; round < 20; ++round) {
+    largeDataReads();
     MessageReadAhead ahead(path, options);
     ahead.follow(ids);
     // Every other round the helper is let fill what it keeps first, so
@@ -995,7 +1008,12 @@ TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
       const m::Message own = store->readMessage(ids[i]);
       if (!message) continue;
       ++handed;
-      EXPECT_NE(ids[i], large);
+      if (ids[i] == large) {
+        notAdopted = *message;
+        store->adoptDeferredData(*message);
+        adopted = std::move(message);
+        continue;
+      }
       EXPECT_TRUE(*message == own) << i;
     }
     for (std::size_t i = 0; i < 10; ++i) EXPECT_FALSE(ahead.take(ids[i])) << i;
@@ -1011,6 +1029,9 @@ TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
       EXPECT_GE(handed, MessageReadAhead::kMostKept - 10) << round;
     }
   }
+  largeDataReads();
+  // Read ahead in every round where the helper went first.
+  EXPECT_GE(largeHanded, 10u);
   // While attachments are zipped, the helper also deflates the data of
   // those it hands over, ready for their archives.
   {

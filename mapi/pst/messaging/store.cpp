@@ -210,6 +210,12 @@ class DataTreeSource : public ValueSource {
 
   std::uint64_t size() const override { return tree_.size; }
 
+  // The same data, read through another store's database.
+  std::shared_ptr<const DataTreeSource> through(const NodeDatabase& db, std::weak_ptr<const bool> alive) const {
+    return std::make_shared<DataTreeSource>(db, tree_, nid_, std::move(alive));
+  }
+  bool readsThrough(const NodeDatabase& db) const { return db_ == &db; }
+
   void read(const std::function<void(ByteView)>& sink) const override {
     std::uint64_t handed = 0;
     for (const BbtEntry& block : tree_.blocks) {
@@ -234,6 +240,18 @@ class DataTreeSource : public ValueSource {
 }  // namespace
 
 Store::~Store() = default;
+
+void Store::adoptDeferredData(Message& message) const {
+  for (Attachment& attachment : message.attachments) {
+    std::vector<std::pair<PropTag, std::shared_ptr<const DataTreeSource>>> rebound;
+    for (const auto& [tag, value] : attachment.props.all()) {
+      const auto* data = dynamic_cast<const DataTreeSource*>(value.source.get());
+      if (data && !data->readsThrough(db_)) rebound.emplace_back(tag, data->through(db_, alive_));
+    }
+    for (auto& [tag, source] : rebound) attachment.props.set(tag, PropValue::deferred(std::move(source)));
+    if (attachment.embedded) adoptDeferredData(*attachment.embedded);
+  }
+}
 
 PropertyBag Store::readAttachmentProperties(const Node& node, ReadBudget& budget) const {
   PropertyContext context(node);

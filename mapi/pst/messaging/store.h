@@ -77,6 +77,10 @@ class Store {
   // there and left out, and only a message that cannot be read at all
   // throws.
   Message readMessage(NodeId nid, std::vector<std::string>* problems = nullptr) const;
+  // Deferred attachment data of a message that another Store over the same
+  // file read is read through this one from then on: the other may be
+  // closed, or busy on another thread. Embedded messages included.
+  void adoptDeferredData(Message& message) const;
 
   // The decoded, named properties of any node with a property context.
   PropertyBag readProperties(const Node& node, std::uint32_t inheritedCodepage = 0) const;
