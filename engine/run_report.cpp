@@ -110,23 +110,6 @@ json readable(const std::vector<StoredProperty>& properties, std::uint16_t id) {
   return nullptr;
 }
 
-json attachmentSummary(const ReportedAttachment& a) {
-  const auto& p = a.properties;
-  return {{"index", a.index},
-          {"name", a.name},
-          {"fileName", readable(p, 0x3704)},
-          {"longFileName", readable(p, 0x3707)},
-          {"extension", readable(p, 0x3703)},
-          {"mimeType", readable(p, 0x370E)},
-          {"contentId", readable(p, 0x3712)},
-          {"contentLocation", readable(p, 0x3713)},
-          {"flags", readable(p, 0x3714)},
-          {"hidden", readable(p, 0x7FFE)},
-          {"renderingPosition", readable(p, 0x370B)},
-          {"method", readable(p, 0x3705)},
-          {"size", readable(p, 0x0E20)}};
-}
-
 // A field as spreadsheets read it back: quoted when it holds a comma, a
 // quote or a line end. A text that begins like a formula gets a leading
 // apostrophe, so that opening the report never runs what a message's
@@ -153,6 +136,63 @@ std::string csvLine(const std::vector<std::string>& fields) {
 }
 
 std::string dumped(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// Appends text as a JSON string exactly as dumped() writes it: printable
+// ASCII without quotes or backslashes, nearly every text the manifest
+// holds, as it stands; anything else through the library, for its escapes
+// and its replacement of what is not UTF-8.
+void appendJsonText(std::string& out, const std::string& text) {
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u > 0x7E || c == '"' || c == '\\') {
+      out += dumped(text);
+      return;
+    }
+  }
+  out += '"';
+  out += text;
+  out += '"';
+}
+
+// Appends "key":text, after a comma unless it opens its object.
+void appendMember(std::string& out, const char* key, const std::string& text, bool first = false) {
+  if (!first) out += ',';
+  out += '"';
+  out += key;
+  out += "\":";
+  appendJsonText(out, text);
+}
+
+// readable() as dumped() writes it.
+void appendReadable(std::string& out, const std::vector<StoredProperty>& properties, std::uint16_t id) {
+  const json value = readable(properties, id);
+  if (value.is_string()) appendJsonText(out, value.get_ref<const std::string&>());
+  else out += dumped(value);
+}
+
+// attachmentSummary() as dumped() writes it: its members in the library's
+// order, written directly, as they are for every attachment of the run.
+void appendAttachmentSummary(std::string& out, const ReportedAttachment& a) {
+  const auto& p = a.properties;
+  auto property = [&](const char* key, std::uint16_t id) {
+    out += key;
+    appendReadable(out, p, id);
+  };
+  property("{\"contentId\":", 0x3712);
+  property(",\"contentLocation\":", 0x3713);
+  property(",\"extension\":", 0x3703);
+  property(",\"fileName\":", 0x3704);
+  property(",\"flags\":", 0x3714);
+  property(",\"hidden\":", 0x7FFE);
+  out += ",\"index\":" + std::to_string(a.index);
+  property(",\"longFileName\":", 0x3707);
+  property(",\"method\":", 0x3705);
+  property(",\"mimeType\":", 0x370E);
+  appendMember(out, "name", a.name);
+  property(",\"renderingPosition\":", 0x370B);
+  property(",\"size\":", 0x0E20);
+  out += '}';
+}
 
 std::string textSha256(const std::string& text) { return mapi::sha256Hex(text.data(), text.size()); }
 
@@ -312,7 +352,8 @@ void RunReport::endMessage(const std::string& entryId, const BodyState& after) {
       continue;
     // The line's members in the order a JSON library sorts them, each
     // value as it dumps it; the property lists are written directly.
-    std::string line = "{\"attachment\":" + dumped(attachmentSummary(a));
+    std::string line = "{\"attachment\":";
+    appendAttachmentSummary(line, a);
     if (!bodyWritten) {
       // Once per message: the bodies before the run changed them, and
       // digests of them after, so restore can tell whether the message
@@ -325,26 +366,40 @@ void RunReport::endMessage(const std::string& entryId, const BodyState& after) {
     }
     line += ",\"file\":";
     if (a.outcome != AttachmentOutcome::Removed) {
-      json file = {{"path", a.savedFile}, {"sha256", a.fileSha256}, {"contentSha256", a.contentSha256}, {"size", a.contentSize}};
-      if (a.outcome == AttachmentOutcome::Zipped) file["archiveEntry"] = a.archiveEntry;
-      line += dumped(file);
+      line += '{';
+      if (a.outcome == AttachmentOutcome::Zipped) appendMember(line, "archiveEntry", a.archiveEntry, true);
+      appendMember(line, "contentSha256", a.contentSha256, a.outcome != AttachmentOutcome::Zipped);
+      appendMember(line, "path", a.savedFile);
+      appendMember(line, "sha256", a.fileSha256);
+      line += ",\"size\":" + std::to_string(a.contentSize) + '}';
     } else {
       line += "null";
     }
-    line += ",\"format\":" + dumped(kManifestFormat);
-    if (a.outcome != AttachmentOutcome::Removed)
-      line += ",\"link\":" + dumped({{"text", a.linkText}, {"body", a.linkInPlainText ? "plain" : "html"}});
-    line += ",\"links\":" + dumped({{"plain", links.plain}, {"html", links.html}, {"rtf", links.rtf}});
-    line += ",\"message\":" + dumped({{"entryId", entryId},
-                                       {"folder", folder_},
-                                       {"position", position_},
-                                       {"subject", facts_.subject},
-                                       {"date", facts_.date}});
-    line += ",\"outcome\":" + dumped(OutcomeText(a.outcome));
+    line += ",\"format\":" + std::to_string(kManifestFormat);
+    if (a.outcome != AttachmentOutcome::Removed) {
+      line += ",\"link\":{";
+      appendMember(line, "body", a.linkInPlainText ? "plain" : "html", true);
+      appendMember(line, "text", a.linkText);
+      line += '}';
+    }
+    line += ",\"links\":{";
+    appendMember(line, "html", links.html, true);
+    appendMember(line, "plain", links.plain);
+    appendMember(line, "rtf", links.rtf);
+    line += "},\"message\":{";
+    appendMember(line, "date", facts_.date, true);
+    appendMember(line, "entryId", entryId);
+    appendMember(line, "folder", folder_);
+    line += ",\"position\":" + std::to_string(position_);
+    appendMember(line, "subject", facts_.subject);
+    line += "},\"outcome\":";
+    appendJsonText(line, OutcomeText(a.outcome));
     line += ",\"properties\":";
     appendPropertiesJson(line, a.properties);
-    line += ",\"pst\":" + dumped(pst_);
-    line += ",\"treatment\":" + dumped(a.treatment ? TreatmentText(*a.treatment) : "");
+    line += ",\"pst\":";
+    appendJsonText(line, pst_);
+    line += ",\"treatment\":";
+    appendJsonText(line, a.treatment ? TreatmentText(*a.treatment) : "");
     manifest += line + "}\n";
   }
   pending_.clear();
