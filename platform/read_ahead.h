@@ -50,9 +50,10 @@ class MessageReadAhead {
   void follow(std::vector<mapi::pst::NodeId> ids);
   // The message with this node id if it was read ahead: waits while it is
   // being read. Its deferred attachment data still reads through the
-  // helper's store until the caller's store adopts it. Nothing when it is not one of those followed, or it was
-  // not read yet, or it failed or could not be handed over; the caller
-  // then reads it itself. Messages the walk passed by are let go of.
+  // helper's store until the caller's store adopts it. Nothing when it is
+  // not one of those followed, or it was not read yet, or it failed or
+  // could not be handed over; the caller then reads it itself. Messages
+  // the walk passed by are let go of.
   std::optional<mapi::Message> take(mapi::pst::NodeId nid);
   // How many messages are read and waiting to be taken.
   std::size_t ready() const;
