@@ -170,8 +170,9 @@ void appendReadable(std::string& out, const std::vector<StoredProperty>& propert
   else out += dumped(value);
 }
 
-// attachmentSummary() as dumped() writes it: its members in the library's
-// order, written directly, as they are for every attachment of the run.
+// The line's summary of the attachment, as dumped() would write it from a
+// JSON object of these members: in the library's order, written directly,
+// since it is written for every attachment of the run.
 void appendAttachmentSummary(std::string& out, const ReportedAttachment& a) {
   const auto& p = a.properties;
   auto property = [&](const char* key, std::uint16_t id) {
