@@ -16,8 +16,9 @@
 #          `unzip -tq` of the archive and `varnolt-cli check` of the new PST,
 #          so two builds can be compared on the same file.
 # For mid and big, readpst -o then varnolt-cli compress with each treatment
-# (remove, extract, extract-zip) and cp of the file. For each: seconds, the
-# ratio to readpst's seconds, user and system CPU seconds, peak RSS, the
+# (remove, extract, extract-zip) and cp of the file, in rounds. For each
+# command, from its median round: seconds, the ratio to readpst's median
+# seconds, user and system CPU seconds, peak RSS, the
 # bytes the run wrote to disk (the kernel's count of bytes written, scratch
 # files included, from /usr/bin/time's file system outputs in 512-byte
 # units), the bytes of its results (new PST and saved files) and the ratio
@@ -28,7 +29,8 @@
 # usage: bench/compress.sh [BUILD_DIR] [WORK_DIR]
 #   BUILD_DIR  where bin/varnolt-cli is (default: build)
 #   WORK_DIR   scratch folder on the disk to measure (default: $TMPDIR or
-#              /tmp); needs about five times the big PST's size free.
+#              /tmp); needs about 1 + 3 x ROUNDS times the big PST's size
+#              free.
 #              Every file made here is deleted at the end.
 # FRESH_FS=1 (as root) runs mid and big each on an ext4 file system made
 # for it in an image file under WORK_DIR: on ext4 a new file is placed past
@@ -36,7 +38,8 @@
 # files were just deleted (a previous run's results, a build) each file
 # created costs up to a millisecond more, for readpst and compress alike
 # but far more for extract, which creates one per attachment.
-# Environment: PARTS (default "mid big scale"; huge runs only when named), SLOW=1 (scale run of
+# Environment: PARTS (default "mid big scale"; huge runs only when named),
+# ROUNDS (3: how many times mid and big are each measured), SLOW=1 (scale run of
 # 1,000,000 messages), SCALE_MESSAGES (overrides the scale run's count),
 # MESSAGES, ATTACHMENT_SIZE, ATTACHMENTS_PER_MESSAGE, FOLDERS (the big
 # PST's make-up), SEED (7); MIN_SIZE and MIN_MESSAGES lower the big PST's
@@ -60,6 +63,7 @@ df -h "$work" | tail -1
 echo "== load: $(uptime)"
 
 results=()
+runs=()
 summary=()
 size=0 count=0 attachmentBytes=0 readpstSeconds=""
 
@@ -112,6 +116,39 @@ measure() {
       printf "%-22s %8.1f %7s %7.1f %7.1f %8.1f %9.0f %9.0f %6s %9.0f %6s", name, t, x, u, k, m / 1024,
         w * 512 / 1e6, rb / 1e6, wr, c / t, r }')")
   echo "${results[-1]}"
+  runs+=("$(printf "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s" "$name" "$secs" "$rss" "$user" "$sys" "$blocks" \
+    "$resultBytes" "$count" "$ratio")")
+}
+
+# medians: a line for each command of the rounds in runs, in the order first
+# run. Its figures are those of the command's median round by seconds,
+# except peak RSS, the highest of any round; its ratio is its median
+# seconds over readpst's median seconds; the last column lists every
+# round's seconds.
+medians() {
+  printf "%s\n" "${runs[@]}" | awk -F '\t' '
+    !($1 in n) { order[++names] = $1 }
+    { k = ++n[$1]; t[$1, k] = $2; row[$1, k] = $0; if ($3 > peak[$1]) peak[$1] = $3 }
+    function median(name,   i, j, x, idx, m) {
+      m = n[name]
+      for (i = 1; i <= m; i++) idx[i] = i
+      for (i = 2; i <= m; i++)
+        for (j = i; j > 1 && t[name, idx[j - 1]] + 0 > t[name, idx[j]] + 0; j--) { x = idx[j]; idx[j] = idx[j - 1]; idx[j - 1] = x }
+      return idx[int((m + 1) / 2)]
+    }
+    END {
+      base = ("readpst -o" in n) ? t["readpst -o", median("readpst -o")] : 0
+      for (o = 1; o <= names; o++) {
+        name = order[o]
+        split(row[name, median(name)], f, "\t")
+        each = ""
+        for (i = 1; i <= n[name]; i++) each = each (i > 1 ? "/" : "") t[name, i]
+        x = base > 0 ? sprintf("%.2f", f[2] / base) : "-"
+        wr = f[7] > 0 ? sprintf("%.2f", f[6] * 512 / f[7]) : "-"
+        printf "%-22s %8.1f %7s %7.1f %7.1f %8.1f %9.0f %9.0f %6s %9.0f %6s  %s\n", name, f[2], x, f[4], f[5],
+          peak[name] / 1024, f[6] * 512 / 1e6, f[7] / 1e6, wr, f[2] > 0 ? f[8] / f[2] : 0, f[9], each
+      }
+    }'
 }
 
 header() {
@@ -119,34 +156,40 @@ header() {
     "MB writ." "MB result" "w/res" "msgs/s" "newPST"
 }
 
-# compare NAME: readpst, each treatment and cp on $pst.
+# compare NAME: readpst, each treatment and cp on $pst, in ROUNDS rounds
+# (default 3); the summary takes each command's median round. On a shared
+# machine one run of a few seconds can take twice as long as the next, and
+# taking the rounds in turn lets the load fall on every command alike.
 compare() {
-  local name=$1
-  results=()
-  readpstSeconds=""
-  echo "== readpst -o"
-  mkdir "$here/readpst"
-  measure "readpst -o" "$here/readpst" readpst -q -o "$here/readpst" "$pst"
-  rm -rf "$here/readpst"
-  # Each treatment's results stay until the three are done: ext4 makes
-  # every new file search past the inodes deleted in the last half minute
-  # or so, so deleting one run's thousands of files just before the next
-  # would charge the next run for them.
-  for treatment in remove extract extract-zip; do
-    echo "== varnolt-cli compress --treatment $treatment"
-    mkdir "$here/dest-$treatment"
-    measure "compress $treatment" "$here/dest-$treatment" "$cli" compress --treatment "$treatment" \
-      --dest "$here/dest-$treatment" "$pst"
-    if [ -d "$here/dest-$treatment" ] && find "$here/dest-$treatment" -name 'MSG Folder' | grep -q .; then
-      echo "    a scratch folder was left behind"
-    fi
+  local name=$1 rounds=${ROUNDS:-3} round
+  runs=()
+  for ((round = 1; round <= rounds; round++)); do
+    results=()
+    readpstSeconds=""
+    echo "== round $round of $rounds: readpst -o"
+    mkdir "$here/readpst"
+    measure "readpst -o" "$here/readpst" readpst -q -o "$here/readpst" "$pst"
+    rm -rf "$here/readpst"
+    # Each treatment's results stay until every round is done: ext4 makes
+    # every new file search past the inodes deleted in the last half minute
+    # or so, so deleting one run's thousands of files just before the next
+    # would charge the next run for them.
+    for treatment in remove extract extract-zip; do
+      echo "== round $round of $rounds: varnolt-cli compress --treatment $treatment"
+      mkdir "$here/dest-$treatment-$round"
+      measure "compress $treatment" "$here/dest-$treatment-$round" "$cli" compress --treatment "$treatment" \
+        --dest "$here/dest-$treatment-$round" "$pst"
+      if [ -d "$here/dest-$treatment-$round" ] && find "$here/dest-$treatment-$round" -name 'MSG Folder' | grep -q .; then
+        echo "    a scratch folder was left behind"
+      fi
+    done
+    echo "== round $round of $rounds: cp"
+    measure "cp" "$here/copy-$round.pst" cp "$pst" "$here/copy-$round.pst"
   done
-  echo "== cp"
-  measure "cp" "$here/copy.pst" cp "$pst" "$here/copy.pst"
-  rm -rf "$here"/dest-* "$here/copy.pst"
-  summary+=("" "$name: $size bytes, $count messages, $attachmentBytes bytes of attachments; load at the end: $(cut -d' ' -f1-3 /proc/loadavg)")
-  summary+=("$(header)")
-  summary+=("${results[@]}")
+  rm -rf "$here"/dest-* "$here"/copy-*.pst
+  summary+=("" "$name: $size bytes, $count messages, $attachmentBytes bytes of attachments; $rounds rounds, the median of each; load at the end: $(cut -d' ' -f1-3 /proc/loadavg)")
+  summary+=("$(header)  seconds of each round")
+  summary+=("$(medians)")
   rm -f "$pst"
 }
 
@@ -175,13 +218,13 @@ dropFs() {
 for part in $parts; do
   case $part in
     mid)
-      freshFs 4
+      freshFs $((4 + 2 * ${ROUNDS:-3}))
       generate mid --folders 40 --messages 30000 --attachments-per-message 0.4 --attachment-size 20000
       compare "mid (about 370 MB)"
       dropFs
       ;;
     big)
-      freshFs 12
+      freshFs $((6 + 5 * ${ROUNDS:-3}))
       generate big --folders "${FOLDERS:-30}" --messages "${MESSAGES:-60000}" --recipients 2 \
         --attachments-per-message "${ATTACHMENTS_PER_MESSAGE:-0.5}" --attachment-size "${ATTACHMENT_SIZE:-28000}"
       if [ "$size" -lt "${MIN_SIZE:-1073741824}" ] || [ "$count" -lt "${MIN_MESSAGES:-50000}" ]; then
