@@ -146,7 +146,7 @@ medians() {
         x = base > 0 ? sprintf("%.2f", f[2] / base) : "-"
         wr = f[7] > 0 ? sprintf("%.2f", f[6] * 512 / f[7]) : "-"
         printf "%-22s %8.1f %7s %7.1f %7.1f %8.1f %9.0f %9.0f %6s %9.0f %6s  %s\n", name, f[2], x, f[4], f[5],
-          peak[name] / 1024, f[6] * 512 / 1e6, f[7] / 1e6, wr, f[2] > 0 ? f[8] / f[2] : 0, f[9], each
+          peak[name] / 1024, f[6] * 512 / 1e6, f[7] / 1e6, wr, (f[2] > 0 ? f[8] / f[2] : 0), f[9], each
       }
     }'
 }
