@@ -120,8 +120,8 @@ measure() {
     "$resultBytes" "$count" "$ratio")")
 }
 
-# medians: a line for each command of the rounds in runs, in the order first
-# run. Its figures are those of the command's median round by seconds,
+# medians: a line for each command of the rounds in runs, in the order they
+# first ran. Its figures are those of the command's median round by seconds,
 # except peak RSS, the highest of any round; its ratio is its median
 # seconds over readpst's median seconds; the last column lists every
 # round's seconds.
