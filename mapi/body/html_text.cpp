@@ -15,9 +15,13 @@ constexpr std::string_view kUtf8Meta = "<meta http-equiv=\"Content-Type\" conten
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 
+// ASCII letters only, whatever the process's locale: tag, attribute and
+// charset names are ASCII, and other bytes (UTF-8 or a code page) stay as
+// they are, so positions in the copy are positions in the original.
 std::string lower(std::string_view s) {
   std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return out;
 }
 
