@@ -10,13 +10,12 @@
 // attachment the run leaves alone, a message read again by the walk) is
 // let go of, oldest first, when newer data needs the room.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <mutex>
 #include <optional>
 #include <vector>
+
+#include "base/kept_by_bytes.h"
 
 namespace varnolt::zip {
 
@@ -31,39 +30,31 @@ class DeflateAhead {
   static DeflateAhead& instance();
 
   // Off lets go of everything kept.
-  void setOn(bool on);
-  bool on() const { return on_.load(std::memory_order_relaxed); }
+  void setOn(bool on) { kept_.setOn(on); }
+  bool on() const { return kept_.on(); }
 
   // Deflates the bytes on the calling thread and keeps the result. Does
   // nothing when off, for no bytes, or for more than half the room; a
   // failure of deflate only leaves them to be deflated when written.
   void prepare(const std::uint8_t* data, std::size_t size);
   // The data prepared from exactly these bytes, no longer kept.
-  std::optional<DeflatedBytes> take(const std::uint8_t* data, std::size_t size);
+  std::optional<DeflatedBytes> take(const std::uint8_t* data, std::size_t size) { return kept_.take(data, size); }
 
-  std::size_t keptBytes() const;
+  std::size_t keptBytes() const { return kept_.keptBytes(); }
 
   // Input and deflate data kept at most: room for the attachments of the
   // messages read ahead, and for those never taken until pushed out.
   static constexpr std::size_t kMostKeptBytes = 8u << 20;
 
   // On for as long as it lives, when asked to be; off again after.
-  class Scope {
+  class Scope : public base::SwitchedOnScope<DeflateAhead> {
    public:
-    explicit Scope(bool on);
-    ~Scope();
-    Scope(const Scope&) = delete;
-    Scope& operator=(const Scope&) = delete;
-
-   private:
-    bool on_;
+    explicit Scope(bool on) : SwitchedOnScope(instance(), on) {}
   };
 
  private:
-  std::atomic<bool> on_{false};
-  mutable std::mutex mutex_;
-  std::deque<DeflatedBytes> kept_;
-  std::size_t keptBytes_ = 0;
+  DeflateAhead() = default;
+  base::KeptByBytes<DeflatedBytes> kept_{kMostKeptBytes};
 };
 
 }  // namespace varnolt::zip
