@@ -12,6 +12,7 @@
 #include "engine/naming.h"
 #include "engine/run_helpers.h"
 #include "localisation/english_texts.h"
+#include "mapi/util/digest_ahead.h"
 #include "zip/deflate_ahead.h"
 
 namespace varnolt::engine {
@@ -219,9 +220,11 @@ void CompressionEngine::compressPst(std::int32_t index, const std::shared_ptr<Ma
     stores = openStores(index, session, haveRunFolder);
   }
   {
-    // Archives find their attachments' data deflated ahead, beside the
-    // reading of the next messages, where the store reads ahead.
+    // Archives find their attachments' data deflated ahead, and saved files
+    // their digests for the report worked out ahead, beside the reading of
+    // the next messages, where the store reads ahead.
     zip::DeflateAhead::Scope deflateAhead(treatment == AttachmentTreatment::ExtractZip);
+    mapi::DigestAhead::Scope digestAhead(treatment == AttachmentTreatment::Extract && runReport_.isOpen());
     copyPst(stores, session);
   }
   const bool stopped = finishNewPst(stores, haveRunFolder);

@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <system_error>
+#include <utility>
 
 #include "base/file_system.h"
 #include "base/utf8_path.h"
@@ -22,6 +23,7 @@
 #include "mapi/msg/msg_file.h"
 #include "mapi/rtf/compressed_rtf.h"
 #include "mapi/tags.h"
+#include "mapi/util/digest_ahead.h"
 #include "mapi/util/sha256.h"
 #include "platform/store_adapter.h"
 
@@ -176,9 +178,10 @@ class HeldScratchFiles {
   }
 
   // Holds message as the file at path; false when it is to go to disk.
-  bool put(const std::string& path, mapi::Message& message) {
+  // heldBytes is HeldMessageBytes(message) when known already.
+  bool put(const std::string& path, mapi::Message& message, std::optional<std::size_t> heldBytes = std::nullopt) {
     if (!isScratchPath(path)) return false;
-    const std::size_t bytes = HeldMessageBytes(message);
+    const std::size_t bytes = heldBytes ? *heldBytes : HeldMessageBytes(message);
     if (bytes > kLargestHeld) return false;
     base::FileSystem& files = base::fileSystem();
     std::error_code error;
@@ -292,9 +295,10 @@ class HeldScratchFiles {
   std::chrono::steady_clock::time_point seenAt_;
 };
 
-void writeScratchMessageFile(const std::string& path, mapi::Message message) {
+void writeScratchMessageFile(const std::string& path, mapi::Message message,
+                             std::optional<std::size_t> heldBytes = std::nullopt) {
   HeldScratchFiles& held = HeldScratchFiles::instance();
-  if (held.put(path, message)) return;
+  if (held.put(path, message, heldBytes)) return;
   held.forget(path);
   writeMessageFileToDisk(path, std::move(message));
 }
@@ -439,17 +443,28 @@ std::string MessageAttachment::FileName() {
 void MessageAttachment::SaveAsFile(const std::string& path) {
   guarded("SaveAsFile " + path, [&] {
     // The digest of what is written, for the run's report: it need not
-    // read the file back while the file is still the one written.
-    mapi::Sha256 digest;
+    // read the file back while the file is still the one written. Data
+    // held whole may have been digested ahead, beside the reading.
+    std::string sha256;
     writeFileWhole(path, [&](const auto& sink) {
+      const mapi::Attachment& a = attachment();
+      const mapi::Bytes* whole = a.embedded || a.method() != mapi::kAttachByValue ? nullptr : a.dataBinary();
+      if (whole) {
+        std::optional<std::string> ahead = mapi::DigestAhead::instance().take(whole->data(), whole->size());
+        sha256 = ahead ? std::move(*ahead) : mapi::sha256Hex(whole->data(), whole->size());
+        sink(mapi::ByteView(*whole));
+        return;
+      }
+      mapi::Sha256 digest;
       produceContent([&](mapi::ByteView piece) {
         digest.update(piece.data(), piece.size());
         sink(piece);
       });
+      sha256 = digest.finishHex();
     });
     std::error_code error;
     const base::EntryStatus saved = base::fileSystem().status(base::pathFromUtf8(path), error);
-    if (!error && saved.type == base::EntryType::File) engine::RememberFileSha256(path, saved.identity, digest.finishHex());
+    if (!error && saved.type == base::EntryType::File) engine::RememberFileSha256(path, saved.identity, std::move(sha256));
   });
 }
 
@@ -627,7 +642,12 @@ std::string SourceMessage::describe() const { return "message " + hexId(nid_) + 
 // reported rather than copied with parts missing.
 mapi::Message SourceMessage::load() {
   const pst::Store& store = state_->source();
-  if (std::optional<mapi::Message> ahead = state_->takeReadAhead(nid_)) return std::move(*ahead);
+  std::size_t bytes = 0;
+  if (std::optional<mapi::Message> ahead = state_->takeReadAhead(nid_, &bytes)) {
+    loadedBytes_ = bytes;
+    return std::move(*ahead);
+  }
+  loadedBytes_.reset();
   return store.readMessage(nid_);
 }
 
@@ -639,7 +659,10 @@ void SourceMessage::SaveToFile(const std::string& path) {
     MessageBase::SaveToFile(path);  // with the changes made to it
     return;
   }
-  guarded("SaveToFile " + path + " (" + describe() + ")", [&] { writeScratchMessageFile(path, load()); });
+  guarded("SaveToFile " + path + " (" + describe() + ")", [&] {
+    mapi::Message message = load();
+    writeScratchMessageFile(path, std::move(message), std::exchange(loadedBytes_, std::nullopt));
+  });
 }
 
 void SourceMessage::Commit() {

@@ -358,9 +358,9 @@ void StoreState::readAhead(std::vector<pst::NodeId> ids) {
   readAhead_->follow(std::move(ids));
 }
 
-std::optional<mapi::Message> StoreState::takeReadAhead(pst::NodeId nid) {
+std::optional<mapi::Message> StoreState::takeReadAhead(pst::NodeId nid, std::size_t* heldBytes) {
   if (!source_ || !readAhead_) return std::nullopt;
-  std::optional<mapi::Message> message = readAhead_->take(nid);
+  std::optional<mapi::Message> message = readAhead_->take(nid, heldBytes);
   if (message) source_->adoptDeferredData(*message);
   return message;
 }

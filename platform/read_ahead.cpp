@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "mapi/tags.h"
+#include "mapi/util/digest_ahead.h"
 #include "platform/report_facts.h"
 #include "platform/store_adapter.h"
 #include "zip/deflate_ahead.h"
@@ -12,14 +13,19 @@ namespace varnolt::platform::detail {
 
 namespace {
 
-// While attachments are being zipped, deflates the data of the message's
-// attachments for their archives.
-void deflateAhead(const mapi::Message& message) {
-  zip::DeflateAhead& ahead = zip::DeflateAhead::instance();
-  if (!ahead.on()) return;
+// Works out ahead what the saving of the message's attachments needs of
+// their data: its deflate data while they are zipped, its digest while
+// they are saved as files. Either does nothing while off.
+void prepareAttachmentData(const mapi::Message& message) {
+  zip::DeflateAhead& deflate = zip::DeflateAhead::instance();
+  mapi::DigestAhead& digest = mapi::DigestAhead::instance();
+  if (!deflate.on() && !digest.on()) return;
   for (const mapi::Attachment& attachment : message.attachments) {
     if (attachment.embedded || attachment.method() != mapi::kAttachByValue) continue;
-    if (const mapi::Bytes* data = attachment.dataBinary()) ahead.prepare(data->data(), data->size());
+    if (const mapi::Bytes* data = attachment.dataBinary()) {
+      deflate.prepare(data->data(), data->size());
+      digest.prepare(data->data(), data->size());
+    }
   }
 }
 
@@ -49,7 +55,7 @@ void MessageReadAhead::follow(std::vector<mapi::pst::NodeId> ids) {
   if (helperWaits_) changed_.notify_all();
 }
 
-std::optional<mapi::Message> MessageReadAhead::take(mapi::pst::NodeId nid) {
+std::optional<mapi::Message> MessageReadAhead::take(mapi::pst::NodeId nid, std::size_t* heldBytes) {
   std::unique_lock lock(mutex_);
   if (reading_ == nid) {
     walkWaits_ = true;
@@ -60,6 +66,7 @@ std::optional<mapi::Message> MessageReadAhead::take(mapi::pst::NodeId nid) {
   std::optional<mapi::Message> message;
   if (it != read_.end()) {
     message = std::move(it->message);
+    if (heldBytes) *heldBytes = it->bytes;
     ++it;
   } else {
     // Not read yet: the walk reads it here, and the helper goes on with
@@ -109,7 +116,7 @@ void MessageReadAhead::run() {
           // The run's report reads the bodies of a message with
           // attachments; they are ready for it then.
           if (!message->attachments.empty()) BodyStateOf(message->props);
-          deflateAhead(*message);
+          prepareAttachmentData(*message);
         }
       } catch (const std::exception&) {
         // The walk reads this message itself and hears why it fails. A

@@ -15,7 +15,8 @@
 //
 // While attachments are being zipped, the helper also deflates the data of
 // the attachments it hands over (zip::DeflateAhead), so the archives find
-// it ready.
+// it ready; while they are saved as files, it works out their digests
+// (mapi::DigestAhead) for the run's report.
 //
 // The helper keeps several messages ahead and the two threads wake each
 // other only when one has to wait: on this kind of machine waking a
@@ -53,8 +54,9 @@ class MessageReadAhead {
   // helper's store until the caller's store adopts it. Nothing when it is
   // not one of those followed, or it was not read yet, or it failed or
   // could not be handed over; the caller then reads it itself. Messages
-  // the walk passed by are let go of.
-  std::optional<mapi::Message> take(mapi::pst::NodeId nid);
+  // the walk passed by are let go of. heldBytes, when given, receives
+  // HeldMessageBytes of a message handed over.
+  std::optional<mapi::Message> take(mapi::pst::NodeId nid, std::size_t* heldBytes = nullptr);
   // How many messages are read and waiting to be taken.
   std::size_t ready() const;
 

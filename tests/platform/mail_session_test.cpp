@@ -11,10 +11,13 @@
 #include <gmock/gmock.h>
 
 #include "engine/naming.h"
+#include "engine/run_report.h"
 #include "mapi/body/body.h"
 #include "mapi/msg/msg_file.h"
 #include "mapi/rtf/compressed_rtf.h"
 #include "mapi/tags.h"
+#include "mapi/util/digest_ahead.h"
+#include "mapi/util/sha256.h"
 #include "platform/report_facts.h"
 #include "platform/store_adapter.h"
 #include "tests/support/ost_fixture.h"
@@ -896,6 +899,27 @@ TEST(Attachments, LargeDataIsReadFromTheSourceOnlyAsItIsWritten) {
   EXPECT_TRUE(*inFile == data);
 }
 
+// A saved file's digest, for the run's report, may have been worked out
+// ahead; it is taken only for exactly the bytes saved.
+TEST(Attachments, SavedFileDigestWorkedOutAheadOnlyForTheSameBytes) {
+  Fixture f;
+  auto list = f.msgFileMessage()->AttachmentList();
+  const m::Bytes content{'%', 'P', 'D', 'F', 0, 1, 2};
+  const m::Bytes other{'%', 'P', 'D', 'F', 0, 1, 3};
+  m::DigestAhead& ahead = m::DigestAhead::instance();
+  m::DigestAhead::Scope on(true);
+  ahead.prepare(other.data(), other.size());
+  const std::size_t kept = ahead.keptBytes();
+  ASSERT_GT(kept, 0u);
+  list->Item(1)->SaveAsFile((f.dir / "a.pdf").string());
+  EXPECT_EQ(e::FileSha256((f.dir / "a.pdf").string()), m::sha256Hex(content.data(), content.size()));
+  EXPECT_EQ(ahead.keptBytes(), kept);
+  ahead.prepare(content.data(), content.size());
+  list->Item(1)->SaveAsFile((f.dir / "b.pdf").string());
+  EXPECT_EQ(e::FileSha256((f.dir / "b.pdf").string()), m::sha256Hex(content.data(), content.size()));
+  EXPECT_EQ(ahead.keptBytes(), kept);
+}
+
 TEST(Attachments, FileNamesAndSavedContent) {
   Fixture f;
   auto list = f.msgFileMessage()->AttachmentList();
@@ -1033,9 +1057,11 @@ TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
   // Read ahead in every round where the helper went first.
   EXPECT_GE(largeHanded, 10u);
   // While attachments are zipped, the helper also deflates the data of
-  // those it hands over, ready for their archives.
+  // those it hands over, ready for their archives; while they are saved,
+  // it works out their digests.
   {
     varnolt::zip::DeflateAhead::Scope zipping(true);
+    m::DigestAhead::Scope digesting(true);
     MessageReadAhead ahead(path, options);
     ahead.follow(ids);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -1051,12 +1077,15 @@ TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
         const auto ready = varnolt::zip::DeflateAhead::instance().take(data->data(), data->size());
         ASSERT_TRUE(ready);
         EXPECT_EQ(ready->input, *data);
+        EXPECT_EQ(m::DigestAhead::instance().take(data->data(), data->size()),
+                  m::sha256Hex(data->data(), data->size()));
         ++prepared;
       }
     }
     EXPECT_GT(prepared, 0u);
   }
   EXPECT_EQ(varnolt::zip::DeflateAhead::instance().keptBytes(), 0u);
+  EXPECT_EQ(m::DigestAhead::instance().keptBytes(), 0u);
   // A node that is no message is not handed over; the walk meets the
   // failure itself.
   varnolt::platform::detail::MessageReadAhead ahead(path, options);
