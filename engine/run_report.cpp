@@ -137,20 +137,82 @@ std::string csvLine(const std::vector<std::string>& fields) {
 
 std::string dumped(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-// Appends text as a JSON string exactly as dumped() writes it: printable
-// ASCII without quotes or backslashes, nearly every text the manifest
-// holds, as it stands; anything else through the library, for its escapes
-// and its replacement of what is not UTF-8.
-void appendJsonText(std::string& out, const std::string& text) {
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u > 0x7E || c == '"' || c == '\\') {
-      out += dumped(text);
-      return;
-    }
+// The length of the well-formed UTF-8 sequence at text[at] (Unicode's
+// table of well-formed byte sequences: no overlong forms, surrogates or
+// code points past U+10FFFF); 0 when there is none.
+std::size_t utf8SequenceAt(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
   }
+  if (at + length > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i)
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  return length;
+}
+
+// Appends text as a JSON string exactly as dumped() writes it. Well-formed
+// UTF-8, nearly every text the manifest holds (bodies' line breaks
+// included), is escaped here as the library escapes it: the quote, the
+// backslash and control characters, the common ones by their short forms;
+// text with anything else goes through the library, for its replacement
+// of what is not UTF-8.
+void appendJsonText(std::string& out, const std::string& text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const std::size_t start = out.size();
   out += '"';
-  out += text;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    // What stands as it is goes over in runs.
+    const std::size_t run = at;
+    while (at < text.size()) {
+      const auto c = static_cast<unsigned char>(text[at]);
+      if (c >= 0x80) {
+        const std::size_t length = utf8SequenceAt(text, at);
+        if (length == 0) {
+          out.resize(start);
+          out += dumped(text);
+          return;
+        }
+        at += length;
+      } else if (c >= 0x20 && c != '"' && c != '\\') {
+        ++at;
+      } else {
+        break;
+      }
+    }
+    out.append(text, run, at - run);
+    if (at == text.size()) break;
+    switch (const auto c = static_cast<unsigned char>(text[at])) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    }
+    ++at;
+  }
   out += '"';
 }
 

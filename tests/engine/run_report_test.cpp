@@ -148,6 +148,42 @@ TEST(RunReport, RowsAreOnDiskOnceTheirMessageIsDoneAndQuotedForSpreadsheets) {
   EXPECT_TRUE(report.finish());
 }
 
+// Texts the run writes itself into the manifest come out as the JSON
+// library writes them: escapes, UTF-8 as it is, and what is not UTF-8
+// replaced.
+TEST(RunReport, ManifestTextsAreWrittenAsTheLibraryWritesThem) {
+  TempDir tmp;
+  engine::RunReport report;
+  report.open(tmp.path().string(), "C:\\mail\\\"old\".pst");
+  const std::string subject =
+      std::string("tab\there\r\nquote \" back \\ bell \x07 nul ") + std::string(1, '\0') +
+      " del \x7F \xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x8E \x1F\x0B\x0C\x08";
+  const std::vector<std::string> invalid = {"lone \x80", "cut \xE2\x82", "overlong \xC0\xAF", "surrogate \xED\xA0\x80",
+                                            "past \xF4\x90\x80\x80", "at end \xF0"};
+  engine::MessageSummary facts{subject, "s\xC3\xBC", ""};
+  report.beginMessage("/In\x01" "box", 1, facts, {});
+  for (std::size_t i = 0; i < invalid.size(); ++i) {
+    engine::ReportedAttachment removed;
+    removed.index = static_cast<std::int32_t>(i + 1);
+    removed.name = invalid[i];
+    removed.outcome = engine::AttachmentOutcome::Removed;
+    removed.treatment = engine::AttachmentTreatment::Remove;
+    report.attachment(removed);
+  }
+  engine::BodyState after;
+  after.plain = "text\r\n";
+  report.endMessage("", after);
+  ASSERT_TRUE(report.finish());
+  const std::vector<json> lines = manifestLines(tmp.path() / engine::kManifestFileName);
+  ASSERT_EQ(lines.size(), invalid.size());
+  EXPECT_EQ(lines[0].at("message").at("subject"), subject);
+  EXPECT_EQ(lines[0].at("message").at("folder"), "/In\x01" "box");
+  EXPECT_EQ(lines[0].at("pst"), "C:\\mail\\\"old\".pst");
+  EXPECT_EQ(lines[0].at("attachment").at("name"), "lone \xEF\xBF\xBD");
+  for (const json& line : lines)
+    EXPECT_NE(line.at("attachment").at("name").get<std::string>().find("\xEF\xBF\xBD"), std::string::npos);
+}
+
 // A digest remembered when a file was written serves only that file as
 // it was written: a file put in its place is read.
 TEST(RunReport, ARememberedDigestServesOnlyTheFileItWasTakenOf) {
