@@ -77,6 +77,22 @@ TEST(PstEncoding, PermuteAndCyclicRoundTrip) {
   EXPECT_EQ(std::set<std::uint8_t>(enc.begin(), enc.end()).size(), 256u) << "the table is a permutation";
   p::permuteDecode(enc.data(), enc.size());
   EXPECT_EQ(enc, all);
+  // Long runs (taken many bytes at a time where the processor can) give
+  // what each byte gives alone, at any start and with any tail.
+  m::Bytes mixed(8192 + 200);
+  for (std::size_t i = 0; i < mixed.size(); ++i) mixed[i] = static_cast<std::uint8_t>((i * 167u) ^ (i >> 7));
+  for (std::size_t start : {0u, 1u, 3u})
+    for (std::size_t length : {63u, 64u, 65u, 127u, 128u, 200u, 8192u + 13u}) {
+      m::Bytes bulk(mixed.begin() + static_cast<std::ptrdiff_t>(start),
+                    mixed.begin() + static_cast<std::ptrdiff_t>(start + length));
+      m::Bytes single = bulk;
+      p::permuteEncode(bulk.data(), bulk.size());
+      for (std::uint8_t& b : single) p::permuteEncode(&b, 1);
+      EXPECT_EQ(bulk, single) << start << " " << length;
+      p::permuteDecode(bulk.data(), bulk.size());
+      EXPECT_TRUE(std::equal(bulk.begin(), bulk.end(), mixed.begin() + static_cast<std::ptrdiff_t>(start)))
+          << start << " " << length;
+    }
 
   for (std::uint32_t key : {0u, 1u, 0x1234u, 0xFFFFFFFFu, 0x00010004u}) {
     m::Bytes data(3000);

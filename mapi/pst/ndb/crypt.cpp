@@ -2,6 +2,10 @@
 
 #include <array>
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace varnolt::mapi::pst {
 namespace {
 
@@ -66,15 +70,50 @@ constexpr const std::uint8_t* R = kCrypt.data();
 constexpr const std::uint8_t* S = kCrypt.data() + 256;
 constexpr const std::uint8_t* I = kCrypt.data() + 512;
 
+
+// The substitution through a 256-byte table. Where the processor has
+// AVX-512 VBMI, 64 bytes at a time: two two-register byte permutes look
+// up the lower and upper halves of the table by the low seven bits, and
+// the top bit picks between them (every block of a PST passes through
+// here, several times faster than a lookup per byte).
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::size_t substituteVbmi(const std::uint8_t* table,
+                                                                                  std::uint8_t* data,
+                                                                                  std::size_t size) {
+  const __m512i t0 = _mm512_loadu_si512(table);
+  const __m512i t1 = _mm512_loadu_si512(table + 64);
+  const __m512i t2 = _mm512_loadu_si512(table + 128);
+  const __m512i t3 = _mm512_loadu_si512(table + 192);
+  std::size_t i = 0;
+  for (; i + 64 <= size; i += 64) {
+    const __m512i x = _mm512_loadu_si512(data + i);
+    const __m512i lower = _mm512_permutex2var_epi8(t0, x, t1);
+    const __m512i upper = _mm512_permutex2var_epi8(t2, x, t3);
+    _mm512_storeu_si512(data + i, _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), lower, upper));
+  }
+  return i;
+}
+
+bool haveVbmi() {
+  static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                           __builtin_cpu_supports("avx512vbmi");
+  return have;
+}
+#endif
+
+void substitute(const std::uint8_t* table, std::uint8_t* data, std::size_t size) {
+  std::size_t i = 0;
+#if defined(__GNUC__) && defined(__x86_64__)
+  if (size >= 64 && haveVbmi()) i = substituteVbmi(table, data, size);
+#endif
+  for (; i < size; ++i) data[i] = table[data[i]];
+}
+
 }  // namespace
 
-void permuteEncode(std::uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) data[i] = R[data[i]];
-}
+void permuteEncode(std::uint8_t* data, std::size_t size) { substitute(R, data, size); }
 
-void permuteDecode(std::uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) data[i] = I[data[i]];
-}
+void permuteDecode(std::uint8_t* data, std::size_t size) { substitute(I, data, size); }
 
 void cyclicCode(std::uint8_t* data, std::size_t size, std::uint32_t key) {
   auto w = static_cast<std::uint16_t>(key ^ (key >> 16));
