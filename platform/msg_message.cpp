@@ -178,8 +178,11 @@ class HeldScratchFiles {
   }
 
   // Holds message as the file at path; false when it is to go to disk.
-  // heldBytes is HeldMessageBytes(message) when known already.
-  bool put(const std::string& path, mapi::Message& message, std::optional<std::size_t> heldBytes = std::nullopt) {
+  // heldBytes is HeldMessageBytes(message) when known already; copy, when
+  // given, is a copy of message made ahead on another thread, for the
+  // first reader of the file.
+  bool put(const std::string& path, mapi::Message& message, std::optional<std::size_t> heldBytes = std::nullopt,
+           std::optional<mapi::Message> copy = std::nullopt) {
     if (!isScratchPath(path)) return false;
     const std::size_t bytes = heldBytes ? *heldBytes : HeldMessageBytes(message);
     if (bytes > kLargestHeld) return false;
@@ -194,10 +197,11 @@ class HeldScratchFiles {
       // written by nobody else, and asking the disk for every message cost
       // a failed delete each.
       if (!eraseLocked(path) && onDisk_.erase(path) > 0) files.remove(path, error);
-      held_.push_back(Held{path, std::move(message), bytes});
-      total_ += bytes;
+      const std::size_t copyBytes = copy ? bytes : 0;
+      held_.push_back(Held{path, std::move(message), bytes, std::move(copy), copyBytes});
+      total_ += bytes + copyBytes;
       while (total_ > kMostHeld && held_.size() > 1) {
-        total_ -= held_.front().bytes;
+        total_ -= held_.front().bytes + held_.front().copyBytes;
         onDisk_.insert(held_.front().path);
         spilled.push_back(std::move(held_.front()));
         held_.pop_front();
@@ -219,12 +223,18 @@ class HeldScratchFiles {
     return find(path) != held_.end();
   }
 
-  // A copy of the held file's message; nothing when path is not held.
+  // A copy of the held file's message (the one made ahead, if any);
+  // nothing when path is not held.
   std::optional<mapi::Message> read(const std::string& path) {
     std::lock_guard lock(mutex_);
     auto it = find(path);
     if (it == held_.end()) return std::nullopt;
-    return it->message;
+    if (!it->copy) return it->message;
+    std::optional<mapi::Message> copy = std::move(it->copy);
+    it->copy.reset();
+    total_ -= it->copyBytes;
+    it->copyBytes = 0;
+    return copy;
   }
 
   // The held file's message, no longer held.
@@ -233,7 +243,7 @@ class HeldScratchFiles {
     auto it = find(path);
     if (it == held_.end()) return std::nullopt;
     mapi::Message m = std::move(it->message);
-    total_ -= it->bytes;
+    total_ -= it->bytes + it->copyBytes;
     held_.erase(it);
     return m;
   }
@@ -253,6 +263,8 @@ class HeldScratchFiles {
     std::string path;
     mapi::Message message;
     std::size_t bytes = 0;
+    std::optional<mapi::Message> copy;  // made ahead, until the file is first read
+    std::size_t copyBytes = 0;
   };
 
   std::list<Held>::iterator find(const std::string& path) {
@@ -280,7 +292,7 @@ class HeldScratchFiles {
   bool eraseLocked(const std::string& path) {
     auto it = find(path);
     if (it == held_.end()) return false;
-    total_ -= it->bytes;
+    total_ -= it->bytes + it->copyBytes;
     held_.erase(it);
     return true;
   }
@@ -296,9 +308,10 @@ class HeldScratchFiles {
 };
 
 void writeScratchMessageFile(const std::string& path, mapi::Message message,
-                             std::optional<std::size_t> heldBytes = std::nullopt) {
+                             std::optional<std::size_t> heldBytes = std::nullopt,
+                             std::optional<mapi::Message> copy = std::nullopt) {
   HeldScratchFiles& held = HeldScratchFiles::instance();
-  if (held.put(path, message, heldBytes)) return;
+  if (held.put(path, message, heldBytes, std::move(copy))) return;
   held.forget(path);
   writeMessageFileToDisk(path, std::move(message));
 }
@@ -642,12 +655,7 @@ std::string SourceMessage::describe() const { return "message " + hexId(nid_) + 
 // reported rather than copied with parts missing.
 mapi::Message SourceMessage::load() {
   const pst::Store& store = state_->source();
-  std::size_t bytes = 0;
-  if (std::optional<mapi::Message> ahead = state_->takeReadAhead(nid_, &bytes)) {
-    loadedBytes_ = bytes;
-    return std::move(*ahead);
-  }
-  loadedBytes_.reset();
+  if (std::optional<mapi::Message> ahead = state_->takeReadAhead(nid_)) return std::move(*ahead);
   return store.readMessage(nid_);
 }
 
@@ -660,8 +668,15 @@ void SourceMessage::SaveToFile(const std::string& path) {
     return;
   }
   guarded("SaveToFile " + path + " (" + describe() + ")", [&] {
-    mapi::Message message = load();
-    writeScratchMessageFile(path, std::move(message), std::exchange(loadedBytes_, std::nullopt));
+    // A message read ahead comes with its size counted and with a copy
+    // for the scratch file's first reader (the walk's own item), both
+    // made on the read-ahead thread.
+    std::size_t bytes = 0;
+    std::optional<mapi::Message> copy;
+    if (std::optional<mapi::Message> ahead = state_->takeReadAhead(nid_, &bytes, &copy))
+      writeScratchMessageFile(path, std::move(*ahead), bytes, std::move(copy));
+    else
+      writeScratchMessageFile(path, load());
   });
 }
 

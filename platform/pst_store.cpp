@@ -358,10 +358,12 @@ void StoreState::readAhead(std::vector<pst::NodeId> ids) {
   readAhead_->follow(std::move(ids));
 }
 
-std::optional<mapi::Message> StoreState::takeReadAhead(pst::NodeId nid, std::size_t* heldBytes) {
+std::optional<mapi::Message> StoreState::takeReadAhead(pst::NodeId nid, std::size_t* heldBytes,
+                                                      std::optional<mapi::Message>* copy) {
   if (!source_ || !readAhead_) return std::nullopt;
-  std::optional<mapi::Message> message = readAhead_->take(nid, heldBytes);
+  std::optional<mapi::Message> message = readAhead_->take(nid, heldBytes, copy);
   if (message) source_->adoptDeferredData(*message);
+  if (message && copy && *copy) source_->adoptDeferredData(**copy);
   return message;
 }
 

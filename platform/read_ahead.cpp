@@ -55,8 +55,10 @@ void MessageReadAhead::follow(std::vector<mapi::pst::NodeId> ids) {
   if (helperWaits_) changed_.notify_all();
 }
 
-std::optional<mapi::Message> MessageReadAhead::take(mapi::pst::NodeId nid, std::size_t* heldBytes) {
+std::optional<mapi::Message> MessageReadAhead::take(mapi::pst::NodeId nid, std::size_t* heldBytes,
+                                                    std::optional<mapi::Message>* copy) {
   std::unique_lock lock(mutex_);
+  if (copy) copiesWanted_ = true;
   if (reading_ == nid) {
     walkWaits_ = true;
     changed_.wait(lock, [&] { return reading_ != nid; });
@@ -67,6 +69,7 @@ std::optional<mapi::Message> MessageReadAhead::take(mapi::pst::NodeId nid, std::
   if (it != read_.end()) {
     message = std::move(it->message);
     if (heldBytes) *heldBytes = it->bytes;
+    if (copy) *copy = std::move(it->copy);
     ++it;
   } else {
     // Not read yet: the walk reads it here, and the helper goes on with
@@ -77,7 +80,7 @@ std::optional<mapi::Message> MessageReadAhead::take(mapi::pst::NodeId nid, std::
     it = read_.end();
   }
   // This message and those before it are the walk's past.
-  for (auto passed = read_.begin(); passed != it; ++passed) readBytes_ -= passed->bytes;
+  for (auto passed = read_.begin(); passed != it; ++passed) readBytes_ -= passed->kept();
   read_.erase(read_.begin(), it);
   if (helperWaits_ && read_.size() <= kMostKept / 2 && readBytes_ <= kMostKeptBytes / 2) changed_.notify_all();
   return message;
@@ -101,9 +104,11 @@ void MessageReadAhead::run() {
     if (stopping_) return;
     const mapi::pst::NodeId nid = ids_[nextToRead_++];
     const std::uint64_t list = listNumber_;
+    const bool copying = copiesWanted_;
     reading_ = nid;
     lock.unlock();
     std::optional<mapi::Message> message;
+    std::optional<mapi::Message> copy;
     std::size_t bytes = 0;
     if (!unusable) {
       try {
@@ -117,20 +122,23 @@ void MessageReadAhead::run() {
           // attachments; they are ready for it then.
           if (!message->attachments.empty()) BodyStateOf(message->props);
           prepareAttachmentData(*message);
+          // A copy as large again fits beside the others only up to half.
+          if (copying && bytes <= kMostKeptBytes / 2) copy = *message;
         }
       } catch (const std::exception&) {
         // The walk reads this message itself and hears why it fails. A
         // file that cannot be opened twice is read on the walk's thread
         // alone from here on.
         message.reset();
+        copy.reset();
         if (!store) unusable = true;
       }
     }
     lock.lock();
     reading_.reset();
     if (message && list == listNumber_) {
-      read_.push_back(Read{nid, std::move(*message), bytes});
-      readBytes_ += bytes;
+      read_.push_back(Read{nid, std::move(*message), bytes, std::move(copy)});
+      readBytes_ += read_.back().kept();
     }
     if (walkWaits_) changed_.notify_all();
   }

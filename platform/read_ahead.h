@@ -16,7 +16,9 @@
 // While attachments are being zipped, the helper also deflates the data of
 // the attachments it hands over (zip::DeflateAhead), so the archives find
 // it ready; while they are saved as files, it works out their digests
-// (mapi::DigestAhead) for the run's report.
+// (mapi::DigestAhead) for the run's report. Once the walk asks for them,
+// it also copies each message it reads, for the walk's item that reads
+// the message's scratch file (which otherwise copies it there).
 //
 // The helper keeps several messages ahead and the two threads wake each
 // other only when one has to wait: on this kind of machine waking a
@@ -55,8 +57,11 @@ class MessageReadAhead {
   // not one of those followed, or it was not read yet, or it failed or
   // could not be handed over; the caller then reads it itself. Messages
   // the walk passed by are let go of. heldBytes, when given, receives
-  // HeldMessageBytes of a message handed over.
-  std::optional<mapi::Message> take(mapi::pst::NodeId nid, std::size_t* heldBytes = nullptr);
+  // HeldMessageBytes of a message handed over. copy, when given, receives
+  // a copy of it made on the helper's thread, when there is one: asking
+  // for copies has the helper make them for the messages it reads next.
+  std::optional<mapi::Message> take(mapi::pst::NodeId nid, std::size_t* heldBytes = nullptr,
+                                    std::optional<mapi::Message>* copy = nullptr);
   // How many messages are read and waiting to be taken.
   std::size_t ready() const;
 
@@ -69,7 +74,9 @@ class MessageReadAhead {
   struct Read {
     mapi::pst::NodeId nid;
     mapi::Message message;
-    std::size_t bytes;
+    std::size_t bytes;                  // HeldMessageBytes(message)
+    std::optional<mapi::Message> copy;  // when copies are wanted
+    std::size_t kept() const { return copy ? 2 * bytes : bytes; }
   };
 
   void run();
@@ -86,6 +93,7 @@ class MessageReadAhead {
   std::optional<mapi::pst::NodeId> reading_;
   std::deque<Read> read_;
   std::size_t readBytes_ = 0;
+  bool copiesWanted_ = false;
   bool walkWaits_ = false;
   bool helperWaits_ = false;
   bool stopping_ = false;

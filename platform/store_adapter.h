@@ -111,7 +111,8 @@ class StoreState {
   // order, and takes each when it was (see read_ahead.h). Nothing to take
   // once the store is closed.
   void readAhead(std::vector<pst::NodeId> ids);
-  std::optional<mapi::Message> takeReadAhead(pst::NodeId nid, std::size_t* heldBytes = nullptr);
+  std::optional<mapi::Message> takeReadAhead(pst::NodeId nid, std::size_t* heldBytes = nullptr,
+                                            std::optional<mapi::Message>* copy = nullptr);
 
   // Folders every new file must keep that the engine removed: they stay
   // in the file, empty and out of sight, until a folder of the same name
@@ -242,9 +243,6 @@ class SourceMessage : public MessageBase {
  private:
   std::shared_ptr<StoreState> state_;
   pst::NodeId nid_;
-  // HeldMessageBytes of the message load() last gave, when the read-ahead
-  // counted them already.
-  std::optional<std::size_t> loadedBytes_;
 };
 
 // A message read from an Outlook item file; Commit writes the file back.

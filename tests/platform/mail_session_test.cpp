@@ -663,6 +663,28 @@ TEST(Messages, AScratchItemStaysWholeAfterItsCommit) {
   EXPECT_EQ(f.session->GetMessageFromMsgFile(path)->AttachmentList()->Count(), 3);
 }
 
+// A message read ahead reaches the first reader of its scratch file as a
+// copy made on the read-ahead thread: that reader's changes, never
+// committed, leave the file as it was.
+TEST(Messages, TheFirstReaderOfAScratchFileHasACopyOfItsOwn) {
+  Fixture f;
+  const t::fs::path scratch = f.scratchFolder();
+  f.inboxMessage(0)->SaveToFile((scratch / "0.msg").string());  // the walk asks for copies
+  const auto items = all(f.inbox->ItemList()->Enumerate());       // read ahead again, with them
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::string path = (scratch / (std::to_string(i + 1) + ".msg")).string();
+    items[i]->SaveToFile(path);
+    auto first = f.session->GetMessageFromMsgFile(path);
+    const std::int32_t count = first->AttachmentList()->Count();
+    if (count > 0) first->AttachmentList()->Item(1)->Delete();
+    first->Body("changed");
+    auto second = f.session->GetMessageFromMsgFile(path);
+    EXPECT_EQ(second->AttachmentList()->Count(), count) << i;
+    EXPECT_NE(second->Body(), "changed") << i;
+  }
+}
+
 // A message too large to hold (here by an attachment of an embedded
 // message) goes to disk, and is read back from there whole.
 TEST(Messages, AScratchItemFileTooLargeToHoldGoesToDisk) {
@@ -1086,6 +1108,29 @@ TEST(ReadAhead, HandsOverWhatTheWalkWouldReadAndNothingElse) {
   }
   EXPECT_EQ(varnolt::zip::DeflateAhead::instance().keptBytes(), 0u);
   EXPECT_EQ(m::DigestAhead::instance().keptBytes(), 0u);
+  // Once the walk asks for copies, the helper hands each message over with
+  // its size counted and a copy of it made on its own thread.
+  {
+    MessageReadAhead ahead(path, options);
+    std::optional<m::Message> copy;
+    EXPECT_FALSE(ahead.take(ids[0], nullptr, &copy));  // nothing followed yet
+    ahead.follow(ids);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ahead.ready() < MessageReadAhead::kMostKept && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::size_t copies = 0;
+    for (pst::NodeId id : ids) {
+      std::size_t bytes = 0;
+      copy.reset();
+      const std::optional<m::Message> message = ahead.take(id, &bytes, &copy);
+      if (!message) continue;
+      EXPECT_EQ(bytes, varnolt::platform::detail::HeldMessageBytes(*message));
+      ASSERT_TRUE(copy);
+      EXPECT_TRUE(*copy == *message);
+      ++copies;
+    }
+    EXPECT_GE(copies, MessageReadAhead::kMostKept);
+  }
   // A node that is no message is not handed over; the walk meets the
   // failure itself.
   varnolt::platform::detail::MessageReadAhead ahead(path, options);
