@@ -7,6 +7,7 @@
 #include <iconv.h>
 #endif
 
+#include <algorithm>
 #include <vector>
 
 namespace varnolt::mapi {
@@ -181,7 +182,18 @@ std::string utf16leToUtf8(ByteView in) {
   std::string out;
   out.reserve(in.size());
   std::size_t n = in.size() / 2;
+  const std::uint8_t* units = in.data();
   for (std::size_t i = 0; i < n; ++i) {
+    // Runs of ASCII, most of any text, go over without a call per unit.
+    std::size_t run = i;
+    while (run < n && units[2 * run + 1] == 0 && units[2 * run] < 0x80) ++run;
+    if (run > i) {
+      const std::size_t at = out.size();
+      out.resize(at + (run - i));
+      for (std::size_t k = i; k < run; ++k) out[at + (k - i)] = static_cast<char>(units[2 * k]);
+      i = run;
+      if (i == n) break;
+    }
     std::uint32_t u = in.u16(2 * i);
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
       std::uint32_t lo = in.u16(2 * (i + 1));
@@ -203,6 +215,19 @@ Bytes utf8ToUtf16le(const std::string& s) {
   auto put = [&out](std::uint32_t u) { putU16(out, static_cast<std::uint16_t>(u)); };
   std::size_t i = 0;
   while (i < s.size()) {
+    // Runs of ASCII, most of any text, go over without a call per byte.
+    std::size_t run = i;
+    while (run < s.size() && static_cast<unsigned char>(s[run]) < 0x80) ++run;
+    if (run > i) {
+      const std::size_t at = out.size();
+      out.resize(at + 2 * (run - i));
+      for (std::size_t k = i; k < run; ++k) {
+        out[at + 2 * (k - i)] = static_cast<std::uint8_t>(s[k]);
+        out[at + 2 * (k - i) + 1] = 0;
+      }
+      i = run;
+      if (i == s.size()) break;
+    }
     auto c = static_cast<unsigned char>(s[i]);
     std::uint32_t cp = 0xFFFD;
     std::size_t len = 1;
@@ -273,8 +298,17 @@ std::string iconvNameForCodepage(std::uint32_t cp) {
 
 std::string codepageToUtf8(ByteView bytes, std::uint32_t codepage) {
   std::string name = iconvNameForCodepage(codepage);
-  std::string out;
   const char* in = reinterpret_cast<const char*>(bytes.data());
+  // ASCII reads as itself in every code page but those whose bytes below
+  // 0x80 can stand for other characters (the UTF-16 forms, and the 7-bit
+  // encodings that shift into other sets): such text needs no conversion,
+  // which would cost more than the reading of the body.
+  const bool asciiKeepsItsMeaning =
+      name != "UTF-16LE" && name != "UTF-16BE" && name != "ISO-2022-JP" && name != "HZ-GB-2312";
+  if (asciiKeepsItsMeaning &&
+      std::all_of(bytes.data(), bytes.data() + bytes.size(), [](std::uint8_t b) { return b < 0x80; }))
+    return std::string(in, bytes.size());
+  std::string out;
 #ifdef _WIN32
   if (!name.empty() && convert(65001, codepage, in, bytes.size(), out)) return out;
 #else

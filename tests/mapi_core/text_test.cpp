@@ -48,6 +48,19 @@ TEST(Text, Utf16RoundTripIncludingSurrogatePairs) {
   EXPECT_EQ(m::utf8ToUtf16le("😀").size(), 4u);
 }
 
+// ASCII runs (taken many at a time) and what stands between them.
+TEST(Text, Utf16AroundRunsOfAscii) {
+  const std::string mixed = "plain é\r\n😀x" + std::string(1, '\0') + "\x7F\xC2\x80 end";
+  const m::Bytes u16 = m::utf8ToUtf16le(mixed);
+  EXPECT_EQ(u16.size(), 2 * (mixed.size() - 1 - 2 - 1));  // é and U+0080 take one unit of two bytes, 😀 two of four
+  EXPECT_EQ(m::utf16leToUtf8(u16), mixed);
+  // A unit with a low byte below 0x80 is ASCII only when its high byte is 0;
+  // an odd last byte is no unit.
+  EXPECT_EQ(m::utf16leToUtf8(m::Bytes{0x41, 0x00, 0x41, 0x01, 0x80, 0x00, 0x42}), "A\xC5\x81\xC2\x80");
+  EXPECT_EQ(m::utf16leToUtf8(m::Bytes{0x41, 0x00, 0x00, 0xDC}), "A\xEF\xBF\xBD");
+  EXPECT_EQ(m::utf8ToUtf16le("ab\xC3"), (m::Bytes{'a', 0, 'b', 0, 0xFD, 0xFF}));
+}
+
 TEST(Text, BadInputBecomesReplacementCharacter) {
   m::Bytes lone = {0x00, 0xD8, 0x41, 0x00};  // lone high surrogate, then 'A'
   EXPECT_EQ(m::utf16leToUtf8(lone), "\xEF\xBF\xBD" "A");
@@ -106,6 +119,11 @@ TEST(Text, UndefinedBytesFallBackWhole) {
   // The five bytes Windows-1252 leaves undefined are C1 controls.
   EXPECT_EQ(m::codepageToUtf8(m::Bytes{0x8D, 0x9D}, 1252), "\xC2\x8D\xC2\x9D");
   EXPECT_EQ(m::codepageToUtf8(m::Bytes{0x41, 0x00, 0x42, 0x00}, 1200), "AB");
+#ifndef _WIN32
+  // Bytes below 0x80 alone can still be other letters: ISO-2022-JP shifts
+  // into JIS X 0208 with escapes.
+  EXPECT_EQ(m::codepageToUtf8(m::Bytes{0x1B, '$', 'B', '$', '3', '$', 's', 0x1B, '(', 'B'}, 50220), "こん");
+#endif
   std::string out = "untouched";
   EXPECT_FALSE(m::utf8ToCodepage("\xC2\x81", 1252, out));  // U+0081 has no byte in 1252
   EXPECT_FALSE(m::utf8ToCodepage("\xC2\x98", 1251, out));
