@@ -257,13 +257,17 @@ std::unique_ptr<ReadableFile> PosixFileSystem::openRead(const fs::path& path, st
 std::unique_ptr<NewFile> PosixFileSystem::createWhole(const fs::path& destination, const NewFileOptions& options,
                                                       std::error_code& error) {
   static std::atomic<unsigned> counter{0};
+  // Asked once: a system call per file saved cost more than the rest of
+  // the name. A child of a fork that keeps the parent's number still
+  // never takes a file that is there (O_EXCL).
+  static const std::string pid = std::to_string(::getpid());
   error.clear();
   const fs::path dir = destination.parent_path();
   std::string base = destination.filename().string();
   if (options.maxNameBytes > 0 && base.size() > options.maxNameBytes) base.resize(options.maxNameBytes);
   if (options.hidden) base.insert(0, ".");
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    fs::path temporary = dir / (base + options.temporaryTag + std::to_string(::getpid()) + "-" +
+    fs::path temporary = dir / (base + options.temporaryTag + pid + "-" +
                                 std::to_string(counter++));
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;

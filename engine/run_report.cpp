@@ -311,10 +311,10 @@ void RememberFileSha256(const std::string& path, const base::FileIdentity& ident
   rememberedSha256() = RememberedSha256{path, identity, std::move(sha256)};
 }
 
-std::string FileSha256(const std::string& path, std::uint64_t* size) {
+std::string FileSha256(const std::string& path, std::uint64_t* size, const base::EntryStatus* status) {
   std::error_code error;
   if (const RememberedSha256& remembered = rememberedSha256(); !remembered.path.empty() && remembered.path == path) {
-    const base::EntryStatus now = base::fileSystem().status(base::pathFromUtf8(path), error);
+    const base::EntryStatus now = status ? *status : base::fileSystem().status(base::pathFromUtf8(path), error);
     if (!error && now.type == base::EntryType::File && now.identity == remembered.identity) {
       if (size) *size = remembered.identity.size;
       return remembered.sha256;

@@ -81,8 +81,10 @@ std::string InsertedText(const std::string& before, const std::string& after);
 
 // The SHA-256 of a file as lower-case hex, and when size is given the
 // number of bytes it covers; throws std::system_error when it cannot be
-// read.
-std::string FileSha256(const std::string& path, std::uint64_t* size = nullptr);
+// read. status, when given, is the file's status just taken, which spares
+// asking for it again.
+std::string FileSha256(const std::string& path, std::uint64_t* size = nullptr,
+                       const base::EntryStatus* status = nullptr);
 // The SHA-256 of the file at path as the program just wrote it, with the
 // file's identity once in place: while the file at path keeps that
 // identity, FileSha256 gives it without reading the file back.

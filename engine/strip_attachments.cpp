@@ -24,11 +24,6 @@ bool endsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-bool isRegularFile(const std::string& path) {
-  std::error_code ec;
-  return base::fileSystem().status(base::pathFromUtf8(path), ec).type == base::EntryType::File;
-}
-
 bool pathTaken(const std::string& path) {
   std::error_code ec;
   return base::fileSystem().status(base::pathFromUtf8(path), ec, true).type != base::EntryType::None;
@@ -186,7 +181,10 @@ bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
     return appendLink(session, msg, lastSaved_.path, fileName);
   }
   const bool saved = attempt("SaveAsFile", [&] { attachment()->SaveAsFile(savedFilePath); });
-  if (saved && !isRegularFile(savedFilePath)) {
+  std::error_code statusError;
+  const base::EntryStatus written =
+      saved ? base::fileSystem().status(base::pathFromUtf8(savedFilePath), statusError) : base::EntryStatus{};
+  if (saved && written.type != base::EntryType::File) {
     fail("SaveAsFile", "no file was written to " + savedFilePath);
     return false;
   }
@@ -198,7 +196,7 @@ bool CompressionEngine::saveAndLink(const std::shared_ptr<MailSession>& session,
   }
   if (runReport_.isOpen()) {
     attempt("read the saved file for the report", [&] {
-      lastSaved_.contentSha256 = FileSha256(savedFilePath, &lastSaved_.contentSize);
+      lastSaved_.contentSha256 = FileSha256(savedFilePath, &lastSaved_.contentSize, &written);
     });
   }
   lastSaved_.path = savedFilePath;
