@@ -104,7 +104,10 @@ void MessageReadAhead::run() {
     if (stopping_) return;
     const mapi::pst::NodeId nid = ids_[nextToRead_++];
     const std::uint64_t list = listNumber_;
-    const bool copying = copiesWanted_;
+    // Copies only while the helper is ahead of the walk: when the walk
+    // waits for the helper, the copy would only move from one to the other
+    // and cost the two cores' caches more.
+    const bool copying = copiesWanted_ && read_.size() >= kMostKept / 4;
     reading_ = nid;
     lock.unlock();
     std::optional<mapi::Message> message;
