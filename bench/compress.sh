@@ -193,13 +193,18 @@ compare() {
   rm -f "$pst"
 }
 
-# freshFs GIB: a new ext4 file system of GIB gibibytes (a sparse image in
-# $work) becomes $here, when FRESH_FS=1.
+# freshFs GIB: a new ext4 file system of GIB gibibytes (an image in $work)
+# becomes $here, when FRESH_FS=1. The image's space is allocated up front
+# and the file system's inode tables and journal are written by mkfs:
+# with a sparse image, every round that kept its results wrote into space
+# the disk below had never given the image, and a kernel thread went on
+# zeroing inode tables while the rounds ran; an extract of the mid PST
+# took 4.9-5.0 s in such rounds against 3.1 s in the first.
 freshFs() {
   [ "${FRESH_FS:-0}" = 1 ] || return 0
   [ "$(id -u)" = 0 ] || { echo "FRESH_FS=1 needs root (mount)"; exit 1; }
-  truncate -s "$1G" "$work/fs.img"
-  mkfs.ext4 -q -F "$work/fs.img"
+  fallocate -l "$1G" "$work/fs.img" 2> /dev/null || truncate -s "$1G" "$work/fs.img"
+  mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$work/fs.img"
   mkdir -p "$work/fs"
   mount -o loop "$work/fs.img" "$work/fs"
   here=$work/fs
