@@ -197,11 +197,10 @@ class HeldScratchFiles {
       // written by nobody else, and asking the disk for every message cost
       // a failed delete each.
       if (!eraseLocked(path) && onDisk_.erase(path) > 0) files.remove(path, error);
-      const std::size_t copyBytes = copy ? bytes : 0;
-      held_.push_back(Held{path, std::move(message), bytes, std::move(copy), copyBytes});
-      total_ += bytes + copyBytes;
+      held_.push_back(Held{path, std::move(message), bytes, std::move(copy)});
+      total_ += held_.back().kept();
       while (total_ > kMostHeld && held_.size() > 1) {
-        total_ -= held_.front().bytes + held_.front().copyBytes;
+        total_ -= held_.front().kept();
         onDisk_.insert(held_.front().path);
         spilled.push_back(std::move(held_.front()));
         held_.pop_front();
@@ -232,8 +231,7 @@ class HeldScratchFiles {
     if (!it->copy) return it->message;
     std::optional<mapi::Message> copy = std::move(it->copy);
     it->copy.reset();
-    total_ -= it->copyBytes;
-    it->copyBytes = 0;
+    total_ -= it->bytes;
     return copy;
   }
 
@@ -243,7 +241,7 @@ class HeldScratchFiles {
     auto it = find(path);
     if (it == held_.end()) return std::nullopt;
     mapi::Message m = std::move(it->message);
-    total_ -= it->bytes + it->copyBytes;
+    total_ -= it->kept();
     held_.erase(it);
     return m;
   }
@@ -264,7 +262,7 @@ class HeldScratchFiles {
     mapi::Message message;
     std::size_t bytes = 0;
     std::optional<mapi::Message> copy;  // made ahead, until the file is first read
-    std::size_t copyBytes = 0;
+    std::size_t kept() const { return copy ? 2 * bytes : bytes; }
   };
 
   std::list<Held>::iterator find(const std::string& path) {
@@ -292,7 +290,7 @@ class HeldScratchFiles {
   bool eraseLocked(const std::string& path) {
     auto it = find(path);
     if (it == held_.end()) return false;
-    total_ -= it->bytes + it->copyBytes;
+    total_ -= it->kept();
     held_.erase(it);
     return true;
   }
